@@ -1,0 +1,353 @@
+"""Black-box tests of the locator service: the real binary, its files in a
+KX_ROOT tree, requests over UDP on loopback in a private network namespace."""
+import os
+import random
+import socket
+import subprocess
+import time
+
+import pytest
+
+from locator_harness import (DEFAULT_FILES, DEFAULT_REPLY, PORT, SOURCES,
+                             Locator, client, expected_reply, hms_between,
+                             load, receive, request, without_time)
+
+
+@pytest.fixture(scope="module")
+def service(tmp_path_factory):
+    work = tmp_path_factory.mktemp("locator")
+    root = work / "root"
+    root.mkdir()
+    loc = Locator(str(root), str(work))
+    yield loc
+    loc.stop()
+
+
+@pytest.fixture
+def loc(service):
+    """The running service with a fresh, complete file tree."""
+    service.tree.reset()
+    yield service
+    assert service.proc.poll() is None, "locator died:\n" + service.output()
+
+
+@pytest.fixture
+def sock():
+    s = client()
+    yield s
+    s.close()
+
+
+def ask(sock, payload=b"\xa1"):
+    reply, window = request(sock, payload)
+    assert reply is not None, "no reply"
+    assert len(reply) == 80
+    return reply, window
+
+
+# --- the reply, field by field ---------------------------------------------
+
+def test_full_reply_with_fix(loc, sock):
+    reply, window = ask(sock)
+    assert without_time(reply) == DEFAULT_REPLY
+    assert hms_between(reply, window)
+
+
+def test_no_fix_sends_no_time_and_no_fix_text(loc, sock):
+    loc.tree.write("sys/pps_filter/gpsfix", "0\n")
+    reply, _ = ask(sock)
+    assert reply[18:21] == b"\0\0\0"
+    assert reply[21:28] == b"No Fix\0"
+    assert reply == DEFAULT_REPLY[:13] + b"\0" + DEFAULT_REPLY[14:21] + \
+        b"No Fix" + b"\0" * 19 + DEFAULT_REPLY[46:]
+
+
+def test_fix_byte_keeps_low_8_bits(loc, sock):
+    loc.tree.write("sys/pps_filter/gpsfix", "258\n")
+    reply, window = ask(sock)
+    assert reply[13] == 2
+    assert hms_between(reply, window)
+    loc.tree.write("sys/pps_filter/gpsfix", "256\n")
+    reply, _ = ask(sock)
+    assert reply[13] == 0
+    assert reply[18:28] == b"\0\0\0No Fix\0"
+
+
+def test_unreadable_fix_counts_as_fix(loc, sock):
+    loc.tree.remove("sys/pps_filter/gpsfix")
+    reply, window = ask(sock)
+    assert reply[13] == 255
+    assert hms_between(reply, window)
+    assert reply[21:46] == DEFAULT_REPLY[21:46]
+    assert "Error opening: %s/sys/pps_filter/gpsfix\n" % loc.tree.root in loc.output()
+
+
+def test_fix_file_without_number_is_no_fix(loc, sock):
+    loc.tree.write("sys/pps_filter/gpsfix", "none\n")
+    reply, _ = ask(sock)
+    assert reply[13] == 0
+    assert reply[18:28] == b"\0\0\0No Fix\0"
+
+
+@pytest.mark.parametrize("content,expected", [
+    ("258\n", b"\x00\x00\x01\x02"),
+    ("0", b"\x00\x00\x00\x00"),
+    ("-2\n", b"\xff\xff\xff\xfe"),
+    ("2147483647", b"\x7f\xff\xff\xff"),
+    ("junk", b"\x00\x00\x00\x00"),
+    ("", b"\x00\x00\x00\x00"),
+])
+def test_ntp_counter_big_endian(loc, sock, content, expected):
+    loc.tree.write("var/volatile/rundata/ntp_kount", content)
+    reply, _ = ask(sock)
+    assert reply[14:18] == expected
+    assert reply[:14] == DEFAULT_REPLY[:14]
+
+
+def test_missing_ntp_counter_is_all_ones(loc, sock):
+    loc.tree.remove("var/volatile/rundata/ntp_kount")
+    reply, _ = ask(sock)
+    assert reply[14:18] == b"\xff\xff\xff\xff"
+
+
+@pytest.mark.parametrize("content,expected", [
+    ("v1.4.17-MX93\n", (4, 17)),
+    ("v1.0.255-MX93", (0, 255)),
+    ("v1.300.2-MX93", (300 & 0xFF, 2)),
+    ("v1.7-MX93", (7, 0)),
+    ("v2.4.17-MX93", (0, 0)),
+    ("", (0, 0)),
+])
+def test_version_numbers(loc, sock, content, expected):
+    loc.tree.write("etc/version.num", content)
+    reply, _ = ask(sock)
+    assert (reply[11], reply[12]) == expected
+
+
+def test_missing_version_is_zero(loc, sock):
+    loc.tree.remove("etc/version.num")
+    reply, _ = ask(sock)
+    assert reply[11:13] == b"\0\0"
+    assert without_time(reply)[13:] == DEFAULT_REPLY[13:]
+
+
+@pytest.mark.parametrize("content,field", [
+    ("ABCDEFGHIJKLMNOPQRST\n", b"ABCDEFGHIJKLMNOP"),      # 20 chars: first 16, no NUL
+    ("ABCDEFGHIJKLMNOP", b"ABCDEFGHIJKLMNOP"),            # exactly 16
+    ("ABCDEFGHIJKLMNO", b"ABCDEFGHIJKLMNO\0"),            # 15: terminated
+    ("  rack-7 spare\n", b"rack-7" + b"\0" * 10),         # first word only
+    ("N" * 300, b"N" * 16),                               # very long word
+    ("", b"\0" * 16),
+])
+def test_device_name_cut_to_field(loc, sock, content, field):
+    loc.tree.write("etc/device_name", content)
+    reply, _ = ask(sock)
+    assert reply[46:62] == field
+    assert reply[62:] == DEFAULT_REPLY[62:]
+    assert without_time(reply)[:46] == DEFAULT_REPLY[:46]
+
+
+@pytest.mark.parametrize("content,field", [
+    ("1234.5678M\n", b"1234.56"),        # 10 chars: first 7
+    ("12.3M", b"12.3M\0\0"),
+    ("1234567", b"1234567"),
+    (" 88.1M extra", b"88.1M\0\0"),
+    ("", b"\0" * 7),                    # before the first GGA: zeros
+])
+def test_altitude_cut_to_field(loc, sock, content, field):
+    loc.tree.write("var/volatile/rundata/altitude.dat", content)
+    reply, _ = ask(sock)
+    assert reply[72:79] == field
+    assert reply[79] == 0
+
+
+def test_missing_altitude_is_zeros_not_position(loc, sock):
+    loc.tree.remove("var/volatile/rundata/altitude.dat")
+    reply, _ = ask(sock)
+    assert reply[72:80] == b"\0" * 8
+    assert without_time(reply)[:72] == DEFAULT_REPLY[:72]
+
+
+@pytest.mark.parametrize("content,field", [
+    ("5130.1234N,00007.5678W,extra-long", b"5130.1234N,00007.5678W,ex"),   # cut at 25
+    ("4807.038N,01131.000E", b"4807.038N,01131.000E\0\0\0\0\0"),
+    ("first second", b"first" + b"\0" * 20),
+    ("P" * 60, b"P" * 25),
+    ("", b"\0" * 25),
+])
+def test_position_text_cut_to_field(loc, sock, content, field):
+    loc.tree.write("var/volatile/rundata/coords.dat", content)
+    reply, _ = ask(sock)
+    assert reply[21:46] == field
+    assert reply[46:] == DEFAULT_REPLY[46:]
+
+
+def test_missing_position_with_fix_is_empty(loc, sock):
+    loc.tree.remove("var/volatile/rundata/coords.dat")
+    reply, _ = ask(sock)
+    assert reply[21:46] == b"\0" * 25
+
+
+@pytest.mark.parametrize("content,addr", [
+    ("192.168.1.20", (192, 168, 1, 20)),
+    ("10.1\n", (10, 1, 0, 0)),
+    ("300.256.-1.7", (300 & 0xFF, 0, 255, 7)),
+    ("none", (0, 0, 0, 0)),
+])
+def test_port0_address(loc, sock, content, addr):
+    loc.tree.write("var/volatile/rundata/addr0.dat", content)
+    reply, _ = ask(sock)
+    assert tuple(reply[1:5]) == addr
+    assert reply[62:66] == bytes((10, 20, 30, 40))
+
+
+@pytest.mark.parametrize("content,mac", [
+    ("AA:BB:CC:DD:EE:FF\n", (0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF)),
+    ("0:1:2:3:4:5", (0, 1, 2, 3, 4, 5)),
+    ("de:ad:be", (0xDE, 0xAD, 0xBE, 0, 0, 0)),
+    ("1ff:2:3:4:5:6", (0xFF, 2, 3, 4, 5, 6)),
+])
+def test_port0_mac(loc, sock, content, mac):
+    loc.tree.write("sys/class/net/eth0/address", content)
+    reply, _ = ask(sock)
+    assert tuple(reply[5:11]) == mac
+    assert reply[66:72] == DEFAULT_REPLY[66:72]
+
+
+def test_port1_fields_never_carry_port0_values(loc, sock):
+    loc.tree.remove("var/volatile/rundata/addr1.dat")
+    loc.tree.remove("sys/class/net/eth1/address")
+    reply, _ = ask(sock)
+    assert reply[62:72] == b"\0" * 10
+    assert reply[1:11] == DEFAULT_REPLY[1:11]
+
+    loc.tree.write("var/volatile/rundata/addr1.dat", "172.16\n")
+    loc.tree.write("sys/class/net/eth1/address", "02:03\n")
+    reply, _ = ask(sock)
+    assert reply[62:66] == bytes((172, 16, 0, 0))
+    assert reply[66:72] == bytes((2, 3, 0, 0, 0, 0))
+
+
+def test_all_files_missing(loc, sock):
+    for rel in SOURCES:
+        loc.tree.remove(rel)
+    before = len(loc.output())
+    reply, window = ask(sock)
+    assert without_time(reply) == expected_reply(fix=255, ntp_kount=-1, position="")
+    assert hms_between(reply, window)
+    time.sleep(0.1)
+    lines = loc.output()[before:].splitlines()
+    root = loc.tree.root
+    # one message per source, in the order they are read
+    assert lines[:10] == ["Error opening: %s/%s" % (root, rel) for rel in SOURCES]
+    assert lines[10] == "Locator Sent 80 bytes to: 127.0.0.1"
+
+
+def test_values_are_read_afresh_for_every_request(loc, sock):
+    reply, _ = ask(sock)
+    assert reply[46:57] == b"timesrv-lab"
+    loc.tree.write("etc/device_name", "renamed")
+    loc.tree.write("var/volatile/rundata/ntp_kount", "7")
+    reply, _ = ask(sock)
+    assert reply[46:54] == b"renamed\0"
+    assert reply[14:18] == b"\0\0\0\x07"
+
+
+def test_no_file_is_written(loc, sock):
+    before = sorted(os.walk(loc.tree.root))
+    contents = {rel: open(loc.tree.path(rel), "rb").read() for rel in DEFAULT_FILES}
+    ask(sock)
+    assert sorted(os.walk(loc.tree.root)) == before
+    assert contents == {rel: open(loc.tree.path(rel), "rb").read() for rel in DEFAULT_FILES}
+
+
+# --- requests ---------------------------------------------------------------
+
+def test_reply_goes_to_the_requesters_address_and_port(loc):
+    subprocess.run(["ip", "addr", "add", "10.0.0.5/32", "dev", "lo"], check=False)
+    s = client("10.0.0.5", 50000)
+    try:
+        before = len(loc.output())
+        s.sendto(b"\xa1", ("10.0.0.5", PORT))
+        data = receive(s, 3.0)
+        assert data is not None and len(data) == 80 and data[0] == 6
+        time.sleep(0.1)
+        assert "Locator Sent 80 bytes to: 10.0.0.5\n" in loc.output()[before:]
+    finally:
+        s.close()
+
+
+@pytest.mark.parametrize("first", [0xA0, 0x00, 0xA2, 0xFF, 0x06])
+def test_other_first_bytes_get_no_reply(loc, sock, first):
+    sock.sendto(bytes([first]) + b"\xa1" * 20, ("127.0.0.1", PORT))
+    assert receive(sock, 0.5) is None
+    # the service is still there and answers the next proper request
+    ask(sock)
+
+
+def test_empty_datagram_gets_no_reply(loc, sock):
+    sock.sendto(b"", ("127.0.0.1", PORT))
+    assert receive(sock, 0.5) is None
+    ask(sock)
+
+
+def test_one_byte_request(loc, sock):
+    reply, _ = ask(sock, b"\xa1")
+    assert without_time(reply) == DEFAULT_REPLY
+
+
+@pytest.mark.parametrize("size", [1500, 1501, 4000, 65000])
+def test_long_request_answered_once(loc, sock, size):
+    payload = b"\xa1" + bytes(random.Random(size).randrange(256) for _ in range(size - 1))
+    reply, _ = ask(sock, payload)
+    assert without_time(reply) == DEFAULT_REPLY
+    # the cut-off tail is not taken for a further request
+    assert receive(sock, 0.4) is None
+
+
+def test_rest_of_request_is_ignored(loc, sock):
+    reply, _ = ask(sock, b"\xa1\xa0\x00garbage")
+    assert without_time(reply) == DEFAULT_REPLY
+
+
+def test_random_datagrams(loc, sock):
+    rnd = random.Random(7372)
+    wanted = 0
+    for _ in range(30):
+        n = rnd.choice([0, 1, 2, 80, 1499, 1500, 1501, 3000])
+        first = rnd.choice([0xA1, 0xA1, rnd.randrange(256)])
+        data = (bytes([first]) + rnd.randbytes(n - 1)) if n else b""
+        sock.sendto(data, ("127.0.0.1", PORT))
+        if n and first == 0xA1:
+            wanted += 1
+    got = 0
+    while receive(sock, 1.0) is not None:
+        got += 1
+    assert got == wanted
+
+
+def test_start_line_printed_first(loc):
+    assert loc.output().startswith("Locator Service Started\n")
+
+
+def test_bind_failure_reported(tmp_path, loc):
+    # The port is taken by the running service: a second one reports it,
+    # carries on and keeps running.
+    other = subprocess.Popen([os.environ["LOCATOR_BIN"]], env=dict(os.environ, KX_ROOT=str(tmp_path)),
+                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    time.sleep(0.5)
+    assert other.poll() is None
+    other.terminate()
+    out, _ = other.communicate(timeout=5)
+    assert out.decode() == "Locator Service Started\nError binding socket\n"
+
+
+# --- load -------------------------------------------------------------------
+
+@pytest.mark.slow
+def test_thousand_requests_all_answered_in_full(loc):
+    answered, bad, elapsed = load(loc, 1000)
+    print("\nlocator load: %d answered, %d bad, %.1f s, %.1f requests/s"
+          % (answered, bad, elapsed, answered / elapsed))
+    assert bad == 0
+    assert answered == 1000
