@@ -1,0 +1,224 @@
+// The simulation build's hardware access against a running simboard.
+#include "kx_i2c.h"
+#include "kx_path.h"
+#include "simboard_client.h"
+
+#include <gpiod.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+class Board : public ::testing::Test {
+protected:
+	SimBoardRun board;
+	void SetUp() override
+	{
+		ASSERT_TRUE(simboard_start(&board));
+	}
+	void TearDown() override
+	{
+		simboard_stop(&board);
+	}
+	std::string ok(const std::string &cmd)
+	{
+		std::string rest;
+		EXPECT_TRUE(simboard_ok(&board, cmd, &rest)) << cmd;
+		return rest;
+	}
+};
+
+// One line request built the way the programs build theirs.
+gpiod_line_request *request_line(unsigned int offset, const char *consumer, bool output,
+				 unsigned long debounce_us = 0, int value = 0)
+{
+	gpiod_chip *chip = gpiod_chip_open(kx_path("/dev/gpiochip0").c_str());
+	if (chip == nullptr)
+		return nullptr;
+	gpiod_line_settings *s = gpiod_line_settings_new();
+	if (output) {
+		gpiod_line_settings_set_direction(s, GPIOD_LINE_DIRECTION_OUTPUT);
+		gpiod_line_settings_set_output_value(s, value ? GPIOD_LINE_VALUE_ACTIVE
+							     : GPIOD_LINE_VALUE_INACTIVE);
+	} else {
+		gpiod_line_settings_set_direction(s, GPIOD_LINE_DIRECTION_INPUT);
+		gpiod_line_settings_set_edge_detection(s, GPIOD_LINE_EDGE_FALLING);
+		gpiod_line_settings_set_bias(s, GPIOD_LINE_BIAS_PULL_UP);
+		gpiod_line_settings_set_debounce_period_us(s, debounce_us);
+	}
+	gpiod_line_config *lc = gpiod_line_config_new();
+	gpiod_line_config_add_line_settings(lc, &offset, 1, s);
+	gpiod_request_config *rc = gpiod_request_config_new();
+	gpiod_request_config_set_consumer(rc, consumer);
+	gpiod_line_request *r = gpiod_chip_request_lines(chip, rc, lc);
+	gpiod_request_config_free(rc);
+	gpiod_line_config_free(lc);
+	gpiod_line_settings_free(s);
+	gpiod_chip_close(chip);
+	return r;
+}
+
+TEST_F(Board, I2cTransfersReachTheLcdAndAreLogged)
+{
+	int fd = kx_i2c_open(kx_path("/dev/i2c-0").c_str());
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(kx_i2c_set_address(fd, 0x3e), 0);
+	const unsigned char init[] = {0x00, 0x38};
+	EXPECT_EQ(kx_i2c_write(fd, init, 2), 2);
+	const unsigned char on[] = {0x00, 0x0c};
+	EXPECT_EQ(kx_i2c_write(fd, on, 2), 2);
+	const unsigned char ch[] = {0x80, 0x00, 0x40, 'Z'};
+	EXPECT_EQ(kx_i2c_write(fd, ch, 4), 4);
+	EXPECT_EQ(ok("i2c log 0 0x3e"), "3 w:0038 w:000c w:8000405a");
+	EXPECT_EQ(ok("lcd row 0"), "Z                   ");
+	kx_i2c_close(fd);
+}
+
+TEST_F(Board, AbsentAddressIsNotAcknowledged)
+{
+	int fd = kx_i2c_open(kx_path("/dev/i2c-0").c_str());
+	ASSERT_GE(fd, 0);
+	EXPECT_EQ(kx_i2c_set_address(fd, 0x21), 0);  // i2c-dev accepts any address
+	unsigned char b[2] = {1, 2};
+	errno = 0;
+	EXPECT_EQ(kx_i2c_write(fd, b, 2), -1);
+	EXPECT_EQ(errno, ENXIO);
+	EXPECT_EQ(kx_i2c_read(fd, b, 2), -1);
+	EXPECT_EQ(errno, ENXIO);
+	EXPECT_EQ(kx_i2c_set_address(fd, 0x80), -1);
+	EXPECT_EQ(errno, EINVAL);
+	EXPECT_EQ(ok("i2c log 0 0x21"), "2 w!0102 r!");
+	kx_i2c_close(fd);
+	// Bus 1 has no LCD.
+	fd = kx_i2c_open(kx_path("/dev/i2c-1").c_str());
+	ASSERT_GE(fd, 0);
+	kx_i2c_set_address(fd, 0x3e);
+	EXPECT_EQ(kx_i2c_write(fd, b, 1), -1);
+	kx_i2c_close(fd);
+}
+
+TEST_F(Board, NoBoardMeansNoDevice)
+{
+	simboard_stop(&board);
+	errno = 0;
+	EXPECT_EQ(kx_i2c_open(kx_path("/dev/i2c-0").c_str()), -1);
+	EXPECT_EQ(errno, ENOENT);
+	EXPECT_EQ(gpiod_chip_open(kx_path("/dev/gpiochip0").c_str()), nullptr);
+	EXPECT_EQ(request_line(3, "gps_reset", true), nullptr);
+}
+
+TEST_F(Board, RequestsHoldLinesWithConsumersUntilReleased)
+{
+	gpiod_line_request *r = request_line(3, "gps_reset", true, 0, 1);
+	ASSERT_NE(r, nullptr);
+	EXPECT_EQ(ok("gpio consumer 3"), "gps_reset");
+	EXPECT_EQ(ok("gpio get 3"), "1");
+	// A second request of a held line fails with EBUSY.
+	errno = 0;
+	EXPECT_EQ(request_line(3, "other", false), nullptr);
+	EXPECT_EQ(errno, EBUSY);
+	EXPECT_EQ(gpiod_line_request_set_value(r, 3, GPIOD_LINE_VALUE_INACTIVE), 0);
+	EXPECT_EQ(ok("gpio get 3"), "0");
+	EXPECT_EQ(gpiod_line_request_get_value(r, 3), GPIOD_LINE_VALUE_INACTIVE);
+	// Offsets outside the request are refused.
+	EXPECT_EQ(gpiod_line_request_set_value(r, 4, GPIOD_LINE_VALUE_ACTIVE), -1);
+	EXPECT_EQ(gpiod_line_request_get_value(r, 4), GPIOD_LINE_VALUE_ERROR);
+	gpiod_line_request_release(r);
+	EXPECT_EQ(ok("gpio consumer 3"), "-");
+	r = request_line(3, "other", false);
+	ASSERT_NE(r, nullptr);
+	EXPECT_EQ(ok("gpio consumer 3"), "other");
+	gpiod_line_request_release(r);
+}
+
+TEST_F(Board, ChipInfo)
+{
+	gpiod_chip *chip = gpiod_chip_open(kx_path("/dev/gpiochip0").c_str());
+	ASSERT_NE(chip, nullptr);
+	gpiod_chip_info *info = gpiod_chip_get_info(chip);
+	ASSERT_NE(info, nullptr);
+	EXPECT_STREQ(gpiod_chip_info_get_name(info), "gpiochip0");
+	EXPECT_EQ(gpiod_chip_info_get_num_lines(info), 32u);
+	gpiod_chip_info_free(info);
+	gpiod_chip_close(chip);
+	// An I2C socket is not a GPIO chip.
+	EXPECT_EQ(gpiod_chip_open(kx_path("/dev/i2c-0").c_str()), nullptr);
+}
+
+TEST_F(Board, ButtonGivesDebouncedFallingEdges)
+{
+	gpiod_line_request *r = request_line(1, "lcd_button", false, 50000);
+	ASSERT_NE(r, nullptr);
+	EXPECT_EQ(ok("gpio info 1"),
+		  "used=1 direction=input edge=falling bias=pull-up active_low=0 debounce_us=50000 level=1");
+	EXPECT_EQ(gpiod_line_request_get_value(r, 1), GPIOD_LINE_VALUE_ACTIVE);
+	EXPECT_EQ(gpiod_line_request_wait_edge_events(r, 0), 0);
+	ok("button press");  // replies once the 50 ms have run out
+	EXPECT_EQ(gpiod_line_request_wait_edge_events(r, 0), 1);
+	EXPECT_EQ(gpiod_line_request_get_value(r, 1), GPIOD_LINE_VALUE_INACTIVE);
+	gpiod_edge_event_buffer *buf = gpiod_edge_event_buffer_new(1);
+	ASSERT_EQ(gpiod_line_request_read_edge_events(r, buf, 1), 1);
+	gpiod_edge_event *ev = gpiod_edge_event_buffer_get_event(buf, 0);
+	ASSERT_NE(ev, nullptr);
+	EXPECT_EQ(gpiod_edge_event_get_line_offset(ev), 1u);
+	EXPECT_EQ(gpiod_edge_event_get_event_type(ev), GPIOD_EDGE_EVENT_FALLING_EDGE);
+	EXPECT_EQ(gpiod_edge_event_get_line_seqno(ev), 1u);
+	// The release is a rising edge, which is not asked for.
+	ok("button release");
+	EXPECT_EQ(gpiod_line_request_wait_edge_events(r, 0), 0);
+	EXPECT_EQ(gpiod_line_request_get_value(r, 1), GPIOD_LINE_VALUE_ACTIVE);
+	// A non-blocking read with nothing queued fails instead of hanging.
+	int fd = gpiod_line_request_get_fd(r);
+	fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+	EXPECT_EQ(gpiod_line_request_read_edge_events(r, buf, 1), -1);
+	EXPECT_EQ(errno, EAGAIN);
+	EXPECT_EQ(ok("gpio events 1"), "1");
+	gpiod_edge_event_buffer_free(buf);
+	gpiod_line_request_release(r);
+}
+
+TEST_F(Board, BounceShorterThanTheDebouncePeriodIsSwallowed)
+{
+	gpiod_line_request *r = request_line(21, "m0", false, 50000);
+	ASSERT_NE(r, nullptr);
+	// A glitch low and back within a few milliseconds: no edge.
+	ok("gpio set 21 0 nowait");
+	ok("gpio float 21 nowait");
+	EXPECT_EQ(gpiod_line_request_wait_edge_events(r, 100000000), 0);
+	EXPECT_EQ(ok("gpio events 21"), "0");
+	gpiod_line_request_release(r);
+}
+
+TEST_F(Board, RequestIsReleasedWhenItsProcessEnds)
+{
+	pid_t pid = fork();
+	if (pid == 0) {
+		gpiod_line_request *r = request_line(28, "wp_eeprom", true, 0, 1);
+		_exit(r != nullptr ? 0 : 1);  // exits holding the request
+	}
+	int status = 0;
+	waitpid(pid, &status, 0);
+	ASSERT_EQ(WEXITSTATUS(status), 0);
+	// The board sees the connection close; a round trip orders us after it.
+	for (int i = 0; i < 100 && ok("gpio consumer 28") != "-"; i++)
+		usleep(10000);
+	EXPECT_EQ(ok("gpio consumer 28"), "-");
+}
+
+TEST_F(Board, ControlErrors)
+{
+	EXPECT_EQ(simboard_command(&board, "frobnicate").rfind("err", 0), 0u);
+	EXPECT_EQ(simboard_command(&board, "gpio get 32").rfind("err", 0), 0u);
+	EXPECT_EQ(simboard_command(&board, "dev 0 0x3e rows").rfind("ok", 0), 0u);
+	EXPECT_EQ(simboard_command(&board, "dev 0 0x21 rows"), "err no device");
+	EXPECT_NE(ok("i2c devices 0").find("0x3e"), std::string::npos);
+	EXPECT_EQ(ok("i2c devices 1").find("0x3e"), std::string::npos);
+}
+
+}  // namespace
