@@ -1,0 +1,270 @@
+// Value files, time-mode parsing, the SNR average and the screen texts,
+// against a private KX_ROOT tree.
+#include "screens.h"
+#include "test_support.h"
+#include "value_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <ctime>
+#include <string>
+
+namespace {
+
+class Screens : public ::testing::Test {
+protected:
+	TempRoot root;
+	char line1[ROW_SIZE] = "unchanged1";
+	char line2[ROW_SIZE] = "unchanged2";
+
+	void SetUp() override
+	{
+		time_known_flag = 0;
+		holdover_value = 0;
+		std::strcpy(fix_text, "");
+	}
+	void rundata(const char *name, const std::string &text)
+	{
+		root.put((std::string("/var/volatile/rundata/") + name).c_str(), text);
+	}
+	std::string abs_path(const char *fixed) { return root.path() + fixed; }
+};
+
+// ---- value files --------------------------------------------------------
+
+TEST_F(Screens, ReadValueFileTakesOneLineOfAtMost19Characters)
+{
+	char text[32];
+	root.put("/etc/a", "12345678901234567890123");
+	EXPECT_EQ(read_value_file(abs_path("/etc/a").c_str(), text, sizeof text), 0);
+	EXPECT_STREQ(text, "1234567890123456789");
+	root.put("/etc/a", "first\nsecond\n");
+	EXPECT_EQ(read_value_file(abs_path("/etc/a").c_str(), text, sizeof text), 0);
+	EXPECT_STREQ(text, "first\n");
+	root.put("/etc/a", "");
+	std::strcpy(text, "junk");
+	EXPECT_EQ(read_value_file(abs_path("/etc/a").c_str(), text, sizeof text), 0);
+	EXPECT_STREQ(text, "");
+	std::strcpy(text, "junk");
+	EXPECT_EQ(read_value_file(abs_path("/etc/missing").c_str(), text, sizeof text), -1);
+	EXPECT_STREQ(text, "");
+	// A smaller buffer is never overrun.
+	char small[5];
+	root.put("/etc/a", "abcdefgh");
+	EXPECT_EQ(read_value_file(abs_path("/etc/a").c_str(), small, sizeof small), 0);
+	EXPECT_STREQ(small, "abcd");
+}
+
+TEST_F(Screens, WriteValueFileReplacesTheFileAndSkipsUnwritablePaths)
+{
+	root.put("/var/volatile/rundata/x.dat", "a much longer old content");
+	write_value_file(abs_path("/var/volatile/rundata/x.dat").c_str(), "7\n");
+	EXPECT_EQ(root.get("/var/volatile/rundata/x.dat"), "7\n");
+	write_value_file(abs_path("/no/such/dir/x.dat").c_str(), "7\n");  // silently nothing
+	EXPECT_EQ(root.get("/no/such/dir/x.dat"), "<missing>");
+}
+
+TEST_F(Screens, NumbersFromTexts)
+{
+	EXPECT_EQ(parse_number(" 2"), 2);
+	EXPECT_EQ(parse_number("2\n"), 2);
+	EXPECT_EQ(parse_number("-1"), -1);
+	EXPECT_EQ(parse_number("+15x"), 15);
+	EXPECT_EQ(parse_number("\t 3600 sec"), 3600);
+	EXPECT_EQ(parse_number(""), 0);
+	EXPECT_EQ(parse_number("abc"), 0);
+	EXPECT_EQ(parse_number("- 5"), 0);
+	EXPECT_EQ(parse_number("99999999999"), INT32_MAX);
+	EXPECT_EQ(parse_number("-99999999999"), INT32_MIN);
+	EXPECT_EQ(read_number_file(abs_path("/etc/missing").c_str()), 0);
+}
+
+TEST_F(Screens, TimeModeParsing)
+{
+	EXPECT_EQ(time_mode_from_text(" 2"), TIME_MODE_MANUAL);
+	EXPECT_EQ(time_mode_from_text("2\n"), TIME_MODE_MANUAL);
+	EXPECT_EQ(time_mode_from_text("1"), TIME_MODE_PEER);
+	EXPECT_EQ(time_mode_from_text("-1"), TIME_MODE_GPS);
+	EXPECT_EQ(time_mode_from_text("7"), TIME_MODE_GPS);
+	EXPECT_EQ(time_mode_from_text("0"), TIME_MODE_GPS);
+	EXPECT_EQ(time_mode_from_text(""), TIME_MODE_GPS);
+	EXPECT_EQ(read_time_mode(), TIME_MODE_GPS);  // missing file
+	root.put("/etc/time_mode", " 2");
+	EXPECT_EQ(read_time_mode(), TIME_MODE_MANUAL);
+	root.put("/etc/time_mode", "1\n");
+	EXPECT_EQ(read_time_mode(), TIME_MODE_PEER);
+}
+
+// ---- SNR average --------------------------------------------------------
+
+TEST_F(Screens, SnrAverageOfTheFourStrongest)
+{
+	EXPECT_EQ(snr_average(), 0);
+	rundata("gsnrlist.dat", " 45  40  38  30  20  10   0   0   0   0   0   0 ");
+	rundata("asnrlist.dat", " 50  20  10   5   0   0   0   0   0   0   0   0 ");
+	EXPECT_EQ(snr_average(), (50 + 45 + 40 + 38) / 4);
+}
+
+TEST_F(Screens, SnrAverageCountsMissingValuesAsZero)
+{
+	rundata("lsnrlist.dat", "10 9");
+	EXPECT_EQ(snr_average(), 4);
+	rundata("lsnrlist.dat", "");
+	EXPECT_EQ(snr_average(), 0);
+}
+
+TEST_F(Screens, SnrAverageReadsOnlyTheFirstFourEntriesOfEachList)
+{
+	// Only 19 characters of each list are read: entries 5 on do not count.
+	rundata("bsnrlist.dat", "  1   2   3   4  99  99  99");
+	EXPECT_EQ(snr_average(), (4 + 3 + 2 + 1) / 4);
+}
+
+TEST_F(Screens, SnrAverageTruncatesTowardZeroAndSurvivesHugeValues)
+{
+	rundata("gsnrlist.dat", "-5 -6 -7 -9");
+	EXPECT_EQ(snr_average(), -6);  // -27 / 4
+	for (const char *list : {"gsnrlist.dat", "asnrlist.dat", "bsnrlist.dat", "lsnrlist.dat"})
+		rundata(list, "2147483647");
+	EXPECT_EQ(snr_average(), INT32_MAX);
+}
+
+// ---- rows ---------------------------------------------------------------
+
+TEST_F(Screens, RowsAreCutAt20Characters)
+{
+	char row[ROW_SIZE];
+	format_row(row, "%s", "12345678901234567890EXTRA");
+	EXPECT_STREQ(row, "12345678901234567890");
+	format_row(row, "%-20s", "ab");
+	EXPECT_STREQ(row, "ab                  ");
+}
+
+TEST_F(Screens, TimeTexts)
+{
+	char row[ROW_SIZE];
+	time_text(row, false);
+	EXPECT_STREQ(row, "    00:00:00 UTC    ");
+	std::time_t before = std::time(nullptr);
+	time_text(row, true);
+	std::time_t after = std::time(nullptr);
+	bool matches = false;
+	for (std::time_t t = before; t <= after; t++) {
+		std::tm tm;
+		localtime_r(&t, &tm);
+		char want[ROW_SIZE];
+		std::snprintf(want, sizeof want, "    %02d:%02d:%02d UTC    ", tm.tm_hour, tm.tm_min,
+			      tm.tm_sec);
+		matches = matches || std::string(row) == want;
+	}
+	EXPECT_TRUE(matches) << row;
+}
+
+TEST_F(Screens, GpsModeWithFix)
+{
+	std::strcpy(fix_text, "3D");
+	root.put("/sys/pps_filter/gps_time_set", "1\n");
+	rundata("gsnrlist.dat", " 45  40  38  30 ");
+	render_page0(line1, line2);
+	EXPECT_EQ(std::string(line1).substr(12), " UTC    ");
+	EXPECT_STRNE(line1, "    00:00:00 UTC    ");
+	EXPECT_STREQ(line2, "GPS: 3D  SNR Ave=38 ");
+	std::strcpy(fix_text, "2D");
+	root.remove("/var/volatile/rundata/gsnrlist.dat");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "GPS: 2D  SNR Ave= 0 ");
+}
+
+TEST_F(Screens, GpsModeBeforeTimeIsSetShowsZeroTime)
+{
+	root.put("/sys/pps_filter/gps_time_set", "0\n");
+	std::strcpy(fix_text, "N/A");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line1, "    00:00:00 UTC    ");
+	EXPECT_STREQ(line2, "GPS:N/A  SNR Ave= 0 ");
+	root.remove("/sys/pps_filter/gps_time_set");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line1, "    00:00:00 UTC    ");
+}
+
+TEST_F(Screens, GpsModeHoldover)
+{
+	std::strcpy(fix_text, "N/A");
+	holdover_value = 3600;
+	time_known_flag = 1;
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "Holdover: 3600 sec  ");
+	time_known_flag = 0;
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "Holdover: Expired   ");
+	holdover_value = 123456789;
+	time_known_flag = 1;
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "Holdover: 123456789 ");
+}
+
+TEST_F(Screens, PeerMode)
+{
+	root.put("/etc/time_mode", "1");
+	render_page0(line1, line2);
+	EXPECT_STRNE(line1, "    00:00:00 UTC    ");
+	EXPECT_STREQ(line2, "Peer Unsynced:     0");
+	rundata("time_since_peer_synced", "42");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "Peer Unsynced:    42");
+	rundata("peer_holdover_expired", "1\n");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "Peer Holdovr Expired");
+	rundata("chrony_peer_status", "1");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "Peer NTP: Synced    ");
+}
+
+TEST_F(Screens, ManualMode)
+{
+	root.put("/etc/time_mode", "2\n");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line1, "    00:00:00 UTC    ");
+	EXPECT_STREQ(line2, "  Manual Time Mode  ");
+	rundata("manual_time_set", "0");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line1, "    00:00:00 UTC    ");
+	rundata("manual_time_set", "1\n");
+	render_page0(line1, line2);
+	EXPECT_STRNE(line1, "    00:00:00 UTC    ");
+	EXPECT_EQ(std::string(line1).substr(12), " UTC    ");
+}
+
+TEST_F(Screens, InformationPages)
+{
+	rundata("addr0.dat", "10.0.0.1");
+	rundata("addr1.dat", "192.168.100.200");
+	render_info_page(1, line1, line2);
+	EXPECT_STREQ(line1, "IP0:        10.0.0.1");
+	EXPECT_STREQ(line2, "IP1: 192.168.100.200");
+	rundata("mask0.dat", "255.255.255.0");
+	render_info_page(2, line1, line2);
+	EXPECT_STREQ(line1, "MK0:   255.255.255.0");
+	EXPECT_STREQ(line2, "MK1:                ");
+	rundata("gw1.dat", "10.0.0.254\n");  // the line end is sent like any character
+	render_info_page(3, line1, line2);
+	EXPECT_STREQ(line1, "GW0:                ");
+	EXPECT_STREQ(line2, "GW1:     10.0.0.254\n");
+	rundata("mac0.dat", "00:11:22:33:44:55");
+	rundata("mac1.dat", "00:11:22:33:44:55:66");  // longer: widens, then cut
+	render_info_page(4, line1, line2);
+	EXPECT_STREQ(line1, "M0:00:11:22:33:44:55");
+	EXPECT_STREQ(line2, "M1:00:11:22:33:44:55");
+	std::strcpy(fix_text, "2D");
+	rundata("numsats.dat", "7");
+	rundata("gsnrlist.dat", "10 9");
+	render_info_page(5, line1, line2);
+	EXPECT_STREQ(line1, "GPS Lock: 2D Sats= 7");
+	EXPECT_STREQ(line2, "SNR Average= 4      ");
+	root.remove("/var/volatile/rundata/numsats.dat");
+	render_info_page(5, line1, line2);
+	EXPECT_STREQ(line1, "GPS Lock: 2D Sats=  ");
+}
+
+}  // namespace
