@@ -1,0 +1,128 @@
+"""lcdtext (simulation build) against the simulated board's LCD."""
+import os
+import subprocess
+import sys
+import tempfile
+
+import pytest
+
+sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(os.path.dirname(__file__), "../../sim")))
+from simboard import SimBoard  # noqa: E402
+
+LCDTEXT = os.environ.get("LCDTEXT_BIN", "lcdtext")
+LCDTEXT_BOARD = os.environ.get("LCDTEXT_BOARD_BIN")
+BLANK = " " * 20
+
+
+def run(board_env, *args, binary=LCDTEXT):
+    return subprocess.run([binary, *args], env=board_env, capture_output=True,
+                          timeout=30)
+
+
+@pytest.fixture
+def board():
+    with SimBoard() as b:
+        yield b
+
+
+def test_one_argument_fills_row_0_and_leaves_row_1_blank(board):
+    r = run(board.env(), "Hello")
+    assert r.returncode == 0
+    assert r.stdout == b""
+    assert board.lcd_rows() == ["Hello" + " " * 15, BLANK]
+
+
+def test_two_arguments_fill_both_rows(board):
+    r = run(board.env(), "Line one", "Line two")
+    assert r.returncode == 0
+    assert board.lcd_rows() == ["Line one".ljust(20), "Line two".ljust(20)]
+
+
+def test_third_argument_changes_nothing(board):
+    run(board.env(), "a", "b")
+    log_two = board.i2c_log(0, 0x3E)
+    board.i2c_clear(0, 0x3E)
+    r = run(board.env(), "a", "b", "c")
+    assert r.returncode == 0
+    assert board.lcd_rows() == ["a".ljust(20), "b".ljust(20)]
+    assert board.i2c_log(0, 0x3E) == log_two
+
+
+def test_long_text_is_cut_to_20(board):
+    text = "ABCDEFGHIJKLMNOPQRSTUVWXY"  # 25
+    run(board.env(), text, "0123456789012345678901234")
+    assert board.lcd_rows() == [text[:20], "01234567890123456789"]
+
+
+def test_width_counts_bytes_not_characters(board):
+    text = "Grüße".encode()  # 7 bytes, 5 characters
+    run(board.env(), text)
+    assert board.lcd_row(0).encode("latin-1") == text + b" " * 13
+
+
+def test_every_run_clears_both_rows(board):
+    run(board.env(), "first", "second")
+    run(board.env(), "third")
+    assert board.lcd_rows() == ["third".ljust(20), BLANK]
+
+
+def test_no_argument_clears_reports_and_exits_255(board):
+    run(board.env(), "something", "else")
+    r = run(board.env())
+    assert r.returncode == 255
+    assert r.stdout == b"Missing arguments, exiting\n"
+    assert board.lcd_rows() == [BLANK, BLANK]
+
+
+def test_frames_on_the_bus(board):
+    run(board.env(), "Hi")
+    log = board.i2c_log(0, 0x3E)
+    init = ["w:0038", "w:000c", "w:0001", "w:0006", "w:0002"]
+    assert log[:5] == init
+    assert log[5] == "w:0080"
+    chars = log[6:]
+    assert chars == ["w:80004048", "w:80004069"] + ["w:80004020"] * 18
+    state = board.lcd_state()
+    assert state["display"] == "1" and state["cursor"] == "0" and state["blink"] == "0"
+    assert state["two_line"] == "1" and state["increment"] == "1"
+
+
+def test_second_row_addresses_0x40(board):
+    run(board.env(), "", "x")
+    log = board.i2c_log(0, 0x3E)
+    assert log.count("w:00c0") == 1
+    assert board.lcd_rows() == [BLANK, "x".ljust(20)]
+
+
+def no_board_env(root):
+    e = dict(os.environ)
+    e["KX_ROOT"] = root
+    return e
+
+
+@pytest.mark.parametrize("binary", [LCDTEXT, LCDTEXT_BOARD])
+def test_no_board_reports_and_still_exits_0(binary):
+    if binary is None:
+        pytest.skip("board build not given")
+    with tempfile.TemporaryDirectory() as root:
+        r = run(no_board_env(root), "Hello", binary=binary)
+        assert r.returncode == 0
+        assert r.stdout == ("Error opening: %s/dev/i2c-0\n" % root).encode()
+        r = run(no_board_env(root), binary=binary)
+        assert r.returncode == 255
+        assert r.stdout == ("Error opening: %s/dev/i2c-0\nMissing arguments, exiting\n"
+                            % root).encode()
+
+
+def test_board_that_went_away(board):
+    # A stale socket left by a board that is gone reads as no device.
+    root = board.root
+    env = board.env()
+    board.proc.kill()
+    board.proc.wait()
+    assert os.path.exists(os.path.join(root, "dev", "i2c-0"))
+    r = run(env, "Hello")
+    assert r.returncode == 0
+    assert r.stdout == ("Error opening: %s/dev/i2c-0\n" % root).encode()
+    board.sock.close()
+    board.sock = None
