@@ -5,6 +5,7 @@
 #include "kx_path.h"
 #include "value_file.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -95,9 +96,11 @@ int antenna_monitor_init()
 		monitor_close();
 		return 1;
 	}
-	// Give the monitor time for its first averaged conversion.
+	// Give the monitor time for its first averaged conversion. The daemon's
+	// tick signal may interrupt the sleep; the rest is slept then.
 	struct timespec pause = {0, 50 * 1000 * 1000};
-	nanosleep(&pause, nullptr);
+	while (nanosleep(&pause, &pause) != 0 && errno == EINTR) {
+	}
 	return 0;
 }
 

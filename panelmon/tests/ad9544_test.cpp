@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -27,43 +28,17 @@ bytes hex(const std::string &text)
 	return out;
 }
 
-// The chip's configuration as the board's bring-up notes list it: one entry
-// per transfer, address bytes first.
-const char *const config_transfers[] = {
-	"01 02 85", "01 03 86", "01 04 84",
-	"02 00 17 09 00 08 71 1B 0C 32 00 00",
-	"02 80 04", "02 82 44", "02 84 01", "02 85 F4", "02 86 01",
-	"03 00 00", "03 04 90", "04 00 7C", "04 05 90", "04 06 2F", "04 07 50",
-	"04 08 09", "04 0C A0", "04 0D 86", "04 0E 01", "04 0F 03", "04 10 0A",
-	"04 20 7C", "04 24 00 90 2F 50 09 00 00 00", "04 40 7C", "04 45 90",
-	"04 46 2F", "04 47 50", "04 48 09", "04 64 00 00 64 A7 B3 B6 E0 0D",
-	"08 60 B0 36 00 13", "20 01 05",
-	"10 00 D7 8F 08 E2 E8 20", "10 81 08", "12 00 01 03 02 09 50 C3 00 00",
-	"12 08 31 00 00 00 00 06 00 00", "12 10 01 00 00 02 00 00",
-	"14 00 A5 3D 28 F3 AC 22", "14 81 0A", "16 00 01 03 00 09 50 C3 00 00",
-	"16 08 31 00 00 00 53 06 00 00",
-	"10 C6 80 96 98 00", "10 D0 01", "10 D7 10", "10 D8 10", "10 D9 10",
-	"10 DB 05", "11 00 80 4F 50 49", "11 12 7B 00 00 00", "11 24 3D 00 00 00",
-	"11 2C 27", "14 C2 80 96 98 00", "14 CF 01", "14 D7 11", "14 D8 11",
-	"14 DB 05", "15 00 A2 00 00 00", "15 12 00 3D 8F 60", "21 02 08 08 08",
-	"22 02 10 10",
-};
-
+// The set-up's write transfers, one per line, from the shared test data
+// (also used by the black-box tests).
 std::vector<bytes> expected_setup_writes()
 {
 	std::vector<bytes> w;
-	w.push_back(hex("00 04"));  // product id address
-	w.push_back(hex("00 0C"));  // second id address
-	w.push_back(hex("00 00 81"));  // soft reset
-	for (const char *t : config_transfers)
-		w.push_back(hex(t));
-	w.push_back(hex("00 0F 01"));  // IO update
-	// calibrate all
-	w.push_back(hex("20 00 00"));
-	w.push_back(hex("00 0F 01"));
-	w.push_back(hex("20 00 02"));
-	w.push_back(hex("00 0F 01"));
-	w.push_back(hex("20 00 00"));
+	std::ifstream in(PANELMON_TEST_DATA "/ad9544_setup_writes.txt");
+	EXPECT_TRUE(in.good());
+	std::string line;
+	while (std::getline(in, line))
+		if (!line.empty() && line[0] != '#')
+			w.push_back(hex(line));
 	return w;
 }
 
