@@ -1,0 +1,23 @@
+#!/bin/sh
+# Bounded fuzz run: seeds from the recorded session, then libFuzzer for
+# SECONDS seconds. Any crash, leak or sanitizer report fails the run.
+#   run_fuzz.sh FUZZER SESSION_FILE WORK_DIR SECONDS
+set -eu
+fuzzer=$1 session=$2 work=$3 seconds=$4
+rm -rf "$work"
+mkdir -p "$work/seed" "$work/corpus"
+# One seed per sentence of the first seconds of the session, plus scanner
+# seeds pairing each parser format with a sentence.
+head -n 48 "$session" | tr -d '\r' | awk -v dir="$work/seed" '
+	{ f = sprintf("%s/line%03d", dir, NR); printf "%s", $0 > f; close(f) }'
+i=0
+for fmt in tTcfdfdffDfd tTfdfdiiffcfci_ tciiiiiiiiiiiiifff 'tfdfdTc;c' tTfffffff \
+           'tiii;iiiiiiiiiiiiiiii' tiff 'tTDsc_;fid'; do
+	i=$((i + 1))
+	line=$(sed -n "$((i * 5))p" "$session" | tr -d '\r')
+	printf '%s\n%s' "$fmt" "$line" > "$work/seed/scan$i"
+done
+# -close_fd_mask=1: the library's diagnostics on standard output would only
+# slow the run down.
+exec "$fuzzer" -max_total_time="$seconds" -close_fd_mask=1 -print_final_stats=1 \
+	-timeout=10 -rss_limit_mb=2048 "$work/corpus" "$work/seed"

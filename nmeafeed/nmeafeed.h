@@ -1,0 +1,69 @@
+// nmeafeed's per-second state and work: line dispatch, the ZDA work that
+// rewrites the status files in /var/volatile/rundata and feeds the NTP
+// shared-memory segment.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "nmea_parser.h"
+
+// One line slot: 127 characters and a terminator. Longer lines are cut.
+constexpr size_t kSlotSize = 128;
+constexpr int kMaxGsvLines = 4;
+constexpr int kSatListSize = 12;
+
+struct constellation_state {
+	int32_t gsv_count; // GSV lines stored since the last GGA, 0 to 4
+	char gsv_lines[kMaxGsvLines][kSlotSize];
+	nmea_gsv gsv_records[kMaxGsvLines];
+	nmea_sat_info sat_list[kSatListSize]; // strongest first, zero where none
+};
+
+// The satellite systems in the order they are handled.
+struct gnss_system {
+	const char *gsv_type; // "$GPGSV"
+	char letter;          // of its status files, "g" for gsatlist.dat
+};
+constexpr int kSystemCount = 4;
+extern const gnss_system kSystems[kSystemCount];
+
+// The receiver time of one ZDA line, handed to the NTP feed.
+struct zda_stamp {
+	int32_t year;
+	int32_t month; // 1 to 12
+	int32_t day;
+	int32_t hour;
+	int32_t minute;
+	int32_t second;
+	int32_t nanoseconds;
+	int32_t valid;
+};
+
+// Process-wide state, for the whole run.
+extern char gga_line[kSlotSize];
+extern nmea_gga gga_record;
+extern constellation_state constellations[kSystemCount];
+
+// Back to the start-up state (no GGA, no GSV).
+void nmeafeed_reset_state();
+
+// Dispatches one complete line by its first six characters.
+void handle_line(const char *line);
+
+// The work of one ZDA line: status files, ZDA print, NTP sample.
+void update_status(const char *zda_line);
+
+// Parses the stored GSV lines of one system into its strongest-first list.
+void aggregate_constellation(constellation_state *cs);
+
+// Writes the satellite and SNR lists of one system.
+void write_sat_files(const constellation_state *cs, char letter);
+
+// "lat,lon" in decimal degrees from the ddmm.mmmm numbers of a GGA.
+void format_coords(const nmea_gga *gga, char *out, size_t size);
+
+// Reads the ZDA's date and time from its fixed columns
+// ($GPZDA,hhmmss.sss,dd,mm,yyyy), rounding to the nearest second. False when
+// a column holds no number: then there is no time to report.
+bool read_zda_stamp(const char *line, zda_stamp *stamp);

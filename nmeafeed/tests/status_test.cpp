@@ -1,0 +1,247 @@
+// The work of one second: status files, satellite aggregation, coordinates
+// and the ZDA time.
+#include <cstring>
+
+#include "rundata_fixture.h"
+#include "test_sentences.h"
+
+namespace {
+
+using Status = RundataTest;
+
+const char *kZda = "$GPZDA,123519.000,07,12,2026,00,00*4C";
+
+TEST_F(Status, GgaGsvAndZdaWriteTheFilesOfTheSystemsSeen)
+{
+	captured([&] {
+		feed({kGga, with_checksum("$GPGSV,2,1,05,05,40,083,46,09,12,200,38,12,55,140,47,15,31,048,41"),
+		      with_checksum("$GPGSV,2,2,05,21,74,018,44"),
+		      with_checksum("$GLGSV,1,1,02,65,33,101,39,66,61,030,43"), kZda});
+	});
+	EXPECT_EQ(read("numsats.dat"), "8");
+	EXPECT_EQ(read("coords.dat"), "48.117,11.516");
+	EXPECT_EQ(read("altitude.dat"), "545.4");
+	EXPECT_EQ(read("gsatlist.dat"), sat_text({12, 5, 21, 15, 9}));
+	EXPECT_EQ(read("gsnrlist.dat"), sat_text({47, 46, 44, 41, 38}));
+	EXPECT_EQ(read("lsatlist.dat"), sat_text({66, 65}));
+	EXPECT_EQ(read("lsnrlist.dat"), sat_text({43, 39}));
+	EXPECT_EQ(read("gsatlist.dat").size(), 48u);
+	EXPECT_FALSE(exists("asatlist.dat"));
+	EXPECT_FALSE(exists("bsatlist.dat"));
+	EXPECT_FALSE(exists("asnrlist.dat"));
+}
+
+TEST_F(Status, ZdaWithoutGsvWritesOnlyTheGgaFiles)
+{
+	captured([&] { feed({kZda, kZda}); });
+	EXPECT_EQ(read("numsats.dat"), "0");
+	EXPECT_EQ(read("coords.dat"), "0.0,0.0");
+	EXPECT_EQ(read("altitude.dat"), "") << "no GGA yet";
+	for (const char *f : {"gsatlist.dat", "lsatlist.dat", "asatlist.dat", "bsatlist.dat"})
+		EXPECT_FALSE(exists(f)) << f;
+}
+
+TEST_F(Status, GgaWithoutTimeGivesZeroes)
+{
+	std::string out = captured([&] { feed({with_checksum("$GPGGA,,,,,,0,00,99.99,,,,,,"), kZda}); });
+	EXPECT_EQ(out, "Reached nmea_parser.cpp: nmea_scan: 320\n"
+	               "[nmea_parse_gga] Failed to scan sentence.\r\n"
+	               "ZDA: 12/7/2026 12:35:19\n");
+	EXPECT_EQ(read("numsats.dat"), "0");
+	EXPECT_EQ(read("coords.dat"), "0.0,0.0");
+	EXPECT_EQ(read("altitude.dat"), "");
+}
+
+TEST_F(Status, GgaWithTimeButNoPosition)
+{
+	std::string out = captured([&] { feed({with_checksum("$GPGGA,123519,,,,,0,00,,,M,,M,,"), kZda}); });
+	EXPECT_EQ(out, "ZDA: 12/7/2026 12:35:19\n");
+	EXPECT_EQ(read("coords.dat"), "0.0,0.0");
+	EXPECT_EQ(read("altitude.dat"), "0");
+}
+
+TEST_F(Status, EveryZdaReparsesTheLatestGga)
+{
+	captured([&] {
+		feed({kGga, kZda});
+		feed({with_checksum("$GPGGA,123520,4807.038,N,01131.000,E,1,11,0.9,600.1,M,46.9,M,,"), kZda});
+	});
+	EXPECT_EQ(read("numsats.dat"), "11");
+	EXPECT_EQ(read("altitude.dat"), "600.1");
+}
+
+TEST_F(Status, UnwritableFilesAreSkipped)
+{
+	ASSERT_EQ(system(("rm -rf " + root_ + "/var/volatile/rundata && mkdir -p " + root_ +
+	                  "/var/volatile/rundata/numsats.dat")
+	                     .c_str()),
+	          0);
+	std::string out = captured([&] { feed({kGga, kZda}); });
+	EXPECT_EQ(out, "ZDA: 12/7/2026 12:35:19\n");
+	EXPECT_EQ(read("coords.dat"), "48.117,11.516") << "the others are still written";
+}
+
+TEST_F(Status, ZdaWithoutNumbersIsNotPrinted)
+{
+	std::string out = captured([&] { feed({kGga, "$GPZDA,,,,,,*48"}); });
+	EXPECT_EQ(out, "");
+	EXPECT_EQ(read("numsats.dat"), "8") << "status files are written as for any ZDA";
+	out = captured([&] { feed({"$GPZDA,123519.000,07,12"}); });
+	EXPECT_EQ(out, "") << "a cut line has no year";
+	out = captured([&] { feed({"$GPZDA"}); });
+	EXPECT_EQ(out, "");
+}
+
+// --- aggregation ------------------------------------------------------------
+
+TEST_F(Status, SnrOrderAndEmptySnr)
+{
+	captured([&] {
+		feed({kGga, with_checksum("$GPGSV,1,1,03,05,60,100,40,12,45,200,45,25,10,300,"), kZda});
+	});
+	EXPECT_EQ(read("gsatlist.dat"), sat_text({12, 5, 25}));
+	EXPECT_EQ(read("gsnrlist.dat"), sat_text({45, 40}));
+}
+
+TEST_F(Status, TiesKeepTheirOrderOfArrival)
+{
+	constellation_state &cs = constellations[0];
+	cs.gsv_count = 2;
+	strcpy(cs.gsv_lines[0], "$GPGSV,2,1,06,01,1,1,30,02,1,1,40,03,1,1,30,04,1,1,40*00\n");
+	strcpy(cs.gsv_lines[1], "$GPGSV,2,2,06,05,1,1,40,06,1,1,30*00\n");
+	aggregate_constellation(&cs);
+	int prn[6], snr[6];
+	for (int i = 0; i < 6; i++) {
+		prn[i] = cs.sat_list[i].prn;
+		snr[i] = cs.sat_list[i].snr;
+	}
+	EXPECT_EQ(snr[0], 40);
+	EXPECT_EQ(snr[1], 40);
+	EXPECT_EQ(snr[2], 40);
+	EXPECT_EQ(snr[3], 30);
+	// The exchange sort of the list 1,2,3,4,5,6 (30,40,30,40,40,30):
+	// p=0 swaps with 2 -> 2,1,3,4,5,6; p=1 swaps 1 with 4 -> 2,4,3,1,5,6,
+	// then 4 stays; p=2: 3 with 5 -> 2,4,5,1,3,6; the 30s then stay put.
+	int expect[6] = {2, 4, 5, 1, 3, 6};
+	for (int i = 0; i < 6; i++)
+		EXPECT_EQ(prn[i], expect[i]) << i;
+	EXPECT_EQ(cs.sat_list[6].prn, 0);
+}
+
+TEST_F(Status, TenSatellitesInThreeMessages)
+{
+	constellation_state &cs = constellations[0];
+	cs.gsv_count = 3;
+	strcpy(cs.gsv_lines[0], "$GPGSV,3,1,10,01,1,1,11,02,1,1,12,03,1,1,13,04,1,1,14*00\n");
+	strcpy(cs.gsv_lines[1], "$GPGSV,3,2,10,05,1,1,15,06,1,1,16,07,1,1,17,08,1,1,18*00\n");
+	strcpy(cs.gsv_lines[2], "$GPGSV,3,3,10,09,1,1,19,10,1,1,20*00\n");
+	aggregate_constellation(&cs);
+	for (int i = 0; i < 10; i++) {
+		EXPECT_EQ(cs.sat_list[i].prn, 10 - i);
+		EXPECT_EQ(cs.sat_list[i].snr, 20 - i);
+	}
+	EXPECT_EQ(cs.sat_list[10].prn, 0);
+	EXPECT_EQ(cs.sat_list[11].snr, 0);
+	EXPECT_EQ(cs.gsv_records[2].msg_index, 3);
+}
+
+TEST_F(Status, FourteenSatellitesKeepTheStrongestTwelve)
+{
+	constellation_state &cs = constellations[0];
+	cs.gsv_count = 4;
+	strcpy(cs.gsv_lines[0], "$GPGSV,4,1,14,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n");
+	strcpy(cs.gsv_lines[1], "$GPGSV,4,2,14,05,1,1,35,06,1,1,26,07,1,1,37,08,1,1,28*00\n");
+	strcpy(cs.gsv_lines[2], "$GPGSV,4,3,14,09,1,1,39,10,1,1,10,11,1,1,41,12,1,1,42*00\n");
+	strcpy(cs.gsv_lines[3], "$GPGSV,4,4,14,13,1,1,43,14,1,1,05*00\n");
+	aggregate_constellation(&cs);
+	int expect_prn[12] = {13, 12, 11, 9, 7, 5, 3, 1, 8, 6, 4, 2};
+	for (int i = 0; i < 12; i++)
+		EXPECT_EQ(cs.sat_list[i].prn, expect_prn[i]) << i;
+}
+
+TEST_F(Status, MessageCountsBeyondTheBuffersAreHarmless)
+{
+	constellation_state &cs = constellations[0];
+	cs.gsv_count = 1;
+	strcpy(cs.gsv_lines[0], "$GPGSV,1,1,99,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n");
+	aggregate_constellation(&cs);
+	EXPECT_EQ(cs.sat_list[0].prn, 3);
+	EXPECT_EQ(cs.sat_list[4].prn, 0);
+	strcpy(cs.gsv_lines[0], "$GPGSV,1,1,-5,01,1,1,31*00\n");
+	aggregate_constellation(&cs);
+	EXPECT_EQ(cs.sat_list[0].prn, 0);
+}
+
+TEST_F(Status, WideValuesAreCutAtTheBuffer)
+{
+	constellation_state cs{};
+	for (int i = 0; i < 12; i++)
+		cs.sat_list[i].snr = -2000000000;
+	write_sat_files(&cs, 'g');
+	EXPECT_EQ(read("gsnrlist.dat").size(), 99u);
+}
+
+// --- coordinates ------------------------------------------------------------
+
+std::string coords(int32_t lat, int32_t lat_scale, int32_t lon, int32_t lon_scale)
+{
+	nmea_gga g{};
+	g.lat.value = lat;
+	g.lat.scale = lat_scale;
+	g.lon.value = lon;
+	g.lon.scale = lon_scale;
+	char out[128];
+	format_coords(&g, out, sizeof out);
+	return out;
+}
+
+TEST(FormatCoords, HemispheresAndScales)
+{
+	EXPECT_EQ(coords(4807038, 1000, 1131000, 1000), "48.117,11.516");
+	EXPECT_EQ(coords(-4807038, 1000, -1131000, 1000), "-48.117,-11.516");
+	EXPECT_EQ(coords(4800500, 1000, 0, 0), "48.008,0.0");
+	EXPECT_EQ(coords(-30000, 1000, 30000, 1000), "-0.500,0.500");
+	EXPECT_EQ(coords(48070382, 10000, 11310010, 10000), "48.1173,11.5166");
+	EXPECT_EQ(coords(4807, 1, -11311, 1), "48.0,-113.0");
+	EXPECT_EQ(coords(480703, 100, 11310, 10), "48.11,11.5");
+	EXPECT_EQ(coords(-4807000, 100000, 4807000, 100000), "-0.80116,0.80116");
+}
+
+TEST(FormatCoords, ExtremeValuesDoNotOverflow)
+{
+	EXPECT_EQ(coords(2147483647, 1, -2147483647 - 1, 1), "21474836.0,-21474836.0");
+	EXPECT_EQ(coords(2147483647, 1000000000, -2147483647 - 1, 1000000000),
+	          "0.035791394,-0.035791394");
+}
+
+// --- ZDA time ---------------------------------------------------------------
+
+TEST(ZdaStamp, FixedColumnsAndRounding)
+{
+	zda_stamp s{};
+	ASSERT_TRUE(read_zda_stamp("$GPZDA,235959.600,31,12,2024,00,00*hh\n", &s));
+	EXPECT_EQ(s.year, 2024);
+	EXPECT_EQ(s.month, 12);
+	EXPECT_EQ(s.day, 31);
+	EXPECT_EQ(s.hour, 23);
+	EXPECT_EQ(s.minute, 59);
+	EXPECT_EQ(s.second, 60);
+	EXPECT_EQ(s.nanoseconds, 0);
+	EXPECT_EQ(s.valid, 1);
+	ASSERT_TRUE(read_zda_stamp("$GPZDA,101010.499,01,02,2025,00,00\n", &s));
+	EXPECT_EQ(s.second, 10);
+	ASSERT_TRUE(read_zda_stamp("$GPZDA,101010.500,01,02,2025,00,00\n", &s));
+	EXPECT_EQ(s.second, 11);
+}
+
+TEST(ZdaStamp, MissingNumbers)
+{
+	zda_stamp s{};
+	EXPECT_FALSE(read_zda_stamp("$GPZDA,,,,,,*48\n", &s));
+	EXPECT_FALSE(read_zda_stamp("$GPZDA,235959.600,,,,,*48\n", &s));
+	EXPECT_FALSE(read_zda_stamp("$GPZDA,235959.600,31,12,\n", &s));
+	EXPECT_FALSE(read_zda_stamp("$GPZDA", &s));
+	EXPECT_FALSE(read_zda_stamp("", &s));
+}
+
+} // namespace
