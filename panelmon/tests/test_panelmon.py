@@ -1,0 +1,490 @@
+"""panelmon (simulation build) against the simulated board.
+
+Each test starts simboard in a private KX_ROOT, fills the tree that stands in
+for /sys/pps_filter, /etc and /var/volatile/rundata, starts panelmon and
+watches the LCD, the GPIO lines, the I2C transfers and the files it writes.
+panelmon refreshes at x.1 s and publishes the clock-chip status at x.5 s, so
+every wait below allows a little over one second per expected change.
+"""
+import os
+import re
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(HERE, "../../sim")))
+from simboard import SimBoard  # noqa: E402
+
+PANELMON = os.environ.get("PANELMON_BIN", "panelmon")
+BLANK = " " * 20
+ZERO_TIME = "    00:00:00 UTC    "
+TIME_RE = re.compile(r"^    \d\d:\d\d:\d\d UTC    $")
+LED_3DFIX, LED_2DFIX = 0, 27
+
+
+def wait_for(check, timeout=3.0, step=0.02):
+    """Polls check() until it returns a true value; returns the last value."""
+    end = time.monotonic() + timeout
+    value = check()
+    while not value and time.monotonic() < end:
+        time.sleep(step)
+        value = check()
+    return value
+
+
+class Panel:
+    """One panelmon process with its output collected in a file."""
+
+    def __init__(self, board, *args):
+        self.board = board
+        self.out_path = os.path.join(board.root, "panelmon.out")
+        self.out = open(self.out_path, "wb")
+        self.proc = subprocess.Popen([PANELMON, *args], env=board.env(),
+                                     stdout=self.out, stderr=subprocess.STDOUT)
+
+    def output(self):
+        with open(self.out_path, "rb") as f:
+            return f.read().decode("latin-1")
+
+    def alive(self):
+        return self.proc.poll() is None
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        self.out.close()
+
+
+class Tree:
+    """The files of the KX_ROOT tree."""
+
+    def __init__(self, root):
+        self.root = root
+        for d in ("etc", "sys/pps_filter", "var/volatile/rundata"):
+            os.makedirs(os.path.join(root, d), exist_ok=True)
+
+    def path(self, fixed):
+        return os.path.join(self.root, fixed.lstrip("/"))
+
+    def put(self, fixed, text):
+        with open(self.path(fixed), "w") as f:
+            f.write(text)
+
+    def rundata(self, name, text):
+        self.put("/var/volatile/rundata/" + name, text)
+
+    def attr(self, name, text):
+        self.put("/sys/pps_filter/" + name, text)
+
+    def remove(self, fixed):
+        try:
+            os.unlink(self.path(fixed))
+        except FileNotFoundError:
+            pass
+
+    def get(self, fixed):
+        try:
+            with open(self.path(fixed)) as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+
+@pytest.fixture
+def board():
+    with SimBoard() as b:
+        yield b
+
+
+@pytest.fixture
+def tree(board):
+    return Tree(board.root)
+
+
+@pytest.fixture
+def start(board):
+    panels = []
+
+    def run(*args):
+        p = Panel(board, *args)
+        panels.append(p)
+        return p
+
+    yield run
+    for p in panels:
+        p.stop()
+
+
+def rows_become(board, want, timeout=3.0):
+    got = wait_for(lambda: board.lcd_rows() == want, timeout)
+    assert got, "LCD shows %r, expected %r" % (board.lcd_rows(), want)
+
+
+def row1_becomes(board, want, timeout=3.0):
+    got = wait_for(lambda: board.lcd_row(1) == want, timeout)
+    assert got, "row 1 shows %r, expected %r" % (board.lcd_row(1), want)
+
+
+def file_becomes(tree, fixed, want, timeout=3.0):
+    got = wait_for(lambda: tree.get(fixed) == want, timeout)
+    assert got, "%s holds %r, expected %r" % (fixed, tree.get(fixed), want)
+
+
+def log_entries(board, bus, addr):
+    return board.i2c_log(bus, addr)
+
+
+# ---- banner and start-up ---------------------------------------------------
+
+def test_without_arguments_page0_replaces_the_cleared_display(board, tree, start):
+    start()
+    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
+
+
+def test_banner_stays_while_the_button_is_held_at_start(board, tree, start):
+    board.press()
+    p = start("Hello", "A" * 25, "ignored")
+    rows_become(board, ["Hello".ljust(20), "A" * 20])
+    time.sleep(1.3)  # the loop does not run until the button is released
+    assert board.lcd_rows() == ["Hello".ljust(20), "A" * 20]
+    board.release()
+    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
+    assert p.alive()
+
+
+def test_one_long_argument_leaves_row_1_blank(board, tree, start):
+    board.press()
+    start("0123456789abcdefghijKLMNOP")
+    rows_become(board, ["0123456789abcdefghij", BLANK])
+    board.release()
+    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
+
+
+def test_without_board_reports_and_runs_on(tmp_path):
+    root = str(tmp_path)
+    Tree(root)
+    env = dict(os.environ, KX_ROOT=root)
+    out_path = os.path.join(root, "out")
+    with open(out_path, "wb") as out:
+        proc = subprocess.Popen([PANELMON], env=env, stdout=out, stderr=subprocess.STDOUT)
+        try:
+            tree = Tree(root)
+            file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "25\n", timeout=3)
+            file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=3)
+            assert proc.poll() is None
+        finally:
+            proc.send_signal(signal.SIGTERM)
+            proc.wait(timeout=5)
+    text = open(out_path, "rb").read().decode("latin-1")
+    assert "Failed requesting line led_3dfix" in text
+    assert "Failed opening i2c-0\n" in text
+    assert "Error opening: %s/dev/i2c-0\n" % root in text
+    assert text.count("Failed to open I2C bus\n") == 1
+    assert "Failed to read current\n" in text
+
+
+# ---- GPS mode ---------------------------------------------------------------
+
+def test_gps_fix_2_then_1_then_3(board, tree, start):
+    tree.attr("gpsfix", "2\n")
+    tree.attr("gps_time_set", "1\n")
+    tree.rundata("gsnrlist.dat", " 45  40  38  30   0   0   0   0   0   0   0   0 ")
+    start()
+    row1_becomes(board, "GPS: 3D  SNR Ave=38 ", timeout=2.5)
+    assert TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0) != ZERO_TIME
+    assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (1, 0)
+
+    tree.attr("gpsfix", "1\n")
+    row1_becomes(board, "GPS: 2D  SNR Ave=38 ")
+    assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (0, 1)
+
+    # An unknown fix quality leaves LEDs and text as they were.
+    tree.attr("gpsfix", "3\n")
+    time.sleep(1.3)
+    assert board.lcd_row(1) == "GPS: 2D  SNR Ave=38 "
+    assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (0, 1)
+
+
+def test_the_time_row_runs(board, tree, start):
+    tree.attr("gps_time_set", "1\n")
+    start()
+    first = wait_for(lambda: TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0), 2.5)
+    assert first and first != ZERO_TIME
+    assert wait_for(lambda: board.lcd_row(0) != first, 2.0)
+
+
+def count_ppsled_writes(tree, seconds):
+    """Counts the writes to ppsled by taking the file away after each one."""
+    count = 0
+    end = time.monotonic() + seconds
+    while time.monotonic() < end:
+        text = tree.get("/sys/pps_filter/ppsled")
+        if text is not None:
+            assert text == "1"
+            count += 1
+            tree.remove("/sys/pps_filter/ppsled")
+        time.sleep(0.02)
+    return count
+
+
+def test_holdover_with_time_known_flashes_ppsled_each_second(board, tree, start):
+    tree.attr("gpsfix", "0\n")
+    tree.attr("holdover_time", "3600\n")
+    tree.attr("timeknown", "1\n")
+    start()
+    row1_becomes(board, "Holdover: 3600 sec  ", timeout=2.5)
+    assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (0, 0)
+    tree.remove("/sys/pps_filter/ppsled")
+    n = count_ppsled_writes(tree, 3.0)
+    assert 2 <= n <= 4
+
+
+def test_holdover_with_time_expired_leaves_ppsled_alone(board, tree, start):
+    tree.attr("gpsfix", "0\n")
+    tree.attr("holdover_time", "3600\n")
+    tree.attr("timeknown", "0\n")
+    start()
+    row1_becomes(board, "Holdover: Expired   ", timeout=2.5)
+    time.sleep(1.2)
+    assert tree.get("/sys/pps_filter/ppsled") is None
+
+
+def test_holdover_zero_shows_gps_line(board, tree, start):
+    tree.attr("gpsfix", "0\n")
+    tree.attr("holdover_time", "0\n")
+    tree.attr("timeknown", "1\n")
+    start()
+    row1_becomes(board, "GPS:N/A  SNR Ave= 0 ", timeout=2.5)
+    time.sleep(1.2)
+    assert tree.get("/sys/pps_filter/ppsled") is None
+
+
+# ---- peer and manual modes ----------------------------------------------------
+
+def test_peer_mode(board, tree, start):
+    tree.put("/etc/time_mode", "1")
+    start()
+    row1_becomes(board, "Peer Unsynced:     0", timeout=2.5)
+    assert TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0) != ZERO_TIME
+    tree.rundata("time_since_peer_synced", "421")
+    row1_becomes(board, "Peer Unsynced:   421")
+    tree.rundata("peer_holdover_expired", "1")
+    row1_becomes(board, "Peer Holdovr Expired")
+    tree.rundata("chrony_peer_status", "1\n")
+    row1_becomes(board, "Peer NTP: Synced    ")
+
+
+def test_manual_mode(board, tree, start):
+    tree.put("/etc/time_mode", " 2")
+    start()
+    rows_become(board, [ZERO_TIME, "  Manual Time Mode  "], timeout=2.5)
+    tree.rundata("manual_time_set", "1")
+    assert wait_for(lambda: TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0) != ZERO_TIME)
+    tree.put("/etc/time_mode", "7")
+    row1_becomes(board, "GPS:N/A  SNR Ave= 0 ")
+
+
+# ---- button -----------------------------------------------------------------
+
+def click(board):
+    board.press()
+    board.release()
+
+
+def test_pages_step_with_each_press(board, tree, start):
+    tree.rundata("addr0.dat", "10.0.0.1")
+    tree.rundata("addr1.dat", "10.0.1.1")
+    tree.rundata("mask0.dat", "255.255.255.0")
+    tree.rundata("gw0.dat", "10.0.0.254")
+    tree.rundata("mac0.dat", "00:11:22:33:44:55")
+    tree.rundata("mac1.dat", "00:11:22:33:44:56")
+    tree.rundata("numsats.dat", "9")
+    tree.rundata("lsnrlist.dat", " 10   9 ")
+    tree.attr("gpsfix", "1")
+    start()
+    row1_becomes(board, "GPS: 2D  SNR Ave= 4 ", timeout=2.5)
+    pages = [
+        ["IP0:        10.0.0.1", "IP1:        10.0.1.1"],
+        ["MK0:   255.255.255.0", "MK1:                "],
+        ["GW0:      10.0.0.254", "GW1:                "],
+        ["M0:00:11:22:33:44:55", "M1:00:11:22:33:44:56"],
+        ["GPS Lock: 2D Sats= 9", "SNR Average= 4      "],
+    ]
+    for want in pages:
+        click(board)
+        rows_become(board, want, timeout=1.0)
+        if want[0].startswith("GW0"):
+            # Pages 1 to 5 follow their files at every tick.
+            t0 = time.monotonic()
+            tree.rundata("gw1.dat", "10.0.1.254")
+            rows_become(board, ["GW0:      10.0.0.254", "GW1:      10.0.1.254"], timeout=1.0)
+            assert time.monotonic() - t0 < 0.6
+    click(board)
+    rows_become(board, [ZERO_TIME, "GPS: 2D  SNR Ave= 4 "], timeout=2.0)
+
+
+def test_five_second_hold_reaches_the_reset_prompt(board, tree, start):
+    tree.rundata("addr0.dat", "10.0.0.1")
+    start()
+    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
+    board.press()
+    t0 = time.monotonic()
+    rows_become(board, ["IP0:        10.0.0.1", "IP1:                "], timeout=1.0)
+    prompt = ["Reset to Defaults???", "Hold Btn 5 secs     "]
+    assert wait_for(lambda: board.lcd_rows() == prompt, 8.0)
+    held = time.monotonic() - t0
+    assert 4.5 <= held <= 7.0
+    board.release()
+    time.sleep(0.5)
+    assert board.lcd_rows() == prompt  # the prompt stays until the next press
+
+
+# ---- AD9544 -------------------------------------------------------------------
+
+def expected_setup_log():
+    """The set-up's transfers as simboard logs them: writes, and the two id reads."""
+    entries = []
+    with open(os.path.join(HERE, "ad9544_setup_writes.txt")) as f:
+        for line in f:
+            line = line.strip()
+            if not line or line.startswith("#"):
+                continue
+            hexbytes = line.replace(" ", "").lower()
+            entries.append("w:" + hexbytes)
+            if hexbytes == "0004":
+                entries.append("r:2001")
+            elif hexbytes == "000c":
+                entries.append("r:5604")
+    return entries
+
+
+def test_ad9544_configuration_byte_for_byte(board, tree, start):
+    start()
+    want = expected_setup_log()
+    assert wait_for(lambda: len(log_entries(board, 0, 0x48)) >= len(want), 3.0)
+    log = log_entries(board, 0, 0x48)
+    assert log[:len(want)] == want
+    # After the set-up only the once-a-second status reads follow (IO update,
+    # register addresses 0x3003..0x3201 and their reads) and, at the first
+    # refresh, the skew for the missing /etc/antenna_delay (0, not the start
+    # value 12515) with its IO update.
+    file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "0\n", timeout=2.5)
+    log = log_entries(board, 0, 0x48)
+    allowed = {"w:000f01", "w:3006", "w:3008", "w:3100", "w:3101", "w:3200", "w:3201",
+               "w:3003", "w:086e000000"}
+    for e in log[len(want):]:
+        assert e in allowed or e.startswith("r:"), e
+    assert log.count("w:086e000000") == 1
+    assert board.command("ad9544 state").endswith("skew=0")
+
+
+def test_ad9544_wrong_id_writes_no_configuration(board, tree, start):
+    board.command("ad9544 set 0x0004 0x21 0x01")
+    p = start()
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000003\n", timeout=2.5)
+    assert p.output().startswith(
+        "pps: AD9544 Part ID does not match  0x0121\nError returned id check!\n")
+    writes = [e for e in log_entries(board, 0, 0x48) if e.startswith("w:")]
+    assert "w:000081" not in writes
+    assert not any(e.startswith("w:0102") for e in writes)
+
+
+def test_status_files(board, tree, start):
+    board.command("ad9544 pins 0 0 0")
+    p = start()
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000004\n", timeout=2.5)
+    assert tree.get("/var/volatile/rundata/ad9544temp.dat") == "0\n"
+
+    board.command("ad9544 set 0x3006 0x12")
+    board.command("ad9544 set 0x3008 0x05")
+    board.command("ad9544 set 0x3100 1 1")
+    board.command("ad9544 set 0x3200 1 1")
+    board.command("ad9544 set 0x3003 0x34 0x12")
+    board.command("ad9544 pins 1 1 1")
+    board.command("ina226 current 0xFC18")
+    board.command("ina226 power 0x03E8")
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x021205F3\n")
+    file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "36\n")
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "3\n")
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "95\n")
+    assert "Failed" not in p.output()
+    # The monitor was configured with 0x4527 and calibration 13438.
+    assert board.command("ina226 state").startswith("config=0x4527 calibration=0x347E")
+
+
+def test_chip_that_does_not_answer(board, tree, start):
+    board.command("ad9544 nack on")
+    board.command("ad9544 pins 1 1 0")
+    p = start()
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000007\n", timeout=2.5)
+    assert tree.get("/var/volatile/rundata/ad9544temp.dat") == "25\n"
+    out = p.output()
+    assert out.startswith("pps: AD9544 unable to send register address to device: errno -1\n"
+                          "Error returned id check!\n")
+    assert "pps: AD9544 unable to send data to device: errno -1\n" in out
+    assert p.alive()
+
+
+def test_skew_is_set_once_per_change(board, tree, start):
+    tree.put("/etc/antenna_delay", "100")
+    p = start()
+    assert wait_for(lambda: "Set skew to -100\n" in p.output(), 2.5)
+    assert board.command("ad9544 state").endswith("skew=-100")
+    assert board.command("ad9544 get 0x086E 3") == "9cffff"
+    time.sleep(1.2)
+    assert p.output().count("Set skew to") == 1
+    tree.remove("/etc/antenna_delay")
+    assert wait_for(lambda: "Set skew to 0\n" in p.output(), 2.0)
+    assert board.command("ad9544 get 0x086E 3") == "000000"
+    time.sleep(1.2)
+    assert p.output().count("Set skew to") == 2
+
+
+def test_delay_matching_the_start_value_sends_no_skew(board, tree, start):
+    tree.put("/etc/antenna_delay", "-12515\n")
+    p = start()
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=2.5)
+    time.sleep(1.1)
+    assert "Set skew" not in p.output()
+    assert not any(e.startswith("w:086e") for e in log_entries(board, 0, 0x48))
+
+
+# ---- antenna monitor ------------------------------------------------------------
+
+def test_absent_monitor(board, tree, start):
+    os.unlink(os.path.join(board.root, "dev", "i2c-1"))  # no /dev/i2c-1
+    p = start()
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=2.5)
+    t0 = time.monotonic()
+    n0 = p.output().count("Failed to read current\n")
+    time.sleep(2.05)
+    out = p.output()
+    assert out.count("Failed to open I2C bus\n") == 1
+    assert 2 <= out.count("Failed to read current\n") - n0 <= 3
+    assert time.monotonic() - t0 < 3
+    assert tree.get("/var/volatile/rundata/antenna_current.dat") == "0\n"
+    assert tree.get("/var/volatile/rundata/antenna_power.dat") == "0\n"
+
+
+def test_monitor_failing_later_keeps_the_last_values(board, tree, start):
+    board.command("ina226 current 1000")
+    board.command("ina226 power 0xFFFF")
+    p = start()
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "6242\n", timeout=2.5)
+    assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
+    board.command("ina226 fail current")
+    assert wait_for(lambda: "Failed to read current\n" in p.output(), 2.0)
+    board.command("ina226 fail none")  # never reopened: keeps failing
+    n = p.output().count("Failed to read current\n")
+    assert wait_for(lambda: p.output().count("Failed to read current\n") > n, 2.0)
+    assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
+    assert tree.get("/var/volatile/rundata/antenna_power.dat") == "6242\n"
