@@ -54,6 +54,21 @@ void check_text_field(const unsigned char *field, size_t len)
 			std::abort();
 }
 
+const char *const dirs[] = {
+	"/etc", "/var", "/var/volatile", "/var/volatile/rundata", "/sys", "/sys/class",
+	"/sys/class/net", "/sys/class/net/eth0", "/sys/class/net/eth1", "/sys/pps_filter",
+};
+
+// Leaves no tree behind in /tmp.
+void remove_tree()
+{
+	for (const char *src : sources)
+		unlink((root + src).c_str());
+	for (int i = sizeof(dirs) / sizeof(dirs[0]) - 1; i >= 0; i--)
+		rmdir((root + dirs[i]).c_str());
+	rmdir(root.c_str());
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -62,10 +77,9 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 	if (mkdtemp(tmpl) == nullptr)
 		std::abort();
 	root = tmpl;
-	for (const char *dir : {"/etc", "/var", "/var/volatile", "/var/volatile/rundata",
-				"/sys", "/sys/class", "/sys/class/net", "/sys/class/net/eth0",
-				"/sys/class/net/eth1", "/sys/pps_filter"})
+	for (const char *dir : dirs)
 		mkdir((root + dir).c_str(), 0755);
+	std::atexit(remove_tree);
 	setenv("KX_ROOT", root.c_str(), 1);
 	// The "Error opening" lines are not what is under test here.
 	if (std::freopen("/dev/null", "w", stdout) == nullptr)
