@@ -20,7 +20,7 @@
 
 #include <cstdint>
 
-inline constexpr unsigned int BUTTON_LINE = 1;
+inline constexpr int BUTTON_LINE = 1;
 inline constexpr int NO_EDGE = -1;
 
 // Screen shown: 0 to 5, or the reset steps 99 (prompt), 100 (confirming),

@@ -64,10 +64,15 @@ bool detects_edges(const Line &l)
 	return l.request != 0 && l.direction == GPIOD_LINE_DIRECTION_INPUT;
 }
 
+constexpr size_t unsent_limit = 64;
+
 void deliver(Request &r, const std::string &ev)
 {
+	if (r.ev_fd == -2)
+		return;  // the client closed its event connection
 	if (r.ev_fd < 0) {
-		r.unsent.push_back(ev);
+		if (r.unsent.size() < unsent_limit)
+			r.unsent.push_back(ev);
 		return;
 	}
 	// A full queue drops the event, as the kernel's event FIFO does.
