@@ -25,7 +25,8 @@ CharLcd::CharLcd(uint8_t bus_, uint8_t address, uint8_t cols_, uint8_t rows_)
 	  cols(cols_),
 	  lines(rows_),
 	  fd(-1),
-	  bus(bus_)
+	  bus(bus_),
+	  ready(false)
 {
 }
 
@@ -34,6 +35,7 @@ int32_t CharLcd::begin()
 	char path[19];
 	std::snprintf(path, sizeof path, "/dev/i2c-%d", static_cast<int>(bus));
 	std::string dev = kx_path(path);
+	ready = false;
 	fd = kx_i2c_open(dev.c_str());
 	if (fd < 0) {
 		std::printf("Error opening: %s\n", dev.c_str());
@@ -43,6 +45,7 @@ int32_t CharLcd::begin()
 		std::printf("Error calling I2C_SLAVE\n");
 		return -1;
 	}
+	ready = true;
 	command(0x20 | function_flags);
 	lcd_pause_us(function_pause_us);
 	display_control = 0x04;
@@ -73,6 +76,8 @@ void CharLcd::print(const char *text, uint8_t length)
 // instruction, then 0x40 (last control byte, display data) and the code.
 void CharLcd::write_char(uint8_t c)
 {
+	if (!ready)
+		return;
 	const uint8_t frame[4] = {0x80, 0x00, 0x40, c};
 	kx_i2c_write(fd, frame, sizeof frame);
 	lcd_pause_us(char_pause_us);
@@ -81,6 +86,8 @@ void CharLcd::write_char(uint8_t c)
 // Control byte 0x00: one instruction follows.
 void CharLcd::command(uint8_t instruction)
 {
+	if (!ready)
+		return;
 	const uint8_t frame[2] = {0x00, instruction};
 	kx_i2c_write(fd, frame, sizeof frame);
 }
@@ -91,16 +98,21 @@ void CharLcd::close()
 	if (fd >= 0)
 		kx_i2c_close(fd);
 	fd = -1;
+	ready = false;
 }
 
 void CharLcd::clear()
 {
+	if (!ready)
+		return;
 	command(0x01);
 	lcd_pause_us(clear_pause_us);
 }
 
 void CharLcd::home()
 {
+	if (!ready)
+		return;
 	command(0x02);
 	lcd_pause_us(clear_pause_us);
 }

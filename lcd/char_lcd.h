@@ -49,6 +49,10 @@ public:
 	uint8_t lines;
 	int32_t fd;
 	int32_t bus;
+	// Set by a successful begin. Until then nothing is sent: after a
+	// refused I2C_SLAVE the descriptor would still address device 0, the
+	// bus's general call, which every chip on the bus listens to.
+	bool ready;
 };
 
 // Pause between transfers; the unit tests replace it to record the pauses.
