@@ -1,0 +1,21 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/* Everything a host test uses to drive and observe the module. */
+#ifndef KXHOST_H
+#define KXHOST_H
+
+#include <kxhost/bug.h>
+#include <kxhost/fault.h>
+#include <kxhost/gpio.h>
+#include <kxhost/i2c.h>
+#include <kxhost/io.h>
+#include <kxhost/irq.h>
+#include <kxhost/module.h>
+#include <kxhost/pps.h>
+#include <kxhost/printk.h>
+#include <kxhost/slab.h>
+#include <kxhost/sysfs.h>
+#include <kxhost/time.h>
+#include <kxhost/tpm4.h>
+#include <kxhost/workqueue.h>
+
+#endif

@@ -1,0 +1,42 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/* Host stand-in for <linux/compiler.h> and the attribute macros. */
+#ifndef _LINUX_COMPILER_H
+#define _LINUX_COMPILER_H
+
+#define __iomem
+#define __user
+#define __force
+#define __rcu
+#define __percpu
+#define __must_check __attribute__((__warn_unused_result__))
+#define __printf(a, b) __attribute__((__format__(printf, a, b)))
+#undef __always_inline
+#define __always_inline inline __attribute__((__always_inline__))
+#define noinline __attribute__((__noinline__))
+#define __maybe_unused __attribute__((__unused__))
+#define __always_unused __attribute__((__unused__))
+#define __aligned(x) __attribute__((__aligned__(x)))
+#define __packed __attribute__((__packed__))
+#define __cold __attribute__((__cold__))
+#define __noreturn __attribute__((__noreturn__))
+#define fallthrough __attribute__((__fallthrough__))
+#define __init
+#define __exit
+#define __initdata
+#define __exitdata
+
+#define likely(x) __builtin_expect(!!(x), 1)
+#define unlikely(x) __builtin_expect(!!(x), 0)
+
+#define barrier() __asm__ __volatile__("" ::: "memory")
+#define smp_mb() __atomic_thread_fence(__ATOMIC_SEQ_CST)
+#define smp_rmb() __atomic_thread_fence(__ATOMIC_ACQUIRE)
+#define smp_wmb() __atomic_thread_fence(__ATOMIC_RELEASE)
+
+#define READ_ONCE(x) (*(const volatile __typeof__(x) *)&(x))
+#define WRITE_ONCE(x, val) (*(volatile __typeof__(x) *)&(x) = (val))
+
+#define __stringify_1(x...) #x
+#define __stringify(x...) __stringify_1(x)
+
+#endif

@@ -1,0 +1,127 @@
+// SPDX-License-Identifier: GPL-2.0
+/* Host layer: spin locks and mutexes as checked flags (one thread). */
+#include <linux/kernel.h>
+#include <linux/spinlock.h>
+#include <linux/mutex.h>
+#include <kxhost/bug.h>
+
+extern int kxh_locks_held;
+extern int kxh_irqs_off;
+
+void spin_lock_init(spinlock_t *lock)
+{
+	lock->locked = 0;
+	lock->taken = 0;
+	lock->taken_irqsave = 0;
+}
+
+void spin_lock(spinlock_t *lock)
+{
+	if (lock->locked)
+		kxh_bug("spin lock %p taken twice (deadlock)", (void *)lock);
+	lock->locked = 1;
+	lock->taken++;
+	kxh_locks_held++;
+}
+
+void spin_unlock(spinlock_t *lock)
+{
+	if (!lock->locked)
+		kxh_bug("spin lock %p released while free", (void *)lock);
+	lock->locked = 0;
+	kxh_locks_held--;
+}
+
+void spin_lock_irq(spinlock_t *lock)
+{
+	kxh_irqs_off++;
+	spin_lock(lock);
+	lock->taken_irqsave++;
+}
+
+void spin_unlock_irq(spinlock_t *lock)
+{
+	spin_unlock(lock);
+	kxh_irqs_off--;
+}
+
+void spin_lock_bh(spinlock_t *lock)
+{
+	spin_lock(lock);
+}
+
+void spin_unlock_bh(spinlock_t *lock)
+{
+	spin_unlock(lock);
+}
+
+unsigned long kxh_spin_lock_irqsave(spinlock_t *lock)
+{
+	unsigned long flags = (unsigned long)kxh_irqs_off;
+
+	kxh_irqs_off++;
+	spin_lock(lock);
+	lock->taken_irqsave++;
+	return flags;
+}
+
+void spin_unlock_irqrestore(spinlock_t *lock, unsigned long flags)
+{
+	spin_unlock(lock);
+	if (kxh_irqs_off != (int)flags + 1)
+		kxh_bug("spin_unlock_irqrestore with foreign flags");
+	kxh_irqs_off--;
+}
+
+int spin_is_locked(spinlock_t *lock)
+{
+	return lock->locked;
+}
+
+void mutex_init(struct mutex *lock)
+{
+	lock->locked = 0;
+	lock->taken = 0;
+}
+
+void mutex_lock(struct mutex *lock)
+{
+	might_sleep();
+	if (lock->locked)
+		kxh_bug("mutex %p taken twice (deadlock)", (void *)lock);
+	lock->locked = 1;
+	lock->taken++;
+}
+
+int mutex_lock_interruptible(struct mutex *lock)
+{
+	mutex_lock(lock);
+	return 0;
+}
+
+int mutex_trylock(struct mutex *lock)
+{
+	if (lock->locked)
+		return 0;
+	lock->locked = 1;
+	lock->taken++;
+	return 1;
+}
+
+void mutex_unlock(struct mutex *lock)
+{
+	if (!lock->locked)
+		kxh_bug("mutex %p released while free", (void *)lock);
+	lock->locked = 0;
+}
+
+bool mutex_is_locked(struct mutex *lock)
+{
+	return lock->locked != 0;
+}
+
+void mutex_destroy(struct mutex *lock)
+{
+	if (lock->locked)
+		kxh_bug("mutex %p destroyed while held", (void *)lock);
+}

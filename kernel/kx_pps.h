@@ -1,0 +1,201 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/*
+ * kx_pps: module-wide state shared by the timing core (pulse capture and
+ * discipline loop, DAC and holdover, attributes, PHY alignment, start-up)
+ * and the GPS serial half (time extraction, serial link, NMEA device).
+ *
+ * Every global here is a naturally aligned word read and written whole;
+ * unless noted, readers take no lock (see each group for its writer).
+ */
+#ifndef KX_PPS_H
+#define KX_PPS_H
+
+#include <linux/types.h>
+#include <linux/atomic.h>
+#include <linux/build_bug.h>
+#include <linux/interrupt.h>
+#include <linux/kfifo.h>
+#include <linux/spinlock.h>
+#include <linux/time64.h>
+#include <linux/wait.h>
+#include <linux/workqueue.h>
+
+#include "kxpps_phy.h"
+
+struct gpio_desc;
+struct i2c_adapter;
+struct i2c_client;
+struct kobject;
+struct pps_device;
+struct task_struct;
+
+/* ---- Discipline loop fixed point ---------------------------------------- */
+
+/* loop values are s64 scaled by 2^26 */
+#define KX_FP_SHIFT 26
+#define KX_FP_ONE (1LL << KX_FP_SHIFT)
+/* gains are kept in 1/100,000 and enter the loop as gain * 671 (2^26 / 10^5) */
+#define KX_GAIN_SCALE 671
+/* oscillator cycles per pulse and the accepted deviation */
+#define KX_N0 25000000U
+#define KX_WINDOW 99U
+/*
+ * The DAC spans corrections of -2^31..2^31 (-32..32 in units of 2^26); the
+ * integrator is kept within that range.
+ */
+#define KX_INTEG_LIMIT (1LL << 31)
+
+/* ---- i.MX93 register blocks ------------------------------------------- */
+
+#define TPM4_PHYS 0x424F0000
+#define CCM_PHYS 0x44450000
+#define IOMUXC_PHYS 0x443C0000
+#define GPIO2_PHYS 0x43810000
+#define KX_REG_BLOCK_SIZE 0x1000
+
+#define TPM4_SC 0x10
+#define TPM4_MOD 0x18
+#define TPM4_STATUS 0x1C
+#define TPM4_C0SC 0x20
+#define TPM4_C2SC 0x30
+#define TPM4_C2V 0x34
+#define TPM4_CONF 0x84
+#define TPM4_STATUS_CH2F 0x4	/* channel-2 capture, write 1 to clear */
+#define TPM4_STATUS_TOF 0x100	/* counter overflow, write 1 to clear */
+
+/* ---- GPS time of the next pulse (written by the serial half) ------------- */
+
+struct gps_time {
+	spinlock_t lock;	/* taken with interrupts saved */
+	struct timespec64 ts;	/* UTC label of the next pulse */
+	u8 pending;		/* a fresh second waits for the next pulse */
+};
+extern struct gps_time gGPSTime;
+
+/* One GPS second handed to the PHY alignment threads (32 bytes). */
+struct pps_uart_time {
+	s64 gps_sec;
+	u32 gps_nsec;
+	s64 sys_sec;
+	u32 sys_nsec;
+	s32 fix;
+};
+static_assert(sizeof(struct pps_uart_time) == 32);
+
+/* ---- GPS state words ----------------------------------------------------- */
+
+extern s32 gGPSFix;		/* published fix quality 0/1/2 (time extraction) */
+extern bool time_known;		/* holdover update */
+extern s32 holdover_time_sec;	/* holdover update */
+extern s32 gps_time_set;	/* pulse interrupt: a GPS time was applied */
+extern s32 holdover_setting;	/* attribute: holdover limit in s, 0 = none */
+extern s32 gGPSMode;		/* attribute: receiver satellite mode */
+extern bool gSetGPSMode;	/* attribute sets, serial link clears */
+extern s32 tai_offset_value;	/* attribute: TAI - UTC in s */
+extern s32 gDelta_eth0;		/* attribute: ns added to port 1's deltas */
+extern s32 gDelta_eth1;		/* attribute: ns added to port 0's deltas */
+
+/* ---- Per-device record of the PPS timer device ----------------------- */
+
+struct phy_info {
+	struct phy_device *phydev;
+	s32 port;
+	struct kfifo ts_fifo;		/* PHY stamps of pulses, latest only */
+	spinlock_t ts_lock;		/* guards ts_fifo, interrupts saved */
+	wait_queue_head_t adj_wq;
+	atomic_t adj_pending;
+	struct task_struct *adj_task;
+	s64 last_delta;			/* ns */
+};
+
+struct pps_priv {
+	struct phy_info phy_i[2];
+	struct gpio_desc *led_gpio;	/* optional PPS LED */
+	struct pps_device *pps_src;	/* LinuxPPS source or NULL */
+};
+
+/* NULL until the timer device is probed */
+extern struct pps_priv *g_pps;
+
+/* ---- Pulse capture and discipline loop (pps_timer.c) --------------------- */
+
+extern s32 k1_hundred_thou_value;
+extern s32 k2_hundred_thou_value;
+extern bool filter_pause;
+extern bool initial_calc;
+extern s64 new_prv_integ_fp;
+extern s64 prv_integ_fp;
+extern s64 integ_fp;
+extern s64 filtered_integ;
+extern s32 integ_num;
+extern s32 integ_dec;
+extern s32 filt_kount;
+extern u32 tpm4_counter_value_old;
+extern u32 tpm4_counter_value_new;
+/* CLOCK_REALTIME of the interrupt that handed over the last GPS time */
+extern struct timespec64 irq_ts;
+extern struct work_struct gps_ppsled_work;
+
+irqreturn_t timer_irq(int irq, void *dev_id);
+void gps_ppsled_workfn(struct work_struct *work);
+/* PPS LED high now, low again 500 ms later (no-op before the probe) */
+void pps_led_flash(void);
+/* integ_num and integ_dec from a loop value */
+void pps_set_integ_parts(s64 integ);
+
+/* ---- DAC, correction figures, holdover (pps_dac.c) ------------------------ */
+
+#define DAC_I2C_ADAPTER 1
+#define DAC_I2C_ADDR 0x4C
+#define DAC_CTRL_WRITE_UPDATE 0x10
+#define DAC_CODE_MID 0x8000
+
+extern struct i2c_client *dac_client;
+extern struct work_struct dac_work;
+extern struct workqueue_struct *dac_workq;
+extern s64 integ_fp_old;
+
+void dac_work_func(struct work_struct *work);
+u16 pps_dac_code(s64 x);
+int write_integ(s64 x);
+int dac_write(u16 code);
+/* queue a DAC write of filtered_integ, if the DAC work queue exists */
+void pps_dac_queue(void);
+/* the texts of the freqcorr and freqcorrdelta attributes, into the sysfs page */
+ssize_t pps_freqcorr_text(char *buf);
+ssize_t pps_freqcorrdelta_text(char *buf);
+/* once per GPS second from the receive worker, with the fix just settled */
+void pps_holdover_update(s32 fix);
+
+/* ---- Attributes under /sys/pps_filter (pps_sysfs.c) -------------------- */
+
+int pps_sysfs_create(void);
+void pps_sysfs_remove_filter(void);
+
+/* ---- PHY alignment and system clock (pps_phy.c) --------------------- */
+
+extern struct work_struct gps_time_work;
+void gps_time_workfn(struct work_struct *work);
+
+/* ---- Start-up (pps_main.c) ------------------------------------------------ */
+
+extern void __iomem *reg_base_lptpm4;
+extern void __iomem *reg_base_ccm;
+extern void __iomem *reg_base_iomuxc;
+extern void __iomem *reg_base_gpio2;
+extern s32 pps_irq;
+extern struct i2c_adapter *adapter_1;
+
+/* ---- GPS serial half ----------------------------------------------------- */
+
+int pps_uart_get_time_nowait(struct pps_uart_time *out, int idx);
+int pps_uart_get_time(struct pps_uart_time *out, unsigned long timeout, int idx);
+int pps_uart_init(void);
+void pps_uart_exit(void);
+int pps_fifo_init(void);
+void pps_fifo_exit(void);
+void pps_fifo_push_line(const char *data, size_t len);
+int chardev_init(void);
+void chardev_exit(void);
+
+#endif

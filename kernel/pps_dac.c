@@ -1,0 +1,131 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * kx_pps: the VCXO's tuning DAC (TI DAC8571 on I2C adapter 1 at 0x4C), the
+ * correction figures shown to user space, and the holdover bookkeeping.
+ *
+ * The DAC is written only after an accepted pulse, from the ordered DAC
+ * work queue; when pulses stop the DAC keeps its last code and the VCXO
+ * free-runs on it. Holdover is the count of seconds the time has been
+ * carried without a fix and whether that is still acceptable.
+ */
+#include <linux/i2c.h>
+#include <linux/kernel.h>
+#include <linux/math64.h>
+#include <linux/sysfs.h>
+
+#include "kx_pps.h"
+
+struct i2c_client *dac_client;
+DECLARE_WORK(dac_work, dac_work_func);
+struct workqueue_struct *dac_workq;
+s64 integ_fp_old;
+
+bool time_known;
+s32 holdover_time_sec;
+s32 holdover_setting;
+
+/*
+ * Correction (2^26 fixed point) to DAC code: 0x7FFF is no correction, one
+ * code step is about 65,537 units; beyond +-2^31 the code saturates.
+ */
+u16 pps_dac_code(s64 x)
+{
+	if (x > KX_INTEG_LIMIT)
+		return 0xFFFF;
+	if (x < -KX_INTEG_LIMIT)
+		return 0x0000;
+	/* |x * 65535| < 2^47; the division by 2^32 truncates toward zero */
+	return (u16)(0x7FFF + (x * 65535) / (1LL << 32));
+}
+
+/* one 3-byte message: write the input register and update the output */
+int dac_write(u16 code)
+{
+	u8 msg[3] = { DAC_CTRL_WRITE_UPDATE, code >> 8, code & 0xFF };
+	int ret;
+
+	ret = i2c_master_send(dac_client, (const char *)msg, sizeof(msg));
+	if (ret != sizeof(msg)) {
+		pr_info("ppsdac: unable to send data to device: %d\n", ret);
+		return ret < 0 ? ret : -EIO;
+	}
+	return 0;
+}
+
+int write_integ(s64 x)
+{
+	return dac_write(pps_dac_code(x));
+}
+
+/* writes the latest value: queuing twice before a run writes once */
+void dac_work_func(struct work_struct *work)
+{
+	write_integ(READ_ONCE(filtered_integ));
+}
+
+void pps_dac_queue(void)
+{
+	struct workqueue_struct *wq = READ_ONCE(dac_workq);
+
+	if (wq)
+		queue_work(wq, &dac_work);
+}
+
+/* the correction in units of 2^26 with four decimals, e.g. "-0.5000" */
+ssize_t pps_freqcorr_text(char *buf)
+{
+	s32 num = READ_ONCE(integ_num);
+	s32 dec = READ_ONCE(integ_dec);
+	char sign = READ_ONCE(filtered_integ) >= 0 ? ' ' : '-';
+	/* magnitudes as unsigned: no overflow for S32_MIN */
+	u32 unum = num < 0 ? -(u32)num : (u32)num;
+	u32 udec = dec < 0 ? -(u32)dec : (u32)dec;
+
+	return sysfs_emit(buf, "%c%u.%04u\n", sign, unum, udec);
+}
+
+/*
+ * Average change of the loop output per accepted pulse since the previous
+ * read, divided by 100. Reading restarts the averaging; a pulse landing
+ * between the read and the zeroing of filt_kount goes uncounted.
+ */
+ssize_t pps_freqcorrdelta_text(char *buf)
+{
+	s64 now = READ_ONCE(integ_fp);
+	s64 d = now - integ_fp_old;
+	s32 n;
+
+	integ_fp_old = now;
+	n = READ_ONCE(filt_kount);
+	WRITE_ONCE(filt_kount, 0);
+	if (n <= 0)
+		return sysfs_emit(buf, "none\n");
+	/* n * 100 in 64 bits: no overflow however long nobody read */
+	return sysfs_emit(buf, "%lld\n", div64_s64(d, (s64)n * 100));
+}
+
+/*
+ * Time-known bookkeeping, run by the GPS receive worker once per GPS second
+ * (a ZDA matching its GGA), after that second's fix has been settled.
+ */
+void pps_holdover_update(s32 fix)
+{
+	s32 held;
+	s32 limit;
+
+	if (!READ_ONCE(gps_time_set)) {
+		WRITE_ONCE(time_known, false);
+		return;
+	}
+	if (fix > 0) {
+		WRITE_ONCE(holdover_time_sec, 0);
+		WRITE_ONCE(time_known, true);
+		return;
+	}
+	held = READ_ONCE(holdover_time_sec);
+	if (held < S32_MAX)
+		held++;
+	WRITE_ONCE(holdover_time_sec, held);
+	limit = READ_ONCE(holdover_setting);
+	WRITE_ONCE(time_known, limit == 0 || held < limit);
+}

@@ -1,0 +1,42 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/*
+ * A small test runner for the module's host tests. Each KTEST case runs in
+ * a forked process, so every case starts from the module's load-time state
+ * and a crash or a host-layer abort fails only that case. The last line
+ * printed is "N passed, N failed".
+ */
+#ifndef KTEST_H
+#define KTEST_H
+
+#include <stdio.h>
+
+struct ktest_case {
+	const char *name;
+	void (*fn)(void);
+	struct ktest_case *next;
+};
+
+void ktest_register(struct ktest_case *tc);
+void ktest_fail(const char *file, int line, const char *fmt, ...)
+	__attribute__((__format__(printf, 3, 4)));
+
+#define KTEST(name) \
+	static void name(void); \
+	static struct ktest_case name##_case = { #name, name, 0 }; \
+	__attribute__((constructor)) static void name##_reg(void) { ktest_register(&name##_case); } \
+	static void name(void)
+
+#define KT_TRUE(cond) \
+	do { if (!(cond)) ktest_fail(__FILE__, __LINE__, "expected %s", #cond); } while (0)
+#define KT_FALSE(cond) \
+	do { if (cond) ktest_fail(__FILE__, __LINE__, "expected !(%s)", #cond); } while (0)
+#define KT_EQ(a, b) \
+	do { long long _a = (long long)(a), _b = (long long)(b); \
+	     if (_a != _b) ktest_fail(__FILE__, __LINE__, "%s == %lld, expected %s == %lld", \
+				      #a, _a, #b, _b); } while (0)
+#define KT_STREQ(a, b) \
+	do { const char *_a = (a), *_b = (b); \
+	     if (strcmp(_a, _b)) ktest_fail(__FILE__, __LINE__, "%s == \"%s\", expected \"%s\"", \
+					    #a, _a, _b); } while (0)
+
+#endif

@@ -1,0 +1,348 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * The host layer itself: each stand-in behaves as the kernel interface it
+ * replaces, so that module tests on top of it mean something.
+ */
+#include <string.h>
+
+#include <kxhost.h>
+#include <linux/delay.h>
+#include <linux/err.h>
+#include <linux/i2c.h>
+#include <linux/io.h>
+#include <linux/printk.h>
+#include <linux/kfifo.h>
+#include <linux/kobject.h>
+#include <linux/slab.h>
+#include <linux/sysfs.h>
+#include <linux/timekeeping.h>
+#include "ktest.h"
+
+/* ---- printk ---- */
+
+KTEST(printk_captures_levels_and_continuations)
+{
+	printk(KERN_ALERT "alpha %d", 1);
+	pr_cont(" more\n");
+	pr_info("beta\n");
+	printk("gamma\n");
+	KT_EQ(kxh_log_count(), 3);
+	KT_EQ(kxh_log_get(0)->level, 1);
+	KT_STREQ(kxh_log_get(0)->text, "alpha 1 more\n");
+	KT_EQ(kxh_log_count_exact(6, "beta\n"), 1);
+	KT_EQ(kxh_log_count_exact(4, "gamma\n"), 1);
+	KT_EQ(kxh_log_count_sub(-1, "a"), 3);
+}
+
+/* ---- kfifo ---- */
+
+KTEST(kfifo_rounds_up_and_wraps_with_free_running_counters)
+{
+	struct kfifo f;
+	unsigned char out[16];
+	unsigned int i;
+
+	KT_EQ(kfifo_alloc(&f, 5, GFP_KERNEL), 0);
+	KT_EQ(kfifo_size(&f), 8);
+	KT_EQ(kfifo_in(&f, "abcdefghij", 10), 8);
+	KT_TRUE(kfifo_is_full(&f));
+	KT_EQ(kfifo_out(&f, out, 3), 3);
+	KT_EQ(memcmp(out, "abc", 3), 0);
+	KT_EQ(kfifo_avail(&f), 3);
+	KT_EQ(kfifo_in(&f, "XYZW", 4), 3);
+	KT_EQ(kfifo_len(&f), 8);
+	KT_EQ(kfifo_out(&f, out, 16), 8);
+	KT_EQ(memcmp(out, "defghXYZ", 8), 0);
+	KT_TRUE(kfifo_is_empty(&f));
+	/* the counters run freely across their own wrap */
+	f.kfifo.in = f.kfifo.out = 0xFFFFFFFEu;
+	KT_EQ(kfifo_in(&f, "1234", 4), 4);
+	KT_EQ(kfifo_len(&f), 4);
+	for (i = 0; i < 4; i++) {
+		unsigned char c;
+
+		KT_EQ(kfifo_get(&f, &c), 1);
+		KT_EQ(c, '1' + i);
+	}
+	KT_EQ(kfifo_get(&f, out), 0);
+	kfifo_free(&f);
+	KT_EQ(kxh_slab_live(), 0);
+}
+
+KTEST(kfifo_alloc_failure_leaves_it_unusable)
+{
+	struct kfifo f;
+
+	kxh_fault_arm("kmalloc", 0, 1, -ENOMEM);
+	KT_EQ(kfifo_alloc(&f, 1024, GFP_KERNEL), -ENOMEM);
+	KT_FALSE(kfifo_initialized(&f));
+	KT_EQ(kfifo_alloc(&f, 1, GFP_KERNEL), -EINVAL);
+	KT_EQ(kfifo_alloc(&f, 1024, GFP_KERNEL), 0);
+	KT_TRUE(kfifo_initialized(&f));
+	kfifo_free(&f);
+}
+
+/* ---- work queues and time ---- */
+
+static int order[8], norder;
+static void w1(struct work_struct *w) { order[norder++] = 1; }
+static void w2(struct work_struct *w) { order[norder++] = 2; }
+static DECLARE_WORK(work1, w1);
+static DECLARE_WORK(work2, w2);
+
+KTEST(work_runs_in_queuing_order_and_coalesces_while_pending)
+{
+	struct workqueue_struct *wq = alloc_ordered_workqueue("%s", WQ_MEM_RECLAIM, "ordered");
+
+	KT_TRUE(wq != NULL);
+	KT_TRUE(queue_work(wq, &work2));
+	KT_TRUE(queue_work(wq, &work1));
+	KT_FALSE(queue_work(wq, &work2));
+	KT_EQ(kxh_wq_pending(wq), 2);
+	KT_EQ(norder, 0);
+	KT_EQ(kxh_wq_run(wq), 2);
+	KT_EQ(norder, 2);
+	KT_EQ(order[0], 2);
+	KT_EQ(order[1], 1);
+	KT_TRUE(queue_work(wq, &work2));
+	KT_TRUE(cancel_work_sync(&work2));
+	KT_EQ(kxh_wq_run_all(), 0);
+	KT_STREQ(kxh_wq_name(wq), "ordered");
+	KT_TRUE(kxh_wq_flags(wq) & WQ_MEM_RECLAIM);
+	destroy_workqueue(wq);
+	KT_EQ(kxh_wq_count(), 0);
+}
+
+static DECLARE_DELAYED_WORK(dwork, w1);
+
+KTEST(delayed_work_moves_to_its_queue_at_expiry)
+{
+	KT_TRUE(schedule_delayed_work(&dwork, 250));
+	KT_TRUE(delayed_work_pending(&dwork));
+	kxh_time_advance_ns(999999999);
+	KT_EQ(kxh_wq_pending(system_wq), 0);
+	kxh_time_advance_ns(1);
+	KT_EQ(kxh_wq_pending(system_wq), 1);
+	KT_EQ(kxh_wq_run_all(), 1);
+	KT_EQ(norder, 1);
+	KT_TRUE(schedule_delayed_work(&dwork, 10));
+	KT_TRUE(mod_delayed_work(system_wq, &dwork, 500));
+	kxh_time_advance_ns(1000000000);
+	KT_EQ(kxh_wq_pending(system_wq), 0);
+	KT_TRUE(cancel_delayed_work_sync(&dwork));
+	kxh_time_advance_ns(2000000000);
+	KT_EQ(kxh_wq_run_all(), 0);
+}
+
+KTEST(clocks_follow_the_virtual_clock)
+{
+	struct timespec64 ts;
+	struct system_time_snapshot snap;
+	unsigned long j0 = jiffies;
+	s64 m0 = ktime_get();
+
+	kxh_time_set_real(1000, 999000000);
+	ktime_get_real_ts64(&ts);
+	KT_EQ(ts.tv_sec, 1000);
+	KT_EQ(ts.tv_nsec, 999000000);
+	msleep(500);
+	/* msleep sleeps at least the time asked: whole jiffies plus one */
+	KT_EQ(ktime_get() - m0, 504000000);
+	KT_EQ(jiffies - j0, 126);
+	ktime_get_snapshot(&snap);
+	KT_EQ(snap.real, 1001LL * 1000000000 + 503000000);
+	ts = ns_to_timespec64(-1);
+	KT_EQ(ts.tv_sec, -1);
+	KT_EQ(ts.tv_nsec, 999999999);
+}
+
+/* ---- I2C ---- */
+
+KTEST(i2c_records_messages_and_fails_on_demand)
+{
+	struct i2c_board_info info = { I2C_BOARD_INFO("dev", 0x4C) };
+	struct i2c_adapter *adap;
+	struct i2c_client *c;
+
+	KT_TRUE(i2c_get_adapter(1) == NULL);
+	kxh_i2c_add_adapter(1);
+	adap = i2c_get_adapter(1);
+	KT_EQ(kxh_i2c_adapter_refs(1), 1);
+	c = i2c_new_client_device(adap, &info);
+	KT_FALSE(IS_ERR(c));
+	KT_EQ(i2c_master_send(c, "\x10\x80\x00", 3), 3);
+	kxh_i2c_fail(1, 1, -EREMOTEIO);
+	KT_EQ(i2c_master_send(c, "\x10\x81\x00", 3), -EREMOTEIO);
+	kxh_i2c_fail(1, 1, 2);
+	KT_EQ(i2c_master_send(c, "\x10\x82\x00", 3), 2);
+	KT_EQ(kxh_i2c_count(), 2);
+	KT_EQ(kxh_i2c_get(0)->addr, 0x4C);
+	KT_EQ(kxh_i2c_get(0)->len, 3);
+	KT_EQ(kxh_i2c_get(0)->data[1], 0x80);
+	KT_EQ(kxh_i2c_get(1)->data[1], 0x82);
+	i2c_unregister_device(c);
+	i2c_put_adapter(adap);
+	KT_EQ(kxh_i2c_clients(), 0);
+	KT_EQ(kxh_i2c_adapter_refs(1), 0);
+	kxh_fault_arm("i2c_new_client_device", 0, 1, -ENOMEM);
+	KT_EQ(PTR_ERR(i2c_new_client_device(adap, &info)), -ENOMEM);
+}
+
+/* ---- register blocks ---- */
+
+KTEST(tpm4_status_is_write_one_to_clear_and_c2v_captures)
+{
+	struct kxh_io_block *tpm = kxh_tpm4_install();
+	void __iomem *base = ioremap(KXH_TPM4_PHYS, 4096);
+	void __iomem *ccm = ioremap(0x44450000, 4096);
+
+	kxh_tpm4_capture(tpm, 0x12345678);
+	kxh_tpm4_overflow(tpm);
+	KT_EQ(readl(base + 0x1C), 0x104);
+	KT_EQ(readl(base + 0x34), 0x12345678);
+	writel(0x4, base + 0x1C);
+	KT_EQ(readl(base + 0x1C), 0x100);
+	writel(0x0, base + 0x1C);
+	KT_EQ(readl(base + 0x1C), 0x100);
+	writel(0x100, base + 0x1C);
+	KT_EQ(readl(base + 0x1C), 0);
+	writel(7, base + 0x34);
+	KT_EQ(readl(base + 0x34), 0x12345678);
+	writel(0x48, base + 0x10);
+	KT_EQ(readl(base + 0x10), 0x48);
+	/* plain block: registers read back, writes are recorded */
+	writel(0x300, ccm + 0x980);
+	KT_EQ(readl(ccm + 0x980), 0x300);
+	KT_EQ(kxh_io_find(0x44450000)->nwrites, 1);
+	KT_EQ(kxh_io_find(0x44450000)->writes[0].off, 0x980);
+	KT_EQ(tpm->nwrites, 5);
+	iounmap(base);
+	iounmap(ccm);
+	KT_EQ(tpm->mapped, 0);
+}
+
+/* ---- GPIO, LinuxPPS, context checks ---- */
+
+static irqreturn_t drive_led(int irq, void *dev)
+{
+	gpiod_set_value(dev, 1);
+	return IRQ_HANDLED;
+}
+
+KTEST(gpio_records_levels_with_time_and_context)
+{
+	struct gpio_desc *led = kxh_gpio_new("led", 0);
+
+	KT_EQ(kxh_irq_call(drive_led, 3, led), IRQ_HANDLED);
+	kxh_time_advance_ns(1000);
+	gpiod_set_value(led, 0);
+	gpiod_set_value(NULL, 1);	/* absent optional GPIO */
+	KT_EQ(kxh_gpio_changes(led), 2);
+	KT_EQ(kxh_gpio_change(led, 0)->value, 1);
+	KT_EQ(kxh_gpio_change(led, 0)->in_irq, 1);
+	KT_EQ(kxh_gpio_change(led, 1)->mono_ns - kxh_gpio_change(led, 0)->mono_ns, 1000);
+	KT_EQ(kxh_gpio_value(led), 0);
+	kxh_gpio_free(led);
+}
+
+KTEST(pps_source_records_events)
+{
+	struct pps_device *pps = kxh_pps_new("src");
+	struct pps_event_time ts = { { 5, 6 } };
+
+	KT_EQ(kxh_pps_sources(), 1);
+	KT_STREQ(kxh_pps_info(pps)->name, "src");
+	pps_event(pps, &ts, PPS_CAPTUREASSERT, NULL);
+	KT_EQ(kxh_pps_events(pps), 1);
+	KT_EQ(kxh_pps_event(pps, 0)->ts.tv_sec, 5);
+	KT_EQ(kxh_pps_event(pps, 0)->ts.tv_nsec, 6);
+	KT_EQ(kxh_pps_event(pps, 0)->event, PPS_CAPTUREASSERT);
+	pps_unregister_source(pps);
+	KT_EQ(kxh_pps_sources(), 0);
+}
+
+static DEFINE_SPINLOCK(lk);
+
+static irqreturn_t take_lock(int irq, void *dev)
+{
+	unsigned long flags;
+
+	spin_lock_irqsave(&lk, flags);
+	KT_TRUE(kxh_atomic_depth() >= 2);
+	spin_unlock_irqrestore(&lk, flags);
+	return IRQ_HANDLED;
+}
+
+KTEST(spin_locks_count_irqsave_use_and_context)
+{
+	KT_EQ(kxh_atomic_depth(), 0);
+	kxh_irq_call(take_lock, 1, NULL);
+	KT_EQ(lk.taken, 1);
+	KT_EQ(lk.taken_irqsave, 1);
+	KT_EQ(kxh_atomic_depth(), 0);
+	KT_FALSE(spin_is_locked(&lk));
+}
+
+/* ---- sysfs ---- */
+
+static int val = 5;
+
+static ssize_t v_show(struct kobject *k, struct kobj_attribute *a, char *buf)
+{
+	return sysfs_emit(buf, "%d\n", val);
+}
+
+static ssize_t v_store(struct kobject *k, struct kobj_attribute *a, const char *buf, size_t n)
+{
+	if (sscanf(buf, "%d", &val) != 1)
+		return -EINVAL;
+	return (ssize_t)n;
+}
+
+static struct kobj_attribute v_attr = __ATTR(v, 0660, v_show, v_store);
+static struct kobj_attribute w_attr = __ATTR(w, 0660, NULL, v_store);
+
+KTEST(sysfs_attributes_are_callable_by_path)
+{
+	struct kobject *k = kobject_create_and_add("dir", NULL);
+	char buf[64];
+
+	KT_TRUE(k != NULL);
+	KT_TRUE(kobject_create_and_add("dir", NULL) == NULL);
+	KT_EQ(sysfs_create_file(k, &v_attr.attr), 0);
+	KT_EQ(sysfs_create_file(k, &v_attr.attr), -EEXIST);
+	KT_EQ(sysfs_create_file(k, &w_attr.attr), 0);
+	KT_EQ(kxh_sysfs_files("dir"), 2);
+	KT_EQ(kxh_sysfs_mode("dir/v"), 0660);
+	KT_EQ(kxh_sysfs_read("dir/v", buf, sizeof(buf)), 2);
+	KT_STREQ(buf, "5\n");
+	KT_EQ(kxh_sysfs_write("dir/v", "17\n"), 3);
+	KT_EQ(val, 17);
+	KT_EQ(kxh_sysfs_read("dir/w", buf, sizeof(buf)), -EIO);
+	KT_EQ(kxh_sysfs_read("dir/x", buf, sizeof(buf)), -ENOENT);
+	sysfs_remove_file(k, &w_attr.attr);
+	KT_FALSE(kxh_sysfs_exists("dir/w"));
+	kxh_fault_arm("sysfs_create_file", 0, 1, -ENOMEM);
+	KT_EQ(sysfs_create_file(k, &w_attr.attr), -ENOMEM);
+	kobject_put(k);
+	KT_EQ(kxh_kobjects(), 0);
+}
+
+/* ---- slab and faults ---- */
+
+KTEST(slab_counts_and_fails_on_demand)
+{
+	void *a = kmalloc(10, GFP_KERNEL);
+	char *z = kzalloc(8, GFP_KERNEL);
+
+	KT_EQ(kxh_slab_live(), 2);
+	KT_EQ(z[7], 0);
+	kxh_fault_arm("kmalloc", 1, 2, -ENOMEM);
+	KT_TRUE(kmalloc(1, GFP_KERNEL) != NULL);
+	KT_TRUE(kmalloc(1, GFP_KERNEL) == NULL);
+	KT_TRUE(kcalloc(2, 2, GFP_KERNEL) == NULL);
+	KT_EQ(kxh_fault_hits("kmalloc"), 5);
+	kfree(a);
+	kfree(z);
+	KT_EQ(kxh_slab_live(), 1);
+}
