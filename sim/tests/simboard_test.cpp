@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string>
+#include <vector>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -219,6 +220,188 @@ TEST_F(Board, ControlErrors)
 	EXPECT_EQ(simboard_command(&board, "dev 0 0x21 rows"), "err no device");
 	EXPECT_NE(ok("i2c devices 0").find("0x3e"), std::string::npos);
 	EXPECT_EQ(ok("i2c devices 1").find("0x3e"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// The LCD model decodes the controller's frames as the real one would.
+class LcdModel : public Board {
+protected:
+	int fd = -1;
+	void SetUp() override
+	{
+		Board::SetUp();
+		fd = kx_i2c_open(kx_path("/dev/i2c-0").c_str());
+		ASSERT_GE(fd, 0);
+		ASSERT_EQ(kx_i2c_set_address(fd, 0x3e), 0);
+	}
+	void TearDown() override
+	{
+		kx_i2c_close(fd);
+		Board::TearDown();
+	}
+	void send(std::initializer_list<int> bytes)
+	{
+		std::vector<unsigned char> b(bytes.begin(), bytes.end());
+		ASSERT_EQ(kx_i2c_write(fd, b.data(), b.size()), static_cast<ssize_t>(b.size()));
+	}
+	void instr(int b)
+	{
+		send({0x00, b});
+	}
+	void text(const char *s)
+	{
+		for (; *s; s++)
+			send({0x80, 0x00, 0x40, static_cast<unsigned char>(*s)});
+	}
+	void init()
+	{
+		for (int b : {0x38, 0x0c, 0x01, 0x06, 0x02})
+			instr(b);
+	}
+	std::string rows()
+	{
+		return ok("lcd rows");
+	}
+};
+
+TEST_F(LcdModel, DisplayOffShowsNothingUntilSwitchedOn)
+{
+	instr(0x38);
+	text("hidden");
+	EXPECT_EQ(rows(), "\"                    \" \"                    \"");
+	instr(0x0c);
+	EXPECT_EQ(ok("lcd row 0"), "hidden              ");
+}
+
+TEST_F(LcdModel, SecondRowStartsAt0x40AndFirstRowWrapsIntoIt)
+{
+	init();
+	instr(0xc0);
+	text("two");
+	instr(0x80 | 38);  // the last two cells of row 0's 40-cell line
+	text("abcd");      // wraps to the start of row 1
+	EXPECT_EQ(ok("lcd row 1"), "cdo                 ");
+	EXPECT_EQ(ok("lcd row 0"), "                    ");  // 38, 39 are off screen
+}
+
+TEST_F(LcdModel, ClearBlanksAndResetsAddressAndDirection)
+{
+	init();
+	text("xyz");
+	instr(0x04);  // decrement
+	instr(0x01);
+	text("ab");
+	EXPECT_EQ(ok("lcd row 0"), "ab                  ");
+}
+
+TEST_F(LcdModel, HomeKeepsTextAndReturnsTheAddress)
+{
+	init();
+	text("hello");
+	instr(0x02);
+	text("J");
+	EXPECT_EQ(ok("lcd row 0"), "Jello               ");
+}
+
+TEST_F(LcdModel, DecrementWritesLeftwards)
+{
+	init();
+	instr(0x80 | 4);
+	instr(0x04);
+	text("abc");
+	EXPECT_EQ(ok("lcd row 0"), "  cba               ");
+}
+
+TEST_F(LcdModel, AutoscrollShiftsTheWindow)
+{
+	init();
+	instr(0x80 | 20);
+	instr(0x07);  // increment and shift
+	text("XY");
+	EXPECT_EQ(ok("lcd row 0"), "                  XY");
+	instr(0x18);  // display shift left once more
+	EXPECT_EQ(ok("lcd row 0"), "                 XY ");
+	instr(0x1c);  // and right again
+	EXPECT_EQ(ok("lcd row 0"), "                  XY");
+	instr(0x1c);
+	instr(0x1c);  // the window is back at 0: both off screen
+	EXPECT_EQ(ok("lcd row 0"), "                    ");
+}
+
+TEST_F(LcdModel, CursorShiftMovesTheAddressOnly)
+{
+	init();
+	text("ab");
+	instr(0x10);  // cursor left
+	text("Z");
+	instr(0x14);  // cursor right
+	text("q");
+	EXPECT_EQ(ok("lcd row 0"), "aZ q                ");
+}
+
+TEST_F(LcdModel, CharacterGeneratorWritesLeaveTheDisplayAlone)
+{
+	init();
+	text("keep");
+	instr(0x40);  // CGRAM address 0
+	text("\x1f\x11\x11\x1f");
+	instr(0x80 | 4);
+	text("!");
+	EXPECT_EQ(ok("lcd row 0"), "keep!               ");
+}
+
+TEST_F(LcdModel, ControlByteWithoutContinuationCarriesManyDataBytes)
+{
+	init();
+	send({0x40, 'm', 'u', 'l', 't', 'i'});
+	send({0x00, 0xc0, 0x0c});  // two instructions in one frame
+	send({0x80, 0xc2, 0x40, 'x'});
+	EXPECT_EQ(rows(), "\"multi               \" \"  x                 \"");
+}
+
+TEST_F(LcdModel, NonPrintableCodesAreEscaped)
+{
+	init();
+	send({0x40, 0xdf, '\\', '"', 0x00});
+	EXPECT_EQ(ok("lcd row 0"), "\\xdf\\\\\\x22\\x00                ");
+	EXPECT_EQ(simboard_unescape(ok("lcd row 0")), std::string("\xdf\\\"\0", 4) + std::string(16, ' '));
+}
+
+TEST_F(LcdModel, OneLineModeUsesEightyCells)
+{
+	instr(0x30);
+	instr(0x0c);
+	instr(0x01);
+	text("single");
+	EXPECT_EQ(rows(), "\"single              \" \"                    \"");
+}
+
+TEST_F(LcdModel, StateReportsTheControlBits)
+{
+	init();
+	instr(0x0f);
+	instr(0x05);
+	EXPECT_EQ(ok("lcd state"),
+		  "display=1 cursor=1 blink=1 increment=0 shift=1 two_line=1 eight_bit=1 address=0x00 "
+		  "display_shift=0 instructions=7 characters=0");
+}
+
+TEST_F(LcdModel, TwoClientsShareOneDisplay)
+{
+	init();
+	int other = kx_i2c_open(kx_path("/dev/i2c-0").c_str());
+	ASSERT_GE(other, 0);
+	ASSERT_EQ(kx_i2c_set_address(other, 0x3e), 0);
+	const unsigned char go_row1[] = {0x00, 0xc0};
+	const unsigned char ch[] = {0x80, 0x00, 0x40, 'B'};
+	kx_i2c_write(other, go_row1, 2);
+	kx_i2c_write(other, ch, 4);
+	kx_i2c_close(other);
+	text("A");  // continues where the other client left the address
+	EXPECT_EQ(ok("lcd row 1"), "BA                  ");
 }
 
 }  // namespace
