@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <ostream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -339,6 +340,11 @@ struct FailureCase {
 	int requested_before;
 };
 
+void PrintTo(const FailureCase &c, std::ostream *os)
+{
+	*os << "line " << c.offset;
+}
+
 class SetupFailure : public PanelGpio, public ::testing::WithParamInterface<FailureCase> {};
 
 TEST_P(SetupFailure, StopsAtTheFirstFailedLine)
@@ -371,7 +377,10 @@ INSTANTIATE_TEST_SUITE_P(
 			  FailureCase{17, "Failed requesting line 3dfix", 3},
 			  FailureCase{21, "Failed requesting line m_ad9544_m0", 4},
 			  FailureCase{23, "Failed requesting line m_ad9544_m1", 5},
-			  FailureCase{24, "Failed requesting line m_ad9544_m2", 6}));
+			  FailureCase{24, "Failed requesting line m_ad9544_m2", 6}),
+	[](const ::testing::TestParamInfo<FailureCase> &info) {
+		return "line" + std::to_string(info.param.offset);
+	});
 
 TEST_F(PanelGpio, FailedButtonRequestDoesNotCrashTheLoop)
 {
