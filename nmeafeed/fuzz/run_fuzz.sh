@@ -1,11 +1,20 @@
 #!/bin/sh
 # Bounded fuzz run: seeds from the recorded session, then libFuzzer for
 # SECONDS seconds. Any crash, leak or sanitizer report fails the run.
-#   run_fuzz.sh FUZZER SESSION_FILE WORK_DIR SECONDS
+#   run_fuzz.sh FUZZER SESSION_FILE WORK_DIR SECONDS [stream]
+# "stream": seeds are whole seconds of the session (the daemon target);
+# otherwise single sentences and format/sentence pairs (the library target).
 set -eu
-fuzzer=$1 session=$2 work=$3 seconds=$4
+fuzzer=$1 session=$2 work=$3 seconds=$4 kind=${5:-sentence}
 rm -rf "$work"
 mkdir -p "$work/seed" "$work/corpus"
+if [ "$kind" = stream ]; then
+	for i in 0 1 2 3 4; do
+		head -n $((12 * (i + 1))) "$session" > "$work/seed/seconds$((i + 1))"
+	done
+	exec "$fuzzer" -max_total_time="$seconds" -close_fd_mask=1 -print_final_stats=1 \
+		-timeout=10 -rss_limit_mb=2048 "$work/corpus" "$work/seed"
+fi
 # One seed per sentence of the first seconds of the session, plus scanner
 # seeds pairing each parser format with a sentence.
 head -n 48 "$session" | tr -d '\r' | awk -v dir="$work/seed" '
