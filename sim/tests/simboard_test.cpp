@@ -405,3 +405,20 @@ TEST_F(LcdModel, TwoClientsShareOneDisplay)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Board, CommandsBehindAHeldReplyWaitForIt)
+{
+	gpiod_line_request *r = request_line(1, "lcd_button", false, 50000);
+	ASSERT_NE(r, nullptr);
+	// Two commands in one go: the event count is taken only after the
+	// press's debounce period has run out.
+	EXPECT_EQ(simboard_command(&board, "button press\ngpio events 1"), "ok");
+	EXPECT_EQ(simboard_command(&board, "ping"), "ok 1");  // the second reply
+	EXPECT_EQ(simboard_command(&board, "gpio get 1"), "ok");  // ping's reply
+	EXPECT_EQ(simboard_command(&board, "ping"), "ok 0");
+	gpiod_line_request_release(r);
+}
+
+}  // namespace

@@ -1,0 +1,110 @@
+"""simboard as a process: start-up, shut-down and the control socket."""
+import os
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
+from simboard import BoardError, SimBoard  # noqa: E402
+
+SIMBOARD = os.environ.get("KX_SIMBOARD", "simboard")
+SOCKETS = ["dev/i2c-0", "dev/i2c-1", "dev/gpiochip0", "run/simboard.sock"]
+
+
+def test_creates_its_sockets_and_removes_them_on_quit():
+    with tempfile.TemporaryDirectory() as root:
+        board = SimBoard(root=root).start()
+        for s in SOCKETS:
+            assert os.path.exists(os.path.join(root, s)), s
+        board.stop()
+        for s in SOCKETS:
+            assert not os.path.exists(os.path.join(root, s)), s
+
+
+def test_sigterm_stops_it_cleanly():
+    with tempfile.TemporaryDirectory() as root:
+        board = SimBoard(root=root).start()
+        board.proc.send_signal(signal.SIGTERM)
+        assert board.proc.wait(timeout=5) == 0
+        for s in SOCKETS:
+            assert not os.path.exists(os.path.join(root, s)), s
+        board.sock.close()
+        board.sock = None
+        board.proc.stdout.close()
+        board.proc = None
+
+
+def test_second_board_under_the_same_root_refuses():
+    with SimBoard() as board:
+        r = subprocess.run([SIMBOARD, "--root", board.root], capture_output=True, timeout=10)
+        assert r.returncode == 1
+        assert b"already runs" in r.stderr
+        assert board.command("ping") == ""
+
+
+def test_root_is_required():
+    env = dict(os.environ)
+    env.pop("KX_ROOT", None)
+    r = subprocess.run([SIMBOARD], env=env, capture_output=True, timeout=10)
+    assert r.returncode == 2
+    r = subprocess.run([SIMBOARD, "--bogus"], env=env, capture_output=True, timeout=10)
+    assert r.returncode == 2
+
+
+def test_kx_root_from_the_environment():
+    with tempfile.TemporaryDirectory() as root:
+        env = dict(os.environ, KX_ROOT=root)
+        p = subprocess.Popen([SIMBOARD], env=env, stdout=subprocess.PIPE, text=True)
+        assert p.stdout.readline() == "simboard ready\n"
+        s = socket.socket(socket.AF_UNIX)
+        s.connect(os.path.join(root, "run/simboard.sock"))
+        s.sendall(b"quit\n")
+        assert s.recv(100) == b"ok\n"
+        assert p.wait(timeout=5) == 0
+        p.stdout.close()
+        s.close()
+
+
+def test_pipelined_commands_answer_in_order():
+    with SimBoard() as board:
+        # The press's reply waits for the debounce period; the commands
+        # behind it wait with it, so the replies keep their order.
+        board.sock.sendall(b"button press\ngpio get 1\nfrobnicate\nbutton release\ngpio get 1\n")
+        replies = []
+        buf = b""
+        deadline = time.time() + 5
+        while len(replies) < 5 and time.time() < deadline:
+            buf += board.sock.recv(4096)
+            *done, buf = buf.split(b"\n")
+            replies += done
+        assert replies[0] == b"ok"
+        assert replies[1] == b"ok 0"
+        assert replies[2].startswith(b"err unknown command")
+        assert replies[3] == b"ok"
+        assert replies[4] == b"ok 0"  # nobody requested the line: no pull-up
+
+
+def test_errors_raise_in_the_client():
+    with SimBoard() as board:
+        with pytest.raises(BoardError):
+            board.command("gpio get 99")
+        with pytest.raises(BoardError):
+            board.command("i2c log 2 0x3e")
+        with pytest.raises(BoardError):
+            board.command("lcd row 2")
+        assert board.gpio_consumer(5) is None
+        assert board.lcd_rows() == [" " * 20, " " * 20]  # display still off
+
+
+def test_button_nowait_answers_at_once():
+    with SimBoard() as board:
+        board.command("gpio set 1 1")
+        t = time.monotonic()
+        board.command("button press nowait")
+        assert time.monotonic() - t < 0.5
+        assert board.gpio_get(1) == 0
