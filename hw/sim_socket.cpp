@@ -33,7 +33,13 @@ int sim_connect(const char *path)
 
 ssize_t sim_call(int fd, const void *msg, size_t len, void *reply, size_t cap)
 {
-	if (send(fd, msg, len, MSG_NOSIGNAL) < 0) {
+	// panelmon's tick signal arrives every 100 ms without SA_RESTART; an
+	// interrupted call is simply repeated.
+	ssize_t sent;
+	do
+		sent = send(fd, msg, len, MSG_NOSIGNAL);
+	while (sent < 0 && errno == EINTR);
+	if (sent < 0) {
 		if (errno == EPIPE || errno == ECONNRESET)
 			errno = EIO;
 		return -1;

@@ -11,6 +11,8 @@
 #include <fcntl.h>
 #include <string>
 #include <vector>
+#include <csignal>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -419,6 +421,46 @@ TEST_F(Board, CommandsBehindAHeldReplyWaitForIt)
 	EXPECT_EQ(simboard_command(&board, "gpio get 1"), "ok");  // ping's reply
 	EXPECT_EQ(simboard_command(&board, "ping"), "ok 0");
 	gpiod_line_request_release(r);
+}
+
+}  // namespace
+
+namespace {
+
+void on_alarm(int)
+{
+}
+
+// panelmon's 100 ms tick signal is installed without SA_RESTART; calls into
+// the simulated board must survive being interrupted.
+TEST_F(Board, TransfersSurviveASignalStorm)
+{
+	struct sigaction sa{};
+	sa.sa_handler = on_alarm;  // no SA_RESTART
+	struct sigaction old{};
+	sigaction(SIGALRM, &sa, &old);
+	itimerval fast{{0, 200}, {0, 200}};
+	setitimer(ITIMER_REAL, &fast, nullptr);
+	int fd = kx_i2c_open(kx_path("/dev/i2c-0").c_str());
+	ASSERT_GE(fd, 0);
+	kx_i2c_set_address(fd, 0x3e);
+	gpiod_line_request *r = request_line(1, "lcd_button", false, 50000);
+	ASSERT_NE(r, nullptr);
+	int failures = 0;
+	const unsigned char ch[] = {0x80, 0x00, 0x40, 'x'};
+	for (int i = 0; i < 2000; i++) {
+		if (kx_i2c_write(fd, ch, sizeof ch) != 4)
+			failures++;
+		if (gpiod_line_request_get_value(r, 1) != GPIOD_LINE_VALUE_ACTIVE)
+			failures++;
+	}
+	itimerval off{};
+	setitimer(ITIMER_REAL, &off, nullptr);
+	sigaction(SIGALRM, &old, nullptr);
+	EXPECT_EQ(failures, 0);
+	EXPECT_EQ(ok("i2c log 0 0x3e").substr(0, 5), "2000 ");
+	gpiod_line_request_release(r);
+	kx_i2c_close(fd);
 }
 
 }  // namespace
