@@ -113,7 +113,7 @@ static inline void pps_loop_capture(u32 count)
 		return;
 	}
 
-	integ = pps_integrate(prv_integ_fp, (s32)(KX_N0 - n),
+	integ = pps_integrate(prv_integ_fp, (s32)KX_N0 - (s32)n,
 			      READ_ONCE(k1_hundred_thou_value));
 	WRITE_ONCE(filtered_integ, integ);
 	WRITE_ONCE(integ_fp, integ);

@@ -33,6 +33,27 @@ void ktest_fail(const char *file, int line, const char *fmt, ...)
 	failures++;
 }
 
+int ktest_aborts(void (*fn)(void))
+{
+	pid_t pid;
+	int status;
+
+	fflush(stdout);
+	fflush(stderr);
+	pid = fork();
+	if (pid < 0) {
+		perror("fork");
+		exit(2);
+	}
+	if (!pid) {
+		fn();
+		_exit(0);
+	}
+	if (waitpid(pid, &status, 0) < 0)
+		return 0;
+	return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
+}
+
 static int run_case(struct ktest_case *tc)
 {
 	pid_t pid;

@@ -13,6 +13,7 @@
 #include <linux/printk.h>
 #include <linux/kfifo.h>
 #include <linux/kobject.h>
+#include <linux/mutex.h>
 #include <linux/slab.h>
 #include <linux/sysfs.h>
 #include <linux/timekeeping.h>
@@ -345,4 +346,64 @@ KTEST(slab_counts_and_fails_on_demand)
 	kfree(a);
 	kfree(z);
 	KT_EQ(kxh_slab_live(), 1);
+}
+
+/* ---- the kernel rules the layer enforces ---- */
+
+static irqreturn_t sleeper(int irq, void *dev)
+{
+	msleep(1);
+	return IRQ_HANDLED;
+}
+
+static void sleep_in_irq(void) { kxh_irq_call(sleeper, 1, NULL); }
+static void sleep_under_lock(void) { spin_lock(&lk); msleep(1); }
+static void lock_twice(void) { spin_lock(&lk); spin_lock(&lk); }
+static void mutex_under_lock(void)
+{
+	static DEFINE_MUTEX(m);
+	unsigned long flags;
+
+	spin_lock_irqsave(&lk, flags);
+	mutex_lock(&m);
+	spin_unlock_irqrestore(&lk, flags);
+}
+
+static irqreturn_t allocator(int irq, void *dev)
+{
+	kfree(kmalloc(8, GFP_KERNEL));
+	return IRQ_HANDLED;
+}
+
+static void alloc_in_irq(void) { kxh_irq_call(allocator, 1, NULL); }
+
+static irqreturn_t atomic_allocator(int irq, void *dev)
+{
+	kfree(kmalloc(8, GFP_ATOMIC));
+	return IRQ_HANDLED;
+}
+
+static void alloc_atomic_in_irq(void) { kxh_irq_call(atomic_allocator, 1, NULL); }
+static struct work_struct never_initialised;
+static void queue_uninitialised(void) { schedule_work(&never_initialised); }
+static void emit_off_page(void) { char b[64]; sysfs_emit(b + 1, "x"); }
+static void unmapped_access(void)
+{
+	void __iomem *p = ioremap(0x43810000, 4096);
+
+	iounmap(p);
+	readl(p);
+}
+
+KTEST(kernel_rules_are_enforced)
+{
+	KT_TRUE(ktest_aborts(sleep_in_irq));
+	KT_TRUE(ktest_aborts(sleep_under_lock));
+	KT_TRUE(ktest_aborts(lock_twice));
+	KT_TRUE(ktest_aborts(mutex_under_lock));
+	KT_TRUE(ktest_aborts(alloc_in_irq));
+	KT_FALSE(ktest_aborts(alloc_atomic_in_irq));
+	KT_TRUE(ktest_aborts(queue_uninitialised));
+	KT_TRUE(ktest_aborts(emit_off_page));
+	KT_TRUE(ktest_aborts(unmapped_access));
 }
