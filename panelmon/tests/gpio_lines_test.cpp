@@ -177,6 +177,18 @@ TEST_F(PanelGpio, SixPressesCycleThroughTheScreens)
 	EXPECT_EQ(hold_count, 0);
 }
 
+TEST(PageAdvance, ScreensWrapAndResetStepsCountUp)
+{
+	const int from[] = {0, 4, 5, 6, 50, 97, 98, 99, 100, 101, 103, 2000};
+	const int to[] = {1, 5, 0, 0, 0, 0, 99, 100, 101, 102, 104, 2001};
+	for (size_t i = 0; i < sizeof from / sizeof from[0]; i++) {
+		page = from[i];
+		advance_page();
+		EXPECT_EQ(page, to[i]) << "from " << from[i];
+	}
+	page = 0;
+}
+
 TEST_F(PanelGpio, TwoPressesBetweenTicksAreTakenOnePerTick)
 {
 	setup_lines();
