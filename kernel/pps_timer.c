@@ -42,10 +42,15 @@ DECLARE_WORK(gps_ppsled_work, gps_ppsled_workfn);
 
 void gps_ppsled_workfn(struct work_struct *work)
 {
+	struct pps_priv *pps;
+
 	if (!READ_ONCE(g_pps))
 		return;
 	msleep(PPS_LED_ON_MS);
-	gpiod_set_value(READ_ONCE(g_pps)->led_gpio, 0);
+	/* the device may have gone while we slept */
+	pps = READ_ONCE(g_pps);
+	if (pps)
+		gpiod_set_value(pps->led_gpio, 0);
 }
 
 void pps_led_flash(void)

@@ -6,6 +6,8 @@
  */
 #include <string.h>
 
+#include <linux/timer.h>
+
 #include "kx_fixture.h"
 #include "ktest.h"
 
@@ -372,6 +374,31 @@ KTEST(without_a_probed_device_no_event_and_no_led)
 	g_pps = NULL;
 	kxh_wq_run_all();
 	KT_EQ(kxh_time_slept_ns(), 0);
+}
+
+static struct pps_priv *leaving;
+
+static void remove_device(struct timer_list *t)
+{
+	leaving = g_pps;
+	g_pps = NULL;
+}
+
+KTEST(led_work_survives_the_device_going_while_it_sleeps)
+{
+	static struct timer_list remover;
+
+	seeded(1);
+	fx_probed();
+	time_known = true;
+	fx_pulses(N0, 1);
+	/* the device goes 100 ms into the LED's 500 ms */
+	timer_setup(&remover, remove_device, 0);
+	mod_timer(&remover, jiffies + 25);
+	kxh_wq_run(system_wq);
+	KT_TRUE(leaving != NULL);
+	KT_EQ(kxh_gpio_value(leaving->led_gpio), 1);
+	KT_EQ(kxh_time_slept_ns(), 504000000);
 }
 
 KTEST(led_flashes_500ms_while_the_time_is_known)
