@@ -9,11 +9,26 @@
 #include "board.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
 constexpr int visible_cols = 20;
+
+// Clear and home keep the controller busy for 1.52 ms; a transfer that
+// arrives sooner would be lost on the real display. The model still carries
+// it out, and counts it ("early" in "lcd state"), so tests can tell that a
+// driver waited long enough.
+constexpr int64_t slow_instruction_ns = 1520000;
+
+int64_t monotonic_ns()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
 
 struct Lcd : SimI2cDevice {
 	uint8_t ddram[0x80];
@@ -26,6 +41,8 @@ struct Lcd : SimI2cDevice {
 	bool two_line = false, eight_bit = true, big_font = false;
 	int display_shift = 0;   // by how many places the window has moved left
 	unsigned long instructions = 0, characters = 0;
+	unsigned long early = 0;
+	int64_t busy_until = 0;
 
 	Lcd()
 	{
@@ -83,10 +100,12 @@ struct Lcd : SimI2cDevice {
 			increment = b & 0x02;
 			shift = b & 0x01;
 		} else if (b & 0x02) {
+			busy_until = monotonic_ns() + slow_instruction_ns;
 			ac = 0;
 			to_cgram = false;
 			display_shift = 0;
 		} else if (b & 0x01) {
+			busy_until = monotonic_ns() + slow_instruction_ns;
 			std::memset(ddram, ' ', sizeof ddram);
 			ac = 0;
 			to_cgram = false;
@@ -128,6 +147,8 @@ struct Lcd : SimI2cDevice {
 
 	int on_write(int, const uint8_t *p, size_t len) override
 	{
+		if (busy_until != 0 && monotonic_ns() < busy_until)
+			early++;
 		size_t i = 0;
 		while (i < len) {
 			uint8_t control = p[i++];
@@ -160,12 +181,13 @@ struct Lcd : SimI2cDevice {
 		if (w.size() == 2 && w[0] == "row" && (w[1] == "0" || w[1] == "1"))
 			return "ok " + sim_escape(row(w[1][0] - '0'));
 		if (w.size() == 1 && w[0] == "state") {
-			char b[200];
+			char b[256];
 			std::snprintf(b, sizeof b,
 				      "ok display=%d cursor=%d blink=%d increment=%d shift=%d two_line=%d "
-				      "eight_bit=%d address=0x%02x display_shift=%d instructions=%lu characters=%lu",
+				      "eight_bit=%d address=0x%02x display_shift=%d instructions=%lu characters=%lu "
+				      "early=%lu",
 				      display, cursor, blink, increment, shift, two_line, eight_bit, ac,
-				      display_shift, instructions, characters);
+				      display_shift, instructions, characters, early);
 			return b;
 		}
 		return "err usage: lcd rows | lcd row 0|1 | lcd state";

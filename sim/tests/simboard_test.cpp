@@ -386,9 +386,24 @@ TEST_F(LcdModel, StateReportsTheControlBits)
 	init();
 	instr(0x0f);
 	instr(0x05);
-	EXPECT_EQ(ok("lcd state"),
+	std::string state = ok("lcd state");
+	EXPECT_EQ(state.substr(0, state.find(" early=")),
 		  "display=1 cursor=1 blink=1 increment=0 shift=1 two_line=1 eight_bit=1 address=0x00 "
 		  "display_shift=0 instructions=7 characters=0");
+}
+
+TEST_F(LcdModel, CountsTransfersThatDoNotWaitForClearOrHome)
+{
+	instr(0x01);
+	usleep(2000);
+	text("a");
+	instr(0x02);
+	usleep(2000);
+	text("b");
+	EXPECT_NE(ok("lcd state").find(" early=0"), std::string::npos);
+	instr(0x01);
+	text("c");  // at once: the controller would still be busy
+	EXPECT_NE(ok("lcd state").find("early=1"), std::string::npos);
 }
 
 TEST_F(LcdModel, TwoClientsShareOneDisplay)

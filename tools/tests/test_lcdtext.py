@@ -85,6 +85,8 @@ def test_frames_on_the_bus(board):
     state = board.lcd_state()
     assert state["display"] == "1" and state["cursor"] == "0" and state["blink"] == "0"
     assert state["two_line"] == "1" and state["increment"] == "1"
+    # Nothing arrived while the controller was busy clearing or homing.
+    assert state["early"] == "0"
 
 
 def test_second_row_addresses_0x40(board):
