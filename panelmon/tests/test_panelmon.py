@@ -43,7 +43,7 @@ class Panel:
         self.board = board
         self.out_path = os.path.join(board.root, "panelmon.out")
         self.out = open(self.out_path, "wb")
-        self.proc = subprocess.Popen([PANELMON, *args], env=board.env(),
+        self.proc = subprocess.Popen([PANELMON, *args], env=board.env(TZ="UTC"),
                                      stdout=self.out, stderr=subprocess.STDOUT)
 
     def output(self):
@@ -214,12 +214,45 @@ def test_gps_fix_2_then_1_then_3(board, tree, start):
     assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (0, 1)
 
 
-def test_the_time_row_runs(board, tree, start):
+def wait_for_fraction(low, high):
+    """Sleeps until the fraction of the current wall-clock second lies in [low, high)."""
+    while True:
+        frac = time.time() % 1.0
+        if low <= frac < high:
+            return
+        time.sleep(((low - frac) % 1.0) + 0.001)
+
+
+def test_the_time_row_follows_whole_seconds(board, tree, start):
     tree.attr("gps_time_set", "1\n")
     start()
     first = wait_for(lambda: TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0), 2.5)
     assert first and first != ZERO_TIME
-    assert wait_for(lambda: board.lcd_row(0) != first, 2.0)
+    # The refresh runs just after x.1 s: from x.3 s on the row shows second x.
+    for _ in range(2):
+        wait_for_fraction(0.35, 0.8)
+        now = time.time()
+        want = time.strftime("    %H:%M:%S UTC    ", time.gmtime(now))
+        assert board.lcd_row(0) == want
+        time.sleep(0.5)
+
+
+def test_rows_are_sent_only_when_they_change(board, tree, start):
+    tree.attr("gpsfix", "2\n")
+    tree.attr("gps_time_set", "1\n")
+    start()
+    row1_becomes(board, "GPS: 3D  SNR Ave= 0 ", timeout=2.5)
+    wait_for_fraction(0.4, 0.8)
+    before = board.lcd_state()
+    time.sleep(3.0)
+    after = board.lcd_state()
+    # Three seconds: row 0 (the time) rewritten three times, row 1 never.
+    # Each character frame also carries one empty instruction byte (0x00);
+    # the rest are the three cursor moves.
+    chars = int(after["characters"]) - int(before["characters"])
+    instructions = int(after["instructions"]) - int(before["instructions"])
+    assert chars == 60
+    assert instructions - chars == 3
 
 
 def count_ppsled_writes(tree, seconds):
@@ -328,7 +361,13 @@ def test_pages_step_with_each_press(board, tree, start):
             tree.rundata("gw1.dat", "10.0.1.254")
             rows_become(board, ["GW0:      10.0.0.254", "GW1:      10.0.1.254"], timeout=1.0)
             assert time.monotonic() - t0 < 0.6
+    # A press on page 5 selects page 0, but the rows keep the page-5 texts
+    # until the next refresh (x.1 s).
+    wait_for_fraction(0.2, 0.3)
     click(board)
+    time.sleep(0.25)
+    assert time.time() % 1.0 < 0.95
+    assert board.lcd_rows() == pages[-1]
     rows_become(board, [ZERO_TIME, "GPS: 2D  SNR Ave= 4 "], timeout=2.0)
 
 
