@@ -460,6 +460,19 @@ def test_status_files(board, tree, start):
     assert board.command("ina226 state").startswith("config=0x4527 calibration=0x347E")
 
 
+def test_status_files_follow_the_tenths_of_the_second(board, tree, start):
+    start()
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000003\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "0\n", timeout=2.5)
+    time.sleep(1.0)
+    # The clock-chip files are written in the fifth tenth of each second,
+    # the antenna files in the refresh of the first tenth.
+    for name, low in (("ad9544bits.dat", 0.5), ("ad9544temp.dat", 0.5),
+                      ("antenna_current.dat", 0.1), ("antenna_power.dat", 0.1)):
+        mtime = os.stat(tree.path("/var/volatile/rundata/" + name)).st_mtime
+        assert low <= mtime % 1.0 < low + 0.3, (name, mtime % 1.0)
+
+
 def test_chip_that_does_not_answer(board, tree, start):
     board.command("ad9544 nack on")
     board.command("ad9544 pins 1 1 0")
