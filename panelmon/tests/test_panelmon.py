@@ -192,6 +192,19 @@ def test_without_board_reports_and_runs_on(tmp_path):
     assert "Failed to read current\n" in text
 
 
+def test_timer_that_cannot_be_created_ends_the_daemon(tmp_path):
+    # Without room for one queued signal the kernel refuses the POSIX timer.
+    import resource
+
+    def no_queued_signals():
+        resource.setrlimit(resource.RLIMIT_SIGPENDING, (0, 0))
+
+    r = subprocess.run([PANELMON], env=dict(os.environ, KX_ROOT=str(tmp_path)),
+                       capture_output=True, timeout=10, preexec_fn=no_queued_signals)
+    assert r.returncode == 1
+    assert r.stdout == b"timer_create"
+
+
 # ---- GPS mode ---------------------------------------------------------------
 
 def test_gps_fix_2_then_1_then_3(board, tree, start):
