@@ -553,3 +553,27 @@ def test_monitor_failing_later_keeps_the_last_values(board, tree, start):
     assert wait_for(lambda: p.output().count("Failed to read current\n") > n, 2.0)
     assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
     assert tree.get("/var/volatile/rundata/antenna_power.dat") == "6242\n"
+
+
+@pytest.mark.parametrize("failure,message", [
+    ("config", "Failed to write configuration\n"),
+    ("calibration", "Failed to write calibration\n"),
+])
+def test_monitor_refusing_its_set_up(board, tree, start, failure, message):
+    board.command("ina226 fail " + failure)
+    p = start()
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=2.5)
+    out = p.output()
+    assert out.count(message) == 1
+    assert "Failed to read current\n" in out
+    assert "Failed to read power\n" not in out
+
+
+def test_monitor_failing_on_power(board, tree, start):
+    board.command("ina226 current 1000")
+    board.command("ina226 power 1000")
+    board.command("ina226 fail power")
+    p = start()
+    assert wait_for(lambda: "Failed to read power\n" in p.output(), 2.5)
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
+    assert tree.get("/var/volatile/rundata/antenna_power.dat") == "0\n"
