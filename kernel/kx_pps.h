@@ -14,7 +14,10 @@
 #include <linux/atomic.h>
 #include <linux/build_bug.h>
 #include <linux/interrupt.h>
+#include <linux/ioctl.h>
+#include <linux/jiffies.h>
 #include <linux/kfifo.h>
+#include <linux/mutex.h>
 #include <linux/spinlock.h>
 #include <linux/time64.h>
 #include <linux/wait.h>
@@ -188,13 +191,83 @@ extern struct i2c_adapter *adapter_1;
 
 /* ---- GPS serial half ----------------------------------------------------- */
 
+struct serdev_device;
+
+#define PPS_UART_LINE_MAX 255		/* bytes kept of a receiver line */
+#define PPS_UART_RX_FIFO_SIZE 8192
+#define PPS_UART_CHAN_FIFO_SIZE 2048
+#define PPS_NMEA_TIME_LEN 10		/* characters kept of a time field */
+
+/* the two time channels, one per PHY alignment thread */
+struct pps_uart_nmea {
+	struct kfifo fifo[2];		/* at most one pps_uart_time each */
+	spinlock_t lock[2];		/* interrupts disabled */
+	wait_queue_head_t wq[2];
+};
+
+/* the bound receiver UART (serial link and time extraction) */
+struct pps_uart_ctx {
+	struct serdev_device *serdev;
+	struct kfifo rx_fifo;		/* raw received bytes */
+	spinlock_t rx_lock;		/* guards rx_fifo, interrupts saved */
+	struct work_struct rx_work;	/* pps_rx_workfn on the system queue */
+	char line[PPS_UART_LINE_MAX + 1];	/* line being assembled, no NUL */
+	unsigned long line_len;
+	struct mutex tx_lock;		/* one write to the receiver at a time */
+	u32 baud;
+	bool flow;
+	u32 gga_fix;
+	char gga_time[12];
+	char zda_time[12];
+	struct pps_uart_nmea nmea;
+	/* teardown: the port is open for writes (under tx_lock) */
+	bool port_open;
+	/* teardown: remove waits for callers of the exported time calls */
+	bool removing;			/* under pps_uart_ctx_lock */
+	unsigned int users;		/* under pps_uart_ctx_lock */
+};
+
+/* the bound context or NULL; read and changed under pps_uart_ctx_lock */
+extern struct pps_uart_ctx *g_ctx;
+extern spinlock_t pps_uart_ctx_lock;
+extern wait_queue_head_t pps_uart_users_wq;
+
+/* time extraction (pps_gpstime.c) */
+extern u32 gpsfix_kount;
+extern u32 missed_inc_kount;
+extern u32 missed_gga_kount;
+extern s64 last_gps_time;
+
+void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len);
+void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len);
+/* one receiver line: GGA, then ZDA with the second's evaluation */
+void pps_nmea_dispatch(struct pps_uart_ctx *ctx, const char *line, size_t len);
+/* gGPSTime seconds, read under its lock */
+s64 pps_gps_time_sec(void);
 int pps_uart_get_time_nowait(struct pps_uart_time *out, int idx);
 int pps_uart_get_time(struct pps_uart_time *out, unsigned long timeout, int idx);
+
+/* serial link (pps_uart.c) */
+#define NMEA_TIMEOUT_JIFFIES (5 * HZ)
+extern struct delayed_work nmea_receive_work;
+extern struct workqueue_struct *nmea_receive_workq;
+void nmea_receive_func(struct work_struct *work);
+/* re-arm the NMEA timeout monitor, when it exists */
+void pps_uart_monitor_rearm(void);
+void pps_rx_workfn(struct work_struct *work);
+void pps_uart_write(const char *buf, size_t len);
+void pps_uart_set_baud(u32 baud);
+void gps_set_baud(u32 baud);
 int pps_uart_init(void);
 void pps_uart_exit(void);
+
+/* NMEA line queue and /dev/kx_pps (pps_fifo.c) */
+#define PPS_FIFO_SIZE 4096
+#define PPS_CHARDEV_IOC_NOP _IO('k', 0)
 int pps_fifo_init(void);
 void pps_fifo_exit(void);
 void pps_fifo_push_line(const char *data, size_t len);
+unsigned int pps_fifo_drop_one_line_locked(void);
 int chardev_init(void);
 void chardev_exit(void);
 

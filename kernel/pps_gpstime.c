@@ -1,11 +1,397 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
  * kx_pps: GPS time of day from the receiver's GGA and ZDA sentences.
- * (The sentence handling is added with the serial GPS link.)
+ *
+ * Within each second the receiver sends GGA (fix quality) before ZDA (UTC
+ * date and time), both carrying the same time field. ZDA closes the second:
+ * it sets the label of the next pulse in gGPSTime, and the second's
+ * evaluation decides from the fix and the continuity of the seconds whether
+ * the GPS time is published (gGPSFix) and handed to the PHY alignment
+ * threads through the two time channels.
  */
+#include <linux/kernel.h>
+#include <linux/errno.h>
+#include <linux/kstrtox.h>
+#include <linux/module.h>
+#include <linux/sched.h>
+#include <linux/spinlock.h>
+#include <linux/string.h>
+#include <linux/time.h>
+#include <linux/timekeeping.h>
+#include <linux/wait.h>
+
 #include "kx_pps.h"
 
 struct gps_time gGPSTime = {
 	.lock = __SPIN_LOCK_UNLOCKED(gGPSTime.lock),
 };
 s32 gGPSFix;
+u32 gpsfix_kount;
+u32 missed_inc_kount;
+u32 missed_gga_kount;
+s64 last_gps_time;
+
+#define GGA_MIN_FIELDS 12
+#define GGA_MAX_FIELDS 14
+#define ZDA_MIN_FIELDS 5
+#define ZDA_MAX_FIELDS 7
+/* good seconds needed before the fix is published, and the count's ceiling */
+#define GPS_FIX_QUALIFY 5
+#define GPS_FIX_KOUNT_MAX 20
+/* ZDA sentences in a row without their GGA before the GGA fix is dropped */
+#define GPS_MISSED_GGA_MAX 2
+/*
+ * Receivers with an old firmware count GPS weeks from the 2019 rollover
+ * and report 2025 dates 1024 weeks late after their week counter wraps;
+ * anything up to the end of 2025 is moved forward by those 1024 weeks.
+ */
+#define GPS_WEEK_ROLLOVER_LIMIT 1767225599LL	/* 2025-12-31 23:59:59 UTC */
+#define GPS_WEEK_ROLLOVER_SECS 619315200LL	/* 1024 weeks */
+
+static const char *const gga_tags[] = {
+	"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$GBGGA",
+};
+static const char *const zda_tags[] = {
+	"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$GBZDA",
+};
+
+/* the line (not NUL-terminated, may hold NULs) contains one of the tags */
+static bool line_has_tag(const char *line, size_t len, const char *const *tags,
+			 size_t ntags)
+{
+	size_t i, pos;
+
+	for (i = 0; i < ntags; i++) {
+		size_t tlen = strlen(tags[i]);
+
+		for (pos = 0; pos + tlen <= len; pos++)
+			if (!memcmp(line + pos, tags[i], tlen))
+				return true;
+	}
+	return false;
+}
+
+/*
+ * Copy at most PPS_UART_LINE_MAX bytes into buf (PPS_UART_LINE_MAX + 1
+ * bytes), NUL-terminate it and split it at every comma into at most max
+ * fields; the last field keeps any further commas. Returns the field count.
+ */
+static int nmea_split(char *buf, const char *line, size_t len, char **fields, int max)
+{
+	char *p = buf;
+	int n = 0;
+
+	len = min_t(size_t, len, PPS_UART_LINE_MAX);
+	memcpy(buf, line, len);
+	buf[len] = '\0';
+	fields[n++] = p;
+	while (n < max) {
+		p = strchr(p, ',');
+		if (!p)
+			break;
+		*p++ = '\0';
+		fields[n++] = p;
+	}
+	return n;
+}
+
+static void nmea_copy_time(char *dst, const char *field)
+{
+	size_t n = strnlen(field, PPS_NMEA_TIME_LEN);
+
+	memcpy(dst, field, n);
+	dst[n] = '\0';
+}
+
+static bool is_digit(u8 c)
+{
+	return c >= '0' && c <= '9';
+}
+
+static int two_digits(const char *s)
+{
+	return ((u8)s[0] - '0') * 10 + ((u8)s[1] - '0');
+}
+
+void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
+{
+	char buf[PPS_UART_LINE_MAX + 1];
+	char *f[GGA_MAX_FIELDS];
+	unsigned int quality;
+	int n;
+
+	n = nmea_split(buf, line, len, f, GGA_MAX_FIELDS);
+	if (n < GGA_MIN_FIELDS)
+		return;
+	/* field 1: UTC time, field 6: fix quality */
+	if (!f[1][0] || !f[6][0])
+		return;
+	nmea_copy_time(ctx->gga_time, f[1]);
+	if (kstrtouint(f[6], 10, &quality))
+		quality = 0;
+	ctx->gga_fix = quality < 3 ? quality : 0;
+}
+
+void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
+{
+	char buf[PPS_UART_LINE_MAX + 1];
+	char *f[ZDA_MAX_FIELDS];
+	const char *tm;
+	int hh, mm, ss, day, mon, year, ms = 0;
+	unsigned long flags;
+	time64_t t;
+	int n, i;
+
+	n = nmea_split(buf, line, len, f, ZDA_MAX_FIELDS);
+	if (n < ZDA_MIN_FIELDS)
+		return;
+	/* fields 1 time, 2 day, 3 month, 4 year */
+	for (i = 1; i <= 4; i++)
+		if (!f[i][0])
+			return;
+	tm = f[1];
+	nmea_copy_time(ctx->zda_time, tm);
+
+	for (i = 0; i < 6; i++)
+		if (!is_digit(tm[i]))
+			return;
+	hh = two_digits(tm);
+	mm = two_digits(tm + 2);
+	ss = two_digits(tm + 4);
+	if (tm[6] == '.') {
+		static const int scale[3] = { 100, 10, 1 };
+
+		for (i = 0; i < 3 && is_digit(tm[7 + i]); i++)
+			ms += ((u8)tm[7 + i] - '0') * scale[i];
+	}
+	if (hh > 23 || mm > 59 || ss > 60)
+		return;
+
+	/*
+	 * The date fields are read by position; a field too short to hold the
+	 * digits would make the reading run past its end, so it is refused.
+	 */
+	if (strlen(f[2]) < 2 || strlen(f[3]) < 2 || strlen(f[4]) < 4)
+		return;
+	day = two_digits(f[2]);
+	mon = two_digits(f[3]);
+	year = two_digits(f[4]) * 100 + two_digits(f[4] + 2);
+	if (day < 1 || day > 31 || mon < 1 || mon > 12 || year < 2025)
+		return;
+
+	/* the label of the next whole-second pulse */
+	t = mktime64(year, mon, day, hh, mm, ss) + 1;
+	if (ms)
+		t++;
+	if (t <= GPS_WEEK_ROLLOVER_LIMIT)
+		t += GPS_WEEK_ROLLOVER_SECS;
+
+	spin_lock_irqsave(&gGPSTime.lock, flags);
+	gGPSTime.ts.tv_sec = t;
+	gGPSTime.ts.tv_nsec = 0;
+	gGPSTime.pending = READ_ONCE(gGPSFix) > 0;
+	spin_unlock_irqrestore(&gGPSTime.lock, flags);
+}
+
+s64 pps_gps_time_sec(void)
+{
+	unsigned long flags;
+	s64 sec;
+
+	spin_lock_irqsave(&gGPSTime.lock, flags);
+	sec = gGPSTime.ts.tv_sec;
+	spin_unlock_irqrestore(&gGPSTime.lock, flags);
+	return sec;
+}
+
+/* empty both channels and, with a record, put it on each (never queued behind) */
+static void pps_nmea_channels_set(struct pps_uart_ctx *ctx, const struct pps_uart_time *rec)
+{
+	unsigned long flags;
+	int i;
+
+	for (i = 0; i < 2; i++) {
+		spin_lock_irqsave(&ctx->nmea.lock[i], flags);
+		kfifo_reset(&ctx->nmea.fifo[i]);
+		if (rec)
+			kfifo_in(&ctx->nmea.fifo[i], rec, sizeof(*rec));
+		spin_unlock_irqrestore(&ctx->nmea.lock[i], flags);
+		if (rec)
+			wake_up_all(&ctx->nmea.wq[i]);
+	}
+}
+
+/* after every ZDA line, accepted or not: settle this second's fix state */
+static void pps_nmea_second(struct pps_uart_ctx *ctx)
+{
+	struct pps_uart_time rec;
+	struct timespec64 ts, now;
+	unsigned long flags;
+	s64 sec;
+
+	pps_uart_monitor_rearm();
+
+	sec = pps_gps_time_sec();
+	if (strcmp(ctx->gga_time, ctx->zda_time)) {
+		missed_gga_kount++;
+		if (missed_gga_kount > GPS_MISSED_GGA_MAX)
+			ctx->gga_fix = 0;
+		last_gps_time = sec;
+		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
+			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
+			 (int)missed_gga_kount);
+		return;
+	}
+
+	if (ctx->gga_fix == 1 || ctx->gga_fix == 2) {
+		if (sec == last_gps_time + 1) {
+			spin_lock_irqsave(&gGPSTime.lock, flags);
+			ts = gGPSTime.ts;
+			spin_unlock_irqrestore(&gGPSTime.lock, flags);
+			last_gps_time = ts.tv_sec;
+
+			ktime_get_real_ts64(&now);
+			memset(&rec, 0, sizeof(rec));
+			rec.gps_sec = ts.tv_sec;
+			rec.gps_nsec = (u32)ts.tv_nsec;
+			rec.sys_sec = now.tv_sec;
+			rec.sys_nsec = (u32)now.tv_nsec;
+			rec.fix = READ_ONCE(gGPSFix);
+			pps_nmea_channels_set(ctx, &rec);
+
+			gpsfix_kount++;
+			if (gpsfix_kount <= GPS_FIX_QUALIFY) {
+				ctx->gga_fix = 0;
+				WRITE_ONCE(gGPSFix, 0);
+			} else {
+				if (gpsfix_kount > GPS_FIX_KOUNT_MAX)
+					gpsfix_kount = GPS_FIX_KOUNT_MAX;
+				WRITE_ONCE(gGPSFix, (s32)ctx->gga_fix);
+			}
+			missed_inc_kount = 0;
+		} else {
+			/* a second skipped, repeated or gone back */
+			missed_inc_kount++;
+			if (missed_inc_kount >= 2) {
+				WRITE_ONCE(gGPSFix, 0);
+				gpsfix_kount = 0;
+				spin_lock_irqsave(&gGPSTime.lock, flags);
+				gGPSTime.pending = 0;
+				spin_unlock_irqrestore(&gGPSTime.lock, flags);
+			}
+			last_gps_time = sec;
+			pps_nmea_channels_set(ctx, NULL);
+		}
+	} else {
+		WRITE_ONCE(gGPSFix, 0);
+		gpsfix_kount = 0;
+		last_gps_time = sec;
+		missed_inc_kount = 0;
+		ctx->gga_fix = 0;
+	}
+	missed_gga_kount = 0;
+	pps_holdover_update(READ_ONCE(gGPSFix));
+}
+
+void pps_nmea_dispatch(struct pps_uart_ctx *ctx, const char *line, size_t len)
+{
+	if (line_has_tag(line, len, gga_tags, ARRAY_SIZE(gga_tags)))
+		pps_process_gpgga(ctx, line, len);
+	if (line_has_tag(line, len, zda_tags, ARRAY_SIZE(zda_tags))) {
+		pps_process_gpzda(ctx, line, len);
+		pps_nmea_second(ctx);
+	}
+}
+
+/*
+ * The exported calls run in the PHY alignment threads while the serial
+ * device may be removed: a caller finds the context under
+ * pps_uart_ctx_lock, and one that sleeps holds a user count that removal
+ * waits for, so the channels are never freed under it.
+ */
+static struct pps_uart_ctx *pps_uart_ctx_get(void)
+{
+	struct pps_uart_ctx *ctx;
+	unsigned long flags;
+
+	spin_lock_irqsave(&pps_uart_ctx_lock, flags);
+	ctx = g_ctx;
+	if (ctx)
+		ctx->users++;
+	spin_unlock_irqrestore(&pps_uart_ctx_lock, flags);
+	return ctx;
+}
+
+static void pps_uart_ctx_put(struct pps_uart_ctx *ctx)
+{
+	unsigned long flags;
+	bool last;
+
+	spin_lock_irqsave(&pps_uart_ctx_lock, flags);
+	last = --ctx->users == 0 && ctx->removing;
+	spin_unlock_irqrestore(&pps_uart_ctx_lock, flags);
+	if (last)
+		wake_up_all(&pps_uart_users_wq);
+}
+
+/* a record waits on the channel, or the device is going away */
+static bool pps_uart_chan_ready(struct pps_uart_ctx *ctx, int idx)
+{
+	unsigned long flags;
+	bool ready;
+
+	spin_lock_irqsave(&ctx->nmea.lock[idx], flags);
+	ready = !kfifo_is_empty(&ctx->nmea.fifo[idx]);
+	spin_unlock_irqrestore(&ctx->nmea.lock[idx], flags);
+	return ready || READ_ONCE(ctx->removing);
+}
+
+int pps_uart_get_time_nowait(struct pps_uart_time *out, int idx)
+{
+	struct pps_uart_ctx *ctx;
+	unsigned long flags;
+	int ret = -ENODEV;
+
+	if (!out)
+		return -ENODEV;
+	spin_lock_irqsave(&pps_uart_ctx_lock, flags);
+	ctx = g_ctx;
+	if (ctx) {
+		spin_lock(&ctx->nmea.lock[idx]);
+		if (kfifo_len(&ctx->nmea.fifo[idx]) >= sizeof(*out) &&
+		    kfifo_out(&ctx->nmea.fifo[idx], out, sizeof(*out)) == sizeof(*out))
+			ret = 0;
+		else
+			ret = -EAGAIN;
+		spin_unlock(&ctx->nmea.lock[idx]);
+	}
+	spin_unlock_irqrestore(&pps_uart_ctx_lock, flags);
+	return ret;
+}
+EXPORT_SYMBOL_GPL(pps_uart_get_time_nowait);
+
+int pps_uart_get_time(struct pps_uart_time *out, unsigned long timeout, int idx)
+{
+	struct pps_uart_ctx *ctx;
+	long left;
+	int ret;
+
+	ret = pps_uart_get_time_nowait(out, idx);
+	if (ret != -EAGAIN || !timeout)
+		return ret;
+
+	ctx = pps_uart_ctx_get();
+	if (!ctx)
+		return -ENODEV;
+	left = wait_event_interruptible_timeout(ctx->nmea.wq[idx],
+						pps_uart_chan_ready(ctx, idx),
+						(long)min_t(unsigned long, timeout,
+							    MAX_SCHEDULE_TIMEOUT));
+	pps_uart_ctx_put(ctx);
+	if (left < 0)
+		return (int)left;
+	if (left == 0)
+		return -ETIMEDOUT;
+	return pps_uart_get_time_nowait(out, idx);
+}
+EXPORT_SYMBOL_GPL(pps_uart_get_time);

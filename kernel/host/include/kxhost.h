@@ -4,6 +4,8 @@
 #define KXHOST_H
 
 #include <kxhost/bug.h>
+#include <kxhost/chardev.h>
+#include <kxhost/device.h>
 #include <kxhost/fault.h>
 #include <kxhost/gpio.h>
 #include <kxhost/i2c.h>
@@ -11,11 +13,14 @@
 #include <kxhost/irq.h>
 #include <kxhost/module.h>
 #include <kxhost/pps.h>
+#include <kxhost/property.h>
 #include <kxhost/printk.h>
+#include <kxhost/serdev.h>
 #include <kxhost/slab.h>
 #include <kxhost/sysfs.h>
 #include <kxhost/time.h>
 #include <kxhost/tpm4.h>
+#include <kxhost/wait.h>
 #include <kxhost/workqueue.h>
 
 #endif

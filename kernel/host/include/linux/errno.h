@@ -19,6 +19,8 @@
 #define ENOTTY 25
 #define ENOSPC 28
 #define ERANGE 34
+#define ENODATA 61
+#define EOVERFLOW 75
 #define ENOSYS 38
 #define EOPNOTSUPP 95
 #define ETIMEDOUT 110

@@ -1,0 +1,45 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/*
+ * Simulated UARTs on the serial device bus. A device is made with its
+ * device-tree compatible, given properties (<kxhost/property.h>) and then
+ * added, which probes a matching registered driver. The port starts at
+ * 9600 baud. Fault sites: "serdev_device_open", "serdev_device_set_baudrate"
+ * (the speed stays), "serdev_device_write", "serdev_device_driver_register".
+ * Writing to, or setting up, a closed port aborts the test, as does a
+ * remove or failed probe that leaves the port open.
+ */
+#ifndef KXHOST_SERDEV_H
+#define KXHOST_SERDEV_H
+
+#include <linux/serdev.h>
+
+struct kxh_serdev_write {
+	size_t off;		/* into the transmitted byte stream */
+	size_t len;
+	unsigned int speed;	/* the UART's speed when it went out */
+};
+
+struct serdev_device *kxh_serdev_new(const char *compatible);
+/* on the bus: the probe's result when a driver matched, else 0 */
+int kxh_serdev_add(struct serdev_device *serdev);
+/* unbound (driver removed) and gone */
+void kxh_serdev_del(struct serdev_device *serdev);
+
+/* received bytes handed to the client: the number it took (0 when closed) */
+size_t kxh_serdev_receive(struct serdev_device *serdev, const void *data, size_t len);
+
+/* every byte written so far, and the write calls one by one */
+const unsigned char *kxh_serdev_tx(struct serdev_device *serdev, size_t *len);
+unsigned int kxh_serdev_writes(struct serdev_device *serdev);
+struct kxh_serdev_write kxh_serdev_write_get(struct serdev_device *serdev, unsigned int i);
+const unsigned char *kxh_serdev_write_data(struct serdev_device *serdev, unsigned int i);
+void kxh_serdev_tx_clear(struct serdev_device *serdev);
+
+unsigned int kxh_serdev_speed(struct serdev_device *serdev);
+unsigned int kxh_serdev_speed_sets(struct serdev_device *serdev);
+bool kxh_serdev_flow(struct serdev_device *serdev);
+bool kxh_serdev_is_open(struct serdev_device *serdev);
+bool kxh_serdev_bound(struct serdev_device *serdev);
+int kxh_serdev_probe_result(struct serdev_device *serdev);
+
+#endif

@@ -1,0 +1,14 @@
+/* SPDX-License-Identifier: GPL-2.0 */
+/* Host stand-in for <linux/kdev_t.h>: device numbers, 12-bit major, 20-bit minor. */
+#ifndef _LINUX_KDEV_T_H
+#define _LINUX_KDEV_T_H
+
+#include <linux/types.h>
+
+#define MINORBITS 20
+#define MINORMASK ((1U << MINORBITS) - 1)
+#define MAJOR(dev) ((unsigned int)((dev) >> MINORBITS))
+#define MINOR(dev) ((unsigned int)((dev) & MINORMASK))
+#define MKDEV(ma, mi) (((ma) << MINORBITS) | (mi))
+
+#endif

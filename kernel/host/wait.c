@@ -1,0 +1,110 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * Host layer: wait queues. A sleep step hands control to the test's sleep
+ * hook (standing for the rest of the system) and, unless the queue was woken
+ * or a signal arrived meanwhile, lets one jiffy of virtual time pass.
+ */
+#include <linux/kernel.h>
+#include <linux/errno.h>
+#include <linux/jiffies.h>
+#include <linux/wait.h>
+#include <kxhost/bug.h>
+#include <kxhost/irq.h>
+#include <kxhost/time.h>
+#include <kxhost/wait.h>
+
+#define NS_PER_JIFFY (1000000000LL / HZ)
+/* an endless sleep that nothing ends within an hour of virtual time hangs */
+#define IDLE_LIMIT (3600L * HZ)
+/* wake-ups that never make the condition true: the task spins */
+#define SPIN_LIMIT 1000000L
+
+static void (*sleep_hook)(void *arg);
+static void *sleep_hook_arg;
+static int signal_flag;
+static unsigned long sleep_steps;
+static long idle_steps, spin_steps;
+
+void kxh_wait_set_hook(void (*fn)(void *arg), void *arg)
+{
+	sleep_hook = fn;
+	sleep_hook_arg = arg;
+}
+
+void kxh_signal_raise(void)
+{
+	signal_flag = 1;
+}
+
+void kxh_signal_clear(void)
+{
+	signal_flag = 0;
+}
+
+int kxh_signal_is_pending(void)
+{
+	return signal_flag;
+}
+
+unsigned long kxh_wait_steps(void)
+{
+	return sleep_steps;
+}
+
+void init_waitqueue_head(struct wait_queue_head *wq_head)
+{
+	spin_lock_init(&wq_head->lock);
+	INIT_LIST_HEAD(&wq_head->head);
+	wq_head->kxh_wakeups = 0;
+	wq_head->kxh_sleepers = 0;
+}
+
+void __wake_up(struct wait_queue_head *wq_head, unsigned int mode, int nr, void *key)
+{
+	(void)mode;
+	(void)nr;
+	(void)key;
+	if (!wq_head->head.next)
+		kxh_bug("wake-up on an uninitialised wait queue");
+	/* wake-ups may come from several threads (host kernel threads) */
+	__atomic_fetch_add(&wq_head->kxh_wakeups, 1, __ATOMIC_SEQ_CST);
+}
+
+long kxh_prepare_to_wait_event(struct wait_queue_head *wq_head, int state)
+{
+	if (!wq_head->head.next)
+		kxh_bug("wait on an uninitialised wait queue");
+	if (kxh_atomic_depth())
+		kxh_bug("sleeping on a wait queue in atomic context");
+	if ((state & TASK_INTERRUPTIBLE) && signal_flag)
+		return -ERESTARTSYS;
+	return 0;
+}
+
+long kxh_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
+{
+	unsigned int wakeups;
+
+	wakeups = __atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST);
+	might_sleep();
+	sleep_steps++;
+	wq_head->kxh_sleepers++;
+	if (sleep_hook)
+		sleep_hook(sleep_hook_arg);
+	wq_head->kxh_sleepers--;
+	if (__atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST) != wakeups ||
+	    ((state & TASK_INTERRUPTIBLE) && signal_flag)) {
+		if (++spin_steps > SPIN_LIMIT)
+			kxh_bug("task woken for ever without its condition");
+		return timeout;
+	}
+	spin_steps = 0;
+	kxh_time_advance_ns(NS_PER_JIFFY);
+	if (timeout == MAX_SCHEDULE_TIMEOUT) {
+		if (++idle_steps > IDLE_LIMIT)
+			kxh_bug("task sleeps for ever on a wait queue nobody wakes");
+		return timeout;
+	}
+	idle_steps = 0;
+	return timeout > 0 ? timeout - 1 : 0;
+}

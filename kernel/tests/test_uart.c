@@ -1,0 +1,428 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * The serial GPS link: line assembly from the byte stream, the receiver
+ * commands (speed switch, satellite modes), probe and its failures, the
+ * NMEA timeout monitor, and tear-down.
+ */
+#include <string.h>
+
+#include "kx_serial.h"
+#include "ktest.h"
+
+#define BAUD_115200 "$PMTK251,115200*1F\r\n"
+#define BAUD_9600 "$PMTK251,9600*17\r\n"
+#define PPS_PRECISION "$PMTK256,1*2E\r\n"
+#define TIMEOUT_ALERT "No NMEA strings received in past 5 seconds, resetting."
+#define JIFFY_NS 4000000LL
+
+static const char *const sats_op[7] = {
+	"$PMTK353,1,0,0,0,0*2A\r\n", "$PMTK353,0,1,0,0,0*2A\r\n",
+	"$PMTK353,1,1,0,0,0*2B\r\n", "$PMTK353,1,1,1,0,0*2A\r\n",
+	"$PMTK353,0,0,0,0,1*2A\r\n", "$PMTK353,1,0,0,0,1*2B\r\n",
+	"$PMTK353,1,0,1,0,0*2B\r\n",
+};
+
+static const char *write_text(unsigned int i, char *buf)
+{
+	struct kxh_serdev_write w = kxh_serdev_write_get(sx_uart, i);
+
+	memcpy(buf, kxh_serdev_write_data(sx_uart, i), w.len);
+	buf[w.len] = '\0';
+	return buf;
+}
+
+/* ---- line assembly ------------------------------------------------------- */
+
+KTEST(cr_lf_combinations_and_blank_lines_make_no_empty_lines)
+{
+	static const char bytes[] = { 'a', 'b', 13, 10, 'c', 'd', 10, 10, 13, 'x', 'y' };
+	char out[64];
+
+	sx_bound();
+	sx_feed(bytes, sizeof(bytes));
+	KT_EQ(sx_drain(out, sizeof(out)), 6);
+	KT_EQ(memcmp(out, "ab\ncd\n", 6), 0);
+	/* xy waits for its terminator */
+	sx_feeds("\r");
+	KT_EQ(sx_drain(out, sizeof(out)), 3);
+	KT_EQ(memcmp(out, "xy\n", 3), 0);
+	sx_feeds("\n\r\r\n\n");
+	KT_EQ(sx_drain(out, sizeof(out)), 0);
+}
+
+KTEST(a_nul_byte_is_part_of_the_line)
+{
+	char out[16];
+
+	sx_bound();
+	sx_feed("a\0b\n", 4);
+	KT_EQ(sx_drain(out, sizeof(out)), 4);
+	KT_EQ(memcmp(out, "a\0b\n", 4), 0);
+}
+
+KTEST(a_300_byte_line_is_delivered_as_its_first_255_bytes)
+{
+	char line[301], out[600];
+	int i;
+
+	sx_bound();
+	for (i = 0; i < 300; i++)
+		line[i] = (char)('A' + i % 26);
+	line[300] = '\n';
+	sx_feed(line, 301);
+	sx_feeds("next\n");
+	KT_EQ(sx_drain(out, sizeof(out)), 256 + 5);
+	KT_EQ(memcmp(out, line, 255), 0);
+	KT_EQ(out[255], '\n');
+	KT_EQ(memcmp(out + 256, "next\n", 5), 0);
+	KT_EQ(g_ctx->line_len, 0);
+}
+
+KTEST(a_255_byte_line_is_kept_whole)
+{
+	char line[256], out[600];
+
+	sx_bound();
+	memset(line, 'z', 255);
+	line[255] = '\r';
+	sx_feed(line, 256);
+	KT_EQ(sx_drain(out, sizeof(out)), 256);
+	KT_EQ(memcmp(out, line, 255), 0);
+}
+
+KTEST(lines_split_over_many_chunks_are_parsed)
+{
+	static const char text[] =
+		"$GPGGA,123456.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
+		"$GPZDA,123456.000,06,12,2026,00,00*4F\r\n";
+	char out[256];
+	size_t i;
+
+	sx_bound();
+	for (i = 0; i < sizeof(text) - 1; i++)
+		sx_feed(text + i, 1);
+	KT_STREQ(g_ctx->gga_time, "123456.000");
+	KT_EQ(g_ctx->gga_fix, 1);
+	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 1);
+	KT_EQ(sx_drain(out, sizeof(out)), sizeof(text) - 1 - 2);
+}
+
+KTEST(bytes_beyond_a_full_receive_fifo_stay_with_the_bus)
+{
+	static char junk[9000];
+	char out[64];
+
+	sx_bound();
+	memset(junk, 'j', sizeof(junk));
+	KT_EQ(kxh_serdev_receive(sx_uart, junk, sizeof(junk)), 8192);
+	KT_EQ(kxh_serdev_receive(sx_uart, junk, 10), 0);
+	kxh_wq_run(system_wq);
+	KT_EQ(kxh_serdev_receive(sx_uart, "\n", 1), 1);
+	kxh_wq_run(system_wq);
+	/* one line of 8192 bytes, cut to 255 */
+	KT_EQ(sx_drain(out, sizeof(out)), 64);
+	KT_EQ(g_ctx->line_len, 0);
+}
+
+/* ---- probe and the speed switch ------------------------------------------ */
+
+KTEST(probe_without_properties_opens_at_9600_and_switches_to_115200)
+{
+	char buf[64];
+
+	sx_module();
+	sx_add_uart(0, false);
+	KT_TRUE(kxh_serdev_bound(sx_uart));
+	KT_TRUE(kxh_serdev_is_open(sx_uart));
+	KT_FALSE(kxh_serdev_flow(sx_uart));
+	KT_EQ(kxh_log_count_exact(6, "pps-uart: running @ 9600 baud (flow=0)\n"), 1);
+	KT_EQ(kxh_serdev_writes(sx_uart), 2);
+	KT_STREQ(write_text(0, buf), BAUD_115200);
+	KT_STREQ(write_text(1, buf), BAUD_115200);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 0).speed, 9600);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 1).speed, 9600);
+	KT_EQ(kxh_serdev_speed(sx_uart), 115200);
+	KT_EQ(g_ctx->baud, 115200);
+	/* the monitor is not armed before the first ZDA */
+	KT_TRUE(kxh_wq_find("nmea_timeout_mon") != NULL);
+	KT_FALSE(delayed_work_pending(&nmea_receive_work));
+}
+
+KTEST(probe_with_speed_and_flow_control_properties)
+{
+	sx_module();
+	sx_add_uart(38400, true);
+	KT_TRUE(kxh_serdev_flow(sx_uart));
+	KT_EQ(kxh_log_count_exact(6, "pps-uart: running @ 38400 baud (flow=1)\n"), 1);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 0).speed, 38400);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 1).speed, 38400);
+	KT_EQ(kxh_serdev_speed(sx_uart), 115200);
+}
+
+KTEST(speed_setting_failures_are_logged_and_ignored)
+{
+	sx_module();
+	kxh_fault_arm("serdev_device_set_baudrate", 0, 2, -EIO);
+	sx_add_uart(4800, false);
+	KT_TRUE(g_ctx != NULL);
+	KT_EQ(kxh_log_count_exact(4, "pps-uart: set_baudrate(4800) code: 9600\n"), 1);
+	KT_EQ(kxh_log_count_exact(4, "pps-uart: set_baudrate(115200) Code: 9600\n"), 1);
+	KT_EQ(kxh_serdev_writes(sx_uart), 2);
+	KT_EQ(g_ctx->baud, 115200);
+}
+
+static long live_before;
+
+KTEST(probe_open_failure_returns_the_code_and_leaves_nothing)
+{
+	sx_module();
+	live_before = kxh_slab_live();
+	kxh_fault_arm("serdev_device_open", 0, 1, -EIO);
+	sx_add_uart(0, false);
+	KT_EQ(kxh_serdev_probe_result(sx_uart), -EIO);
+	KT_FALSE(kxh_serdev_bound(sx_uart));
+	KT_EQ(kxh_log_count_exact(3, "pps-uart: serdev open code: -5\n"), 1);
+	KT_EQ(g_ctx, NULL);
+	KT_EQ(kxh_wq_find("nmea_timeout_mon"), NULL);
+	KT_EQ(kxh_slab_live(), live_before);
+}
+
+KTEST(probe_allocation_failures_return_enomem_and_leave_nothing)
+{
+	unsigned int skip;
+
+	sx_module();
+	live_before = kxh_slab_live();
+	/* context, channel 0, channel 1, receive FIFO */
+	for (skip = 0; skip < 4; skip++) {
+		kxh_fault_clear();
+		kxh_log_clear();
+		kxh_fault_arm("kmalloc", skip, 1, -ENOMEM);
+		sx_add_uart(0, false);
+		KT_EQ(kxh_serdev_probe_result(sx_uart), -ENOMEM);
+		KT_EQ(g_ctx, NULL);
+		KT_EQ(kxh_wq_find("nmea_timeout_mon"), NULL);
+		KT_EQ(kxh_slab_live(), live_before);
+		KT_EQ(kxh_log_count_sub(3, "kfifo alloc failed\n"), skip == 3);
+		kxh_serdev_del(sx_uart);
+	}
+	kxh_fault_clear();
+	sx_add_uart(0, false);
+	KT_EQ(kxh_serdev_probe_result(sx_uart), 0);
+}
+
+KTEST(without_its_work_queue_the_link_runs_unmonitored)
+{
+	sx_module();
+	kxh_fault_arm("alloc_workqueue", 0, 1, -ENOMEM);
+	sx_add_uart(0, false);
+	KT_EQ(kxh_serdev_probe_result(sx_uart), 0);
+	KT_EQ(kxh_log_count_exact(1, "nmea_receive_workq: workqueue creation failed \n"), 1);
+	sx_second(SX_T0, 1);
+	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 1);
+	kxh_time_advance_ns(20LL * 1000000000LL);
+	kxh_wq_run_all();
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
+	kxh_serdev_del(sx_uart);
+}
+
+/* ---- receiver commands --------------------------------------------------- */
+
+KTEST(every_gps_mode_sends_its_command_twice_then_1pps_twice)
+{
+	char buf[64];
+	int m;
+
+	sx_bound();
+	for (m = 0; m <= 6; m++) {
+		kxh_serdev_tx_clear(sx_uart);
+		gGPSMode = m;
+		gSetGPSMode = true;
+		sx_feeds("$GPTXT,x");
+		KT_FALSE(gSetGPSMode);
+		KT_EQ(kxh_serdev_writes(sx_uart), 4);
+		KT_STREQ(write_text(0, buf), sats_op[m]);
+		KT_STREQ(write_text(1, buf), sats_op[m]);
+		KT_STREQ(write_text(2, buf), PPS_PRECISION);
+		KT_STREQ(write_text(3, buf), PPS_PRECISION);
+		KT_EQ(strlen(sats_op[m]), 23);
+	}
+	/* once sent, the next receive run sends nothing */
+	kxh_serdev_tx_clear(sx_uart);
+	sx_feeds("y");
+	KT_EQ(kxh_serdev_writes(sx_uart), 0);
+}
+
+KTEST(modes_outside_0_to_6_send_nothing)
+{
+	static const int modes[] = { 7, -1, 100 };
+	unsigned int i;
+
+	sx_bound();
+	for (i = 0; i < 3; i++) {
+		gGPSMode = modes[i];
+		gSetGPSMode = true;
+		sx_feeds("x");
+		KT_FALSE(gSetGPSMode);
+		KT_EQ(kxh_serdev_writes(sx_uart), 0);
+	}
+}
+
+KTEST(a_mode_request_waits_for_the_next_received_bytes)
+{
+	sx_bound();
+	gGPSMode = 2;
+	gSetGPSMode = true;
+	kxh_wq_run_all();
+	KT_EQ(kxh_serdev_writes(sx_uart), 0);
+	KT_TRUE(gSetGPSMode);
+	sx_feeds("\n");
+	KT_EQ(sx_sent(sats_op[2]), 2);
+}
+
+KTEST(gps_set_baud_tells_the_receiver_only)
+{
+	sx_bound();
+	gps_set_baud(9600);
+	KT_EQ(sx_sent(BAUD_9600), 2);
+	gps_set_baud(115200);
+	KT_EQ(sx_sent(BAUD_115200), 2);
+	gps_set_baud(4800);
+	KT_EQ(sx_sent(BAUD_115200), 4);
+	KT_EQ(kxh_log_count_exact(4, "pps-uart: Invalid Baud Rate Selection, defaulting to 115200\r\n"), 1);
+	KT_EQ(kxh_serdev_speed(sx_uart), 115200);
+	KT_EQ(kxh_serdev_writes(sx_uart), 6);
+}
+
+KTEST(without_a_device_writes_and_speed_changes_do_nothing)
+{
+	sx_module();
+	pps_uart_write("x", 1);
+	pps_uart_set_baud(9600);
+	gps_set_baud(9600);
+	KT_EQ(g_ctx, NULL);
+}
+
+/* ---- the NMEA timeout monitor -------------------------------------------- */
+
+static struct workqueue_struct *monq(void)
+{
+	return kxh_wq_find("nmea_timeout_mon");
+}
+
+static void advance_jiffies(long j)
+{
+	kxh_time_advance_ns(j * JIFFY_NS);
+	kxh_wq_run(monq());
+}
+
+KTEST(monitor_fires_5_s_after_the_last_zda_and_every_5_s_after)
+{
+	char buf[64];
+	int i;
+
+	gps_time_set = 1;
+	sx_bound();
+	for (i = 0; i < 8; i++)
+		sx_second(SX_T0 + i, 1);
+	KT_EQ(gGPSFix, 1);
+	KT_TRUE(time_known);
+	g_ctx->gga_fix = 2;
+	missed_gga_kount = 1;
+	kxh_serdev_tx_clear(sx_uart);
+
+	advance_jiffies(1249);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
+	advance_jiffies(1);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 1);
+	KT_EQ(gGPSFix, 0);
+	KT_EQ(gpsfix_kount, 0);
+	KT_EQ(missed_inc_kount, 0);
+	KT_EQ(missed_gga_kount, 0);
+	KT_EQ(last_gps_time, SX_T0 + 8);
+	/* left alone */
+	KT_TRUE(time_known);
+	KT_EQ(g_ctx->gga_fix, 2);
+	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 8);
+	/* UART back to 9600, the switch sent twice there, UART to 115200 */
+	KT_EQ(kxh_serdev_writes(sx_uart), 2);
+	KT_STREQ(write_text(0, buf), BAUD_115200);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 0).speed, 9600);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 1).speed, 9600);
+	KT_EQ(kxh_serdev_speed(sx_uart), 115200);
+
+	advance_jiffies(1249);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 1);
+	advance_jiffies(1);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 2);
+	KT_EQ(kxh_serdev_writes(sx_uart), 4);
+}
+
+KTEST(every_zda_pushes_the_monitor_5_s_ahead)
+{
+	sx_bound();
+	sx_zda(SX_T0);
+	advance_jiffies(1000);
+	/* a ZDA, even a refused one, re-arms */
+	sx_feeds("$GPZDA,999999,06,12,2026\r\n");
+	advance_jiffies(1000);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
+	/* a GGA does not */
+	sx_gga(SX_T0 + 1, 1);
+	advance_jiffies(250);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 1);
+}
+
+/* ---- tear-down ------------------------------------------------------------ */
+
+KTEST(removal_stops_the_monitor_and_frees_everything)
+{
+	sx_module();
+	live_before = kxh_slab_live();
+	sx_add_uart(0, false);
+	sx_second(SX_T0, 1);
+	KT_TRUE(delayed_work_pending(&nmea_receive_work));
+	kxh_serdev_del(sx_uart);
+	KT_EQ(g_ctx, NULL);
+	KT_EQ(monq(), NULL);
+	KT_FALSE(delayed_work_pending(&nmea_receive_work));
+	KT_EQ(kxh_slab_live(), live_before);
+	kxh_time_advance_ns(30LL * 1000000000LL);
+	kxh_wq_run_all();
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
+}
+
+KTEST(removal_with_the_monitor_due_and_receive_work_queued)
+{
+	sx_bound();
+	sx_zda(SX_T0);
+	kxh_time_advance_ns(5LL * 1000000000LL);
+	KT_EQ(kxh_wq_pending(monq()), 1);
+	KT_EQ(kxh_serdev_receive(sx_uart, "$GPZDA,1", 8), 8);
+	KT_EQ(kxh_wq_pending(system_wq), 1);
+	kxh_serdev_del(sx_uart);
+	KT_EQ(kxh_wq_pending(system_wq), 0);
+	KT_EQ(monq(), NULL);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
+}
+
+KTEST(driver_init_and_exit)
+{
+	KT_EQ(pps_uart_init(), 0);
+	KT_EQ(kxh_log_count_exact(6, "pps-uart: Initialized successfully\n"), 1);
+	sx_add_uart(0, false);
+	KT_TRUE(kxh_serdev_bound(sx_uart));
+	pps_uart_exit();
+	KT_FALSE(kxh_serdev_bound(sx_uart));
+	KT_FALSE(kxh_serdev_is_open(sx_uart));
+	KT_EQ(g_ctx, NULL);
+	KT_EQ(kxh_log_count_exact(6, "pps-uart: UART driver unloaded\n"), 1);
+}
+
+KTEST(driver_register_failure)
+{
+	kxh_fault_arm("serdev_device_driver_register", 0, 1, -ENOMEM);
+	KT_EQ(pps_uart_init(), -ENOMEM);
+	KT_EQ(kxh_log_count_exact(3, "pps-uart: driver register code: -12\n"), 1);
+	KT_EQ(kxh_log_count_exact(6, "pps-uart: Initialized successfully\n"), 0);
+}
