@@ -39,6 +39,12 @@ struct task_struct;
 #define KX_FP_ONE (1LL << KX_FP_SHIFT)
 /* gains are kept in 1/100,000 and enter the loop as gain * 671 (2^26 / 10^5) */
 #define KX_GAIN_SCALE 671
+/*
+ * Largest gain magnitude accepted from user space: keeps K1 = k1 * 671 a
+ * 32-bit value and e_fp * K1 exact in 64 bits over the whole window
+ * (99 * 2^26 * 2,068,960 * 671 < 2^63).
+ */
+#define KX_GAIN_MAX 2068960
 /* oscillator cycles per pulse and the accepted deviation */
 #define KX_N0 25000000U
 #define KX_WINDOW 99U
@@ -172,6 +178,8 @@ void pps_holdover_update(s32 fix);
 
 /* ---- Attributes under /sys/pps_filter (pps_sysfs.c) -------------------- */
 
+extern struct kobject *kobj_ref;	/* /sys/pps_filter, NULL when absent */
+
 int pps_sysfs_create(void);
 void pps_sysfs_remove_filter(void);
 
@@ -179,6 +187,13 @@ void pps_sysfs_remove_filter(void);
 
 extern struct work_struct gps_time_work;
 void gps_time_workfn(struct work_struct *work);
+/* the notifier given to the PHY driver for both PHYs */
+extern struct notifier_block kxpps_nb;
+int kxpps_cb(struct notifier_block *nb, unsigned long action, void *data);
+/* body of the port threads "pps0-adj" and "pps1-adj" */
+int pps_adjust_thread(void *data);
+/* manualtime: set the port's PHY clock from the system clock */
+void pps_phy_manual_request(struct phy_info *pi);
 
 /* ---- Start-up (pps_main.c) ------------------------------------------------ */
 

@@ -1,6 +1,369 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
  * kx_pps: control attributes under /sys/pps_filter.
- * (Added with the attributes.)
+ *
+ * Nineteen text files to observe and tune the timing core. Shows and stores
+ * take no lock: every value behind a file is a whole word, read and written
+ * at once, racing harmlessly with the pulse interrupt, the GPS receive
+ * worker and the PHY threads. A store always reports the whole text as
+ * consumed (writers such as echo would otherwise retry it) unless it is
+ * refused outright; text that does not parse leaves the value alone but the
+ * store's follow-up still happens.
  */
+#include <linux/kernel.h>
+#include <linux/kobject.h>
+#include <linux/sysfs.h>
+
 #include "kx_pps.h"
+
+struct kobject *kobj_ref;
+
+static bool k1_ok, k2_ok, pause_ok, gpsfix_ok, taioffset_ok, gpsmode_ok,
+	timeknown_ok, holdovertime_ok, holdoverset_ok, prv_ok, fc_ok, fcd_ok,
+	gpstimeset_ok, ph1_ok, ph2_ok, manualtime_ok, ppsled_ok, deleth0_ok,
+	deleth1_ok;
+
+/* receiver satellite modes that have a command (see the serial link) */
+#define GPS_MODE_MAX 6
+
+static bool gain_fits(int k)
+{
+	return k >= -KX_GAIN_MAX && k <= KX_GAIN_MAX;
+}
+
+/* ---- k1, k2: loop gains in 1/100,000 ---------------------------------- */
+
+static ssize_t k1_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	s32 k = READ_ONCE(k1_hundred_thou_value);
+
+	return sysfs_emit(buf, "%d (%lld)\n", k, (s64)k * KX_GAIN_SCALE);
+}
+
+static ssize_t k1_store(struct kobject *kobj, struct kobj_attribute *attr,
+			const char *buf, size_t count)
+{
+	int k;
+
+	if (sscanf(buf, "%d", &k) == 1) {
+		/* beyond the limit K1 or e_fp * K1 would not be exact */
+		if (!gain_fits(k))
+			return -EINVAL;
+		WRITE_ONCE(k1_hundred_thou_value, k);
+	}
+	return count;
+}
+
+static ssize_t k2_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	s32 k = READ_ONCE(k2_hundred_thou_value);
+
+	return sysfs_emit(buf, "%d (%lld)\n", k, (s64)k * KX_GAIN_SCALE);
+}
+
+static ssize_t k2_store(struct kobject *kobj, struct kobj_attribute *attr,
+			const char *buf, size_t count)
+{
+	int k;
+
+	if (sscanf(buf, "%d", &k) == 1) {
+		if (!gain_fits(k))
+			return -EINVAL;
+		WRITE_ONCE(k2_hundred_thou_value, k);
+	}
+	return count;
+}
+
+/* ---- pause: 1 holds the loop, 0 resumes it from a fresh reference ------ */
+
+static ssize_t pause_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return sysfs_emit(buf, "%d\n", READ_ONCE(filter_pause) ? 1 : 0);
+}
+
+static ssize_t pause_store(struct kobject *kobj, struct kobj_attribute *attr,
+			   const char *buf, size_t count)
+{
+	int v;
+
+	/* any non-zero value pauses */
+	if (sscanf(buf, "%d", &v) == 1)
+		WRITE_ONCE(filter_pause, v != 0);
+	/* a running loop restarts from the next capture */
+	if (!READ_ONCE(filter_pause))
+		WRITE_ONCE(initial_calc, true);
+	return count;
+}
+
+/* ---- read-only GPS and holdover state ---------------------------------- */
+
+static ssize_t gpsfix_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return sysfs_emit(buf, "%d\n", READ_ONCE(gGPSFix));
+}
+
+static ssize_t timeknown_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return sysfs_emit(buf, "%d\n", READ_ONCE(time_known) ? 1 : 0);
+}
+
+static ssize_t holdover_time_show(struct kobject *kobj, struct kobj_attribute *attr,
+				  char *buf)
+{
+	return sysfs_emit(buf, "%d\n", READ_ONCE(holdover_time_sec));
+}
+
+static ssize_t gps_time_set_show(struct kobject *kobj, struct kobj_attribute *attr,
+				 char *buf)
+{
+	return sysfs_emit(buf, "%d\n", READ_ONCE(gps_time_set));
+}
+
+/* ---- plain s32 settings ------------------------------------------------ */
+
+static ssize_t show_s32(char *buf, const s32 *v)
+{
+	return sysfs_emit(buf, "%d\n", READ_ONCE(*v));
+}
+
+static void store_s32(const char *buf, s32 *v)
+{
+	int val;
+
+	if (sscanf(buf, "%d", &val) == 1)
+		WRITE_ONCE(*v, val);
+}
+
+static ssize_t tai_offset_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return show_s32(buf, &tai_offset_value);
+}
+
+static ssize_t tai_offset_store(struct kobject *kobj, struct kobj_attribute *attr,
+				const char *buf, size_t count)
+{
+	store_s32(buf, &tai_offset_value);
+	return count;
+}
+
+static ssize_t holdover_setting_show(struct kobject *kobj, struct kobj_attribute *attr,
+				     char *buf)
+{
+	return show_s32(buf, &holdover_setting);
+}
+
+static ssize_t holdover_setting_store(struct kobject *kobj, struct kobj_attribute *attr,
+				      const char *buf, size_t count)
+{
+	store_s32(buf, &holdover_setting);
+	return count;
+}
+
+static ssize_t deleth0_store(struct kobject *kobj, struct kobj_attribute *attr,
+			     const char *buf, size_t count)
+{
+	store_s32(buf, &gDelta_eth0);
+	return count;
+}
+
+static ssize_t deleth1_store(struct kobject *kobj, struct kobj_attribute *attr,
+			     const char *buf, size_t count)
+{
+	store_s32(buf, &gDelta_eth1);
+	return count;
+}
+
+/* ---- gpsmode: the serial link sends the command while gSetGPSMode ----- */
+
+static ssize_t gpsmode_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return show_s32(buf, &gGPSMode);
+}
+
+static ssize_t gpsmode_store(struct kobject *kobj, struct kobj_attribute *attr,
+			     const char *buf, size_t count)
+{
+	s32 mode;
+
+	store_s32(buf, &gGPSMode);
+	mode = READ_ONCE(gGPSMode);
+	WRITE_ONCE(gSetGPSMode, mode >= 0 && mode <= GPS_MODE_MAX);
+	return count;
+}
+
+/* ---- prv_integ_fp: the integrator, and a seed that moves the DAC now --- */
+
+static ssize_t prv_integ_fp_show(struct kobject *kobj, struct kobj_attribute *attr,
+				 char *buf)
+{
+	return sysfs_emit(buf, "%lld\n", READ_ONCE(prv_integ_fp));
+}
+
+static ssize_t prv_integ_fp_store(struct kobject *kobj, struct kobj_attribute *attr,
+				  const char *buf, size_t count)
+{
+	long long seed;
+	s64 v;
+
+	if (sscanf(buf, "%lld", &seed) == 1)
+		WRITE_ONCE(new_prv_integ_fp, seed);
+	v = READ_ONCE(new_prv_integ_fp);
+	WRITE_ONCE(filtered_integ, v);
+	pps_dac_queue();
+	/* the next pulse takes the seed as its integrator */
+	WRITE_ONCE(initial_calc, true);
+	pps_set_integ_parts(v);
+	return count;
+}
+
+static ssize_t freqcorr_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return pps_freqcorr_text(buf);
+}
+
+static ssize_t freqcorrdelta_show(struct kobject *kobj, struct kobj_attribute *attr,
+				  char *buf)
+{
+	return pps_freqcorrdelta_text(buf);
+}
+
+/* ---- PHY alignment ------------------------------------------------------ */
+
+static ssize_t phy_delta_show(char *buf, int port)
+{
+	struct pps_priv *pps = READ_ONCE(g_pps);
+
+	if (!pps)
+		return -ENODEV;
+	return sysfs_emit(buf, "%lld\n", READ_ONCE(pps->phy_i[port].last_delta));
+}
+
+static ssize_t phy_delta1_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return phy_delta_show(buf, 0);
+}
+
+static ssize_t phy_delta2_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return phy_delta_show(buf, 1);
+}
+
+static ssize_t manualtime_store(struct kobject *kobj, struct kobj_attribute *attr,
+				const char *buf, size_t count)
+{
+	struct pps_priv *pps = READ_ONCE(g_pps);
+
+	if (!pps) {
+		pr_alert("g_pps/cap0/cap1 pointer error!!!\n");
+		/* consuming nothing would make writers retry for ever */
+		return -ENODEV;
+	}
+	pps_phy_manual_request(&pps->phy_i[0]);
+	pps_phy_manual_request(&pps->phy_i[1]);
+	return count;
+}
+
+static ssize_t ppsled_store(struct kobject *kobj, struct kobj_attribute *attr,
+			    const char *buf, size_t count)
+{
+	pps_led_flash();
+	return count;
+}
+
+static struct kobj_attribute k1_attr = __ATTR(k1, 0660, k1_show, k1_store);
+static struct kobj_attribute k2_attr = __ATTR(k2, 0660, k2_show, k2_store);
+static struct kobj_attribute pause_attr = __ATTR(pause, 0660, pause_show, pause_store);
+static struct kobj_attribute gpsfix_attr = __ATTR(gpsfix, 0660, gpsfix_show, NULL);
+static struct kobj_attribute tai_offset_attr =
+	__ATTR(tai_offset, 0660, tai_offset_show, tai_offset_store);
+static struct kobj_attribute gpsmode_attr =
+	__ATTR(gpsmode, 0660, gpsmode_show, gpsmode_store);
+static struct kobj_attribute timeknown_attr =
+	__ATTR(timeknown, 0660, timeknown_show, NULL);
+static struct kobj_attribute holdover_time_attr =
+	__ATTR(holdover_time, 0660, holdover_time_show, NULL);
+static struct kobj_attribute holdover_attr =
+	__ATTR(holdover_setting, 0660, holdover_setting_show, holdover_setting_store);
+static struct kobj_attribute prvintegfp_attr =
+	__ATTR(prv_integ_fp, 0660, prv_integ_fp_show, prv_integ_fp_store);
+static struct kobj_attribute freqcorr_attr = __ATTR(freqcorr, 0660, freqcorr_show, NULL);
+static struct kobj_attribute freqcorrdelta_attr =
+	__ATTR(freqcorrdelta, 0660, freqcorrdelta_show, NULL);
+static struct kobj_attribute gps_time_set_attr =
+	__ATTR(gps_time_set, 0660, gps_time_set_show, NULL);
+static struct kobj_attribute phy_delta1_attr =
+	__ATTR(phy_delta1, 0660, phy_delta1_show, NULL);
+static struct kobj_attribute phy_delta2_attr =
+	__ATTR(phy_delta2, 0660, phy_delta2_show, NULL);
+static struct kobj_attribute maualtime_attr =
+	__ATTR(manualtime, 0660, NULL, manualtime_store);
+static struct kobj_attribute ppsled_attr = __ATTR(ppsled, 0660, NULL, ppsled_store);
+static struct kobj_attribute deleth0_attr = __ATTR(deleth0, 0660, NULL, deleth0_store);
+static struct kobj_attribute deleth1_attr = __ATTR(deleth1, 0660, NULL, deleth1_store);
+
+/* the files in creation order, with their created-flags */
+static const struct {
+	struct kobj_attribute *attr;
+	bool *ok;
+	const char *what;	/* as named in the creation failure message */
+} pps_files[] = {
+	{ &k1_attr, &k1_ok, "k1" },
+	{ &k2_attr, &k2_ok, "k2" },
+	{ &pause_attr, &pause_ok, "pause_attr" },
+	{ &gpsfix_attr, &gpsfix_ok, "gpsfix" },
+	{ &tai_offset_attr, &taioffset_ok, "tai_offset" },
+	{ &gpsmode_attr, &gpsmode_ok, "gpsmode" },
+	{ &timeknown_attr, &timeknown_ok, "timeknown" },
+	{ &holdover_time_attr, &holdovertime_ok, "holdover" },
+	{ &holdover_attr, &holdoverset_ok, "holdover_time" },
+	{ &prvintegfp_attr, &prv_ok, "prvintegfp" },
+	{ &freqcorr_attr, &fc_ok, "freqcorr" },
+	{ &freqcorrdelta_attr, &fcd_ok, "freqcorrdelta" },
+	{ &gps_time_set_attr, &gpstimeset_ok, "gps_time" },
+	{ &phy_delta1_attr, &ph1_ok, "delta1" },
+	{ &phy_delta2_attr, &ph2_ok, "delta2" },
+	{ &maualtime_attr, &manualtime_ok, "manualtime" },
+	{ &ppsled_attr, &ppsled_ok, "ppsled" },
+	{ &deleth0_attr, &deleth0_ok, "delta_eth0" },
+	{ &deleth1_attr, &deleth1_ok, "delta_eth1" },
+};
+
+/*
+ * /sys/pps_filter and its files. A failure is logged and tolerated: the
+ * module works without any attribute.
+ */
+int pps_sysfs_create(void)
+{
+	unsigned int i;
+
+	kobj_ref = kobject_create_and_add("pps_filter", NULL);
+	if (!kobj_ref) {
+		pr_err("pps: kobject_create_and_add failed\n");
+		return -ENOMEM;
+	}
+	for (i = 0; i < ARRAY_SIZE(pps_files); i++) {
+		if (sysfs_create_file(kobj_ref, &pps_files[i].attr->attr))
+			pr_info("Cannot create sysfs file %s......\n", pps_files[i].what);
+		else
+			*pps_files[i].ok = true;
+	}
+	return 0;
+}
+
+void pps_sysfs_remove_filter(void)
+{
+	unsigned int i;
+
+	if (!kobj_ref)
+		return;
+	for (i = 0; i < ARRAY_SIZE(pps_files); i++) {
+		if (*pps_files[i].ok) {
+			sysfs_remove_file(kobj_ref, &pps_files[i].attr->attr);
+			*pps_files[i].ok = false;
+		}
+	}
+	pr_info("All sysfs_remove_file call done\n");
+	kobject_put(kobj_ref);
+	pr_info("kobject_put done\n");
+	kobj_ref = NULL;
+}

@@ -5,7 +5,10 @@
 
 #include <linux/kernel.h>
 #include <linux/gpio/consumer.h>
+#include <linux/device.h>
+#include <linux/of.h>
 #include <kxhost/bug.h>
+#include <kxhost/fault.h>
 #include <kxhost/gpio.h>
 #include <kxhost/irq.h>
 #include <kxhost/time.h>
@@ -14,6 +17,7 @@ struct gpio_desc {
 	char name[32];
 	int value;
 	int output;
+	int requested;
 	unsigned int nchanges;
 	struct kxh_gpio_change changes[1024];
 };
@@ -37,6 +41,52 @@ void kxh_gpio_free(struct gpio_desc *desc)
 int kxh_gpio_value(const struct gpio_desc *desc)
 {
 	return desc->value;
+}
+
+bool kxh_gpio_requested(const struct gpio_desc *desc)
+{
+	return desc->requested;
+}
+
+bool kxh_gpio_is_output(const struct gpio_desc *desc)
+{
+	return desc->output;
+}
+
+struct gpio_desc *gpiod_get_optional(struct device *dev, const char *con_id,
+				     enum gpiod_flags flags)
+{
+	char prop[64];
+	struct gpio_desc *const *p;
+	struct gpio_desc *desc;
+	int len, err;
+
+	might_sleep();
+	snprintf(prop, sizeof(prop), "%s-gpios", con_id);
+	p = of_get_property(dev->of_node, prop, &len);
+	if (!p || len != sizeof(desc))
+		return NULL;
+	err = kxh_fault_check("gpiod_get");
+	if (err)
+		return ERR_PTR(err);
+	desc = *p;
+	if (desc->requested)
+		return ERR_PTR(-EBUSY);
+	desc->requested = 1;
+	if (flags & 2)	/* GPIOD_FLAGS_BIT_DIR_OUT */
+		gpiod_direction_output(desc, (flags & 4) != 0);
+	else if (flags & 1)
+		gpiod_direction_input(desc);
+	return desc;
+}
+
+void gpiod_put(struct gpio_desc *desc)
+{
+	if (IS_ERR_OR_NULL(desc))
+		return;
+	if (!desc->requested)
+		kxh_bug("gpiod_put of GPIO %s not requested", desc->name);
+	desc->requested = 0;
 }
 
 unsigned int kxh_gpio_changes(const struct gpio_desc *desc)

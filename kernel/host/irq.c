@@ -3,11 +3,13 @@
 #include <linux/interrupt.h>
 #include <linux/kernel.h>
 #include <kxhost/bug.h>
+#include <kxhost/fault.h>
 #include <kxhost/irq.h>
 
-int kxh_hardirq_depth;
-int kxh_locks_held;
-int kxh_irqs_off;
+/* per thread: kernel threads of the host layer run on threads of their own */
+_Thread_local int kxh_hardirq_depth;
+_Thread_local int kxh_locks_held;
+_Thread_local int kxh_irqs_off;
 
 bool in_irq(void)
 {
@@ -57,4 +59,89 @@ void local_irq_restore(unsigned long flags)
 	if (kxh_irqs_off != (int)flags + 1)
 		kxh_bug("local_irq_restore out of order");
 	kxh_irqs_off--;
+}
+
+/* ---- requested interrupt lines ------------------------------------------ */
+
+#define MAX_IRQ 256
+
+static struct {
+	irq_handler_t handler;
+	unsigned long flags;
+	const char *name;
+	void *dev;
+} lines[MAX_IRQ];
+
+int request_irq(unsigned int irq, irq_handler_t handler, unsigned long flags,
+		const char *name, void *dev)
+{
+	int err;
+
+	might_sleep();
+	if (!irq || irq >= MAX_IRQ || !handler)
+		return -EINVAL;
+	err = kxh_fault_check("request_irq");
+	if (err)
+		return err;
+	if (lines[irq].handler)
+		return -EBUSY;
+	lines[irq].handler = handler;
+	lines[irq].flags = flags;
+	lines[irq].name = name;
+	lines[irq].dev = dev;
+	return 0;
+}
+
+const void *free_irq(unsigned int irq, void *dev_id)
+{
+	const char *name;
+
+	might_sleep();
+	if (irq >= MAX_IRQ || !lines[irq].handler || lines[irq].dev != dev_id)
+		kxh_bug("free_irq(%u) of an interrupt not requested", irq);
+	name = lines[irq].name;
+	lines[irq].handler = NULL;
+	return name;
+}
+
+void synchronize_irq(unsigned int irq)
+{
+	/* a handler runs to its end before the test goes on: nothing to wait for */
+	might_sleep();
+}
+
+irqreturn_t kxh_irq_fire(unsigned int irq)
+{
+	if (irq >= MAX_IRQ || !lines[irq].handler)
+		return IRQ_NONE;
+	return kxh_irq_call(lines[irq].handler, (int)irq, lines[irq].dev);
+}
+
+bool kxh_irq_requested(unsigned int irq)
+{
+	return irq < MAX_IRQ && lines[irq].handler;
+}
+
+const char *kxh_irq_name(unsigned int irq)
+{
+	return irq < MAX_IRQ ? lines[irq].name : NULL;
+}
+
+unsigned long kxh_irq_flags(unsigned int irq)
+{
+	return irq < MAX_IRQ ? lines[irq].flags : 0;
+}
+
+void *kxh_irq_cookie(unsigned int irq)
+{
+	return irq < MAX_IRQ ? lines[irq].dev : NULL;
+}
+
+unsigned int kxh_irqs_requested(void)
+{
+	unsigned int i, n = 0;
+
+	for (i = 0; i < MAX_IRQ; i++)
+		n += lines[i].handler != NULL;
+	return n;
 }

@@ -1,12 +1,28 @@
 // SPDX-License-Identifier: GPL-2.0
-/* Host layer: spin locks and mutexes as checked flags (one thread). */
+/*
+ * Host layer: spin locks and mutexes as checked flags. A lock records its
+ * owner (a per-thread id): the owner taking it again is a deadlock and
+ * aborts. Another thread (a host kernel thread in concurrent mode) spins
+ * until the owner lets go, so the locks also exclude for real.
+ */
 #include <linux/kernel.h>
 #include <linux/spinlock.h>
 #include <linux/mutex.h>
 #include <kxhost/bug.h>
+#include <kxhost/kthread.h>
 
-extern int kxh_locks_held;
-extern int kxh_irqs_off;
+extern _Thread_local int kxh_locks_held;
+extern _Thread_local int kxh_irqs_off;
+
+static int next_owner_id = 1;
+static _Thread_local int owner_id;
+
+static int self_id(void)
+{
+	if (!owner_id)
+		owner_id = __atomic_fetch_add(&next_owner_id, 1, __ATOMIC_RELAXED);
+	return owner_id;
+}
 
 void spin_lock_init(spinlock_t *lock)
 {
@@ -17,19 +33,31 @@ void spin_lock_init(spinlock_t *lock)
 
 void spin_lock(spinlock_t *lock)
 {
-	if (lock->locked)
+	int me = self_id(), free_ = 0;
+
+	if (__atomic_load_n(&lock->locked, __ATOMIC_RELAXED) == me)
 		kxh_bug("spin lock %p taken twice (deadlock)", (void *)lock);
-	lock->locked = 1;
+	while (!__atomic_compare_exchange_n(&lock->locked, &free_, me, 0,
+					    __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
+		/* taking turns, the holder cannot run until we give up */
+		if (!kxh_sched_is_concurrent())
+			kxh_bug("spin lock %p held by a sleeping task (deadlock)", (void *)lock);
+		free_ = 0;
+	}
 	lock->taken++;
 	kxh_locks_held++;
 }
 
 void spin_unlock(spinlock_t *lock)
 {
-	if (!lock->locked)
+	int owner = __atomic_load_n(&lock->locked, __ATOMIC_RELAXED);
+
+	if (!owner)
 		kxh_bug("spin lock %p released while free", (void *)lock);
-	lock->locked = 0;
+	if (owner != self_id())
+		kxh_bug("spin lock %p released by a thread that does not hold it", (void *)lock);
 	kxh_locks_held--;
+	__atomic_store_n(&lock->locked, 0, __ATOMIC_RELEASE);
 }
 
 void spin_lock_irq(spinlock_t *lock)
@@ -75,7 +103,7 @@ void spin_unlock_irqrestore(spinlock_t *lock, unsigned long flags)
 
 int spin_is_locked(spinlock_t *lock)
 {
-	return lock->locked;
+	return __atomic_load_n(&lock->locked, __ATOMIC_RELAXED) != 0;
 }
 
 void mutex_init(struct mutex *lock)

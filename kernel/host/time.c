@@ -5,6 +5,7 @@
 #include <linux/list.h>
 #include <linux/ktime.h>
 #include <linux/timer.h>
+#include <linux/timekeeping.h>
 #include <kxhost/bug.h>
 #include <kxhost/time.h>
 
@@ -134,6 +135,31 @@ void ktime_get_snapshot(struct system_time_snapshot *snap)
 	snap->boot = mono_ns;
 	snap->clock_was_set_seq = 0;
 	snap->cs_was_changed_seq = 0;
+}
+
+/* setting the system clock: counted, the last value kept (<kxhost/time.h>) */
+static unsigned int settime_count;
+static struct timespec64 settime_last;
+
+int do_settimeofday64(const struct timespec64 *ts)
+{
+	might_sleep();
+	if (ts->tv_sec < 0 || ts->tv_nsec < 0 || ts->tv_nsec >= NSEC_PER_SEC)
+		return -EINVAL;
+	settime_count++;
+	settime_last = *ts;
+	kxh_time_set_real(ts->tv_sec, ts->tv_nsec);
+	return 0;
+}
+
+unsigned int kxh_time_settime_count(void)
+{
+	return settime_count;
+}
+
+struct timespec64 kxh_time_settime_last(void)
+{
+	return settime_last;
 }
 
 /* timers */

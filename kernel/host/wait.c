@@ -10,6 +10,7 @@
 #include <linux/wait.h>
 #include <kxhost/bug.h>
 #include <kxhost/irq.h>
+#include <kxhost/kthread.h>
 #include <kxhost/time.h>
 #include <kxhost/wait.h>
 
@@ -68,6 +69,7 @@ void __wake_up(struct wait_queue_head *wq_head, unsigned int mode, int nr, void 
 		kxh_bug("wake-up on an uninitialised wait queue");
 	/* wake-ups may come from several threads (host kernel threads) */
 	__atomic_fetch_add(&wq_head->kxh_wakeups, 1, __ATOMIC_SEQ_CST);
+	kxh_kthread_wake_queue(wq_head);
 }
 
 long kxh_prepare_to_wait_event(struct wait_queue_head *wq_head, int state)
@@ -76,6 +78,8 @@ long kxh_prepare_to_wait_event(struct wait_queue_head *wq_head, int state)
 		kxh_bug("wait on an uninitialised wait queue");
 	if (kxh_atomic_depth())
 		kxh_bug("sleeping on a wait queue in atomic context");
+	if (kxh_in_kthread())
+		return kxh_kthread_prepare_wait(wq_head, state);
 	if ((state & TASK_INTERRUPTIBLE) && signal_flag)
 		return -ERESTARTSYS;
 	return 0;
@@ -85,6 +89,9 @@ long kxh_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
 {
 	unsigned int wakeups;
 
+	/* a host kernel thread sleeps for real until woken */
+	if (kxh_in_kthread())
+		return kxh_kthread_wait_schedule(wq_head, timeout, state);
 	wakeups = __atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST);
 	might_sleep();
 	sleep_steps++;

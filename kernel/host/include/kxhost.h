@@ -11,7 +11,11 @@
 #include <kxhost/i2c.h>
 #include <kxhost/io.h>
 #include <kxhost/irq.h>
+#include <kxhost/kthread.h>
 #include <kxhost/module.h>
+#include <kxhost/of.h>
+#include <kxhost/phy.h>
+#include <kxhost/platform.h>
 #include <kxhost/pps.h>
 #include <kxhost/property.h>
 #include <kxhost/printk.h>

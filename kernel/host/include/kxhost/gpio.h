@@ -14,6 +14,9 @@ struct kxh_gpio_change {
 struct gpio_desc *kxh_gpio_new(const char *name, int value);
 void kxh_gpio_free(struct gpio_desc *desc);
 int kxh_gpio_value(const struct gpio_desc *desc);
+/* requested through gpiod_get_optional() and not yet put */
+bool kxh_gpio_requested(const struct gpio_desc *desc);
+bool kxh_gpio_is_output(const struct gpio_desc *desc);
 unsigned int kxh_gpio_changes(const struct gpio_desc *desc);
 const struct kxh_gpio_change *kxh_gpio_change(const struct gpio_desc *desc, unsigned int i);
 

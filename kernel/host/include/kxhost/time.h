@@ -9,6 +9,7 @@
 #define KXHOST_TIME_H
 
 #include <linux/types.h>
+#include <linux/time64.h>
 
 void kxh_time_set_real(s64 sec, long nsec);
 void kxh_time_advance_ns(s64 ns);
@@ -16,5 +17,8 @@ s64 kxh_time_mono_ns(void);
 s64 kxh_time_real_ns(void);
 /* total time spent in msleep() and friends */
 s64 kxh_time_slept_ns(void);
+/* successful do_settimeofday64() calls and the last time set */
+unsigned int kxh_time_settime_count(void);
+struct timespec64 kxh_time_settime_last(void);
 
 #endif

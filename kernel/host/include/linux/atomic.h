@@ -37,6 +37,9 @@ static inline int atomic_dec_return(atomic_t *v) { return atomic_sub_return(1, v
 static inline bool atomic_dec_and_test(atomic_t *v) { return atomic_sub_return(1, v) == 0; }
 static inline bool atomic_inc_and_test(atomic_t *v) { return atomic_add_return(1, v) == 0; }
 
+/* on plain words and bytes, as the architecture's xchg() does */
+#define xchg(ptr, val) __atomic_exchange_n((ptr), (val), __ATOMIC_SEQ_CST)
+
 static inline int atomic_xchg(atomic_t *v, int new)
 {
 	return __atomic_exchange_n(&v->counter, new, __ATOMIC_SEQ_CST);

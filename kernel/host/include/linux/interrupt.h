@@ -23,6 +23,11 @@ typedef irqreturn_t (*irq_handler_t)(int irq, void *dev_id);
 #define IRQF_TIMER (__IRQF_TIMER | IRQF_NO_SUSPEND | IRQF_NO_THREAD)
 #define IRQF_SHARED 0x00000080
 
+int request_irq(unsigned int irq, irq_handler_t handler, unsigned long flags,
+		const char *name, void *dev);
+const void *free_irq(unsigned int irq, void *dev_id);
+void synchronize_irq(unsigned int irq);
+
 bool in_interrupt(void);
 bool in_irq(void);
 #define in_hardirq() in_irq()

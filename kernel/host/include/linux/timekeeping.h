@@ -30,5 +30,7 @@ void ktime_get_raw_ts64(struct timespec64 *ts);
 void ktime_get_snapshot(struct system_time_snapshot *snap);
 time64_t ktime_get_real_seconds(void);
 time64_t ktime_get_seconds(void);
+/* sets CLOCK_REALTIME; -EINVAL for a time that is not normalised */
+int do_settimeofday64(const struct timespec64 *ts);
 
 #endif

@@ -18,6 +18,15 @@ enum gpiod_flags {
 	GPIOD_OUT_HIGH = 7,
 };
 
+struct device;
+
+/*
+ * The GPIO "<con_id>-gpios" of the device's node: NULL when the node has
+ * none, an error when it cannot be had; release with gpiod_put().
+ */
+struct gpio_desc *gpiod_get_optional(struct device *dev, const char *con_id,
+				     enum gpiod_flags flags);
+void gpiod_put(struct gpio_desc *desc);
 void gpiod_set_value(struct gpio_desc *desc, int value);
 void gpiod_set_value_cansleep(struct gpio_desc *desc, int value);
 int gpiod_get_value(const struct gpio_desc *desc);

@@ -1,0 +1,650 @@
+// SPDX-License-Identifier: GPL-2.0
+/* Module load and unload, probe and remove of the timer device, on the whole board. */
+#include <stdlib.h>
+#include <string.h>
+
+#include <linux/notifier.h>
+
+#include "kx_board.h"
+#include "kx_fixture.h"
+#include "ktest.h"
+#include "phystub/kxpps_phystub.h"
+
+#define N0 25000000U
+#define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
+
+/* what the module can leave behind, counted by the host layer */
+struct leftovers {
+	long slab;
+	unsigned int kobjects, irqs, mappings, clients, drivers, sources, kthreads,
+		wqs, classes, regions, cdevs, system_work;
+	int node_refs, adapter_refs, dev_refs, tpm4_maps, ccm_maps, iomuxc_maps, gpio2_maps;
+	bool led_requested;
+};
+
+static int maps_of(phys_addr_t phys)
+{
+	struct kxh_io_block *b = kxh_io_find(phys);
+
+	return b ? b->mapped : 0;
+}
+
+static struct leftovers snapshot(void)
+{
+	struct leftovers l = {
+		.slab = kxh_slab_live(),
+		.kobjects = kxh_kobjects(),
+		.irqs = kxh_irqs_requested(),
+		.mappings = kxh_irq_mappings(),
+		.clients = kxh_i2c_clients(),
+		.drivers = kxh_platform_drivers(),
+		.sources = kxh_pps_sources(),
+		.kthreads = kxh_kthreads(),
+		.wqs = kxh_wq_count(),
+		.classes = kxh_class_count(),
+		.regions = kxh_chrdev_regions(),
+		.cdevs = kxh_cdev_count(),
+		.system_work = kxh_wq_pending(system_wq),
+		.node_refs = kxh_of_refs(),
+		.adapter_refs = kxh_i2c_adapter_refs(DAC_I2C_ADAPTER),
+		.tpm4_maps = maps_of(TPM4_PHYS),
+		.ccm_maps = maps_of(CCM_PHYS),
+		.iomuxc_maps = maps_of(IOMUXC_PHYS),
+		.gpio2_maps = maps_of(GPIO2_PHYS),
+		.led_requested = kb.led && kxh_gpio_requested(kb.led),
+	};
+	int i;
+
+	for (i = 0; i < 2; i++) {
+		l.dev_refs += kb.phy[i] ? kb.phy[i]->mdio.dev.kxh_refs : 0;
+		l.dev_refs += kb.mac[i] ? kb.mac[i]->dev.kxh_refs : 0;
+	}
+	return l;
+}
+
+static void same_as(const struct leftovers *a, const struct leftovers *b)
+{
+	KT_EQ(a->slab, b->slab);
+	KT_EQ(a->kobjects, b->kobjects);
+	KT_EQ(a->irqs, b->irqs);
+	KT_EQ(a->mappings, b->mappings);
+	KT_EQ(a->clients, b->clients);
+	KT_EQ(a->drivers, b->drivers);
+	KT_EQ(a->sources, b->sources);
+	KT_EQ(a->kthreads, b->kthreads);
+	KT_EQ(a->wqs, b->wqs);
+	KT_EQ(a->classes, b->classes);
+	KT_EQ(a->regions, b->regions);
+	KT_EQ(a->cdevs, b->cdevs);
+	KT_EQ(a->system_work, b->system_work);
+	KT_EQ(a->node_refs, b->node_refs);
+	KT_EQ(a->adapter_refs, b->adapter_refs);
+	KT_EQ(a->dev_refs, b->dev_refs);
+	KT_EQ(a->tpm4_maps, b->tpm4_maps);
+	KT_EQ(a->ccm_maps, b->ccm_maps);
+	KT_EQ(a->iomuxc_maps, b->iomuxc_maps);
+	KT_EQ(a->gpio2_maps, b->gpio2_maps);
+	KT_EQ(a->led_requested, b->led_requested);
+}
+
+/* nothing more and nothing less than at `then` */
+static void same_left(const struct leftovers *then)
+{
+	struct leftovers now = snapshot();
+
+	same_as(&now, then);
+}
+
+static void in_order(const char *const *texts, unsigned int n)
+{
+	int prev = -1;
+	unsigned int i;
+
+	for (i = 0; i < n; i++) {
+		int at = kb_log_index(texts[i]);
+
+		if (at <= prev)
+			ktest_fail(__FILE__, __LINE__, "\"%s\" at %d, after %d", texts[i], at, prev);
+		prev = at;
+	}
+}
+
+static u32 tpm4(u32 off)
+{
+	return kxh_io_peek(kb.tpm4, off);
+}
+
+/* ---- load ---------------------------------------------------------------- */
+
+KTEST(load_logs_every_step_in_order)
+{
+	static const char *const want[] = {
+		"pps:  Starting pps_probe\n",
+		"pps: pps-led GPIO acquired\n",
+		"pps ppstimer: pps: registered LinuxPPS source\n",
+		"PPS says hello!\n",
+		"ppsdac: got i2c adapter 1!\n",
+		"Initial write to DAC\n",
+		"tpm4 clk root is: 300\n",
+		"Found device tree node pwm4\n",
+		"register SW_PAD_CTL_PAD_GPIO_IO10 is: 51E\n",
+		"register SW_MUX_CTL_PAD_PDM_BIT_STREAM1 is: 1\n",
+		"DAISY register CCMSRCGPCMIX_EXT1_CLK is: 2\n",
+		"register SC is: 48\n",
+		"register CONF is: 0\n",
+		"register C0SC is: 0\n",
+		"register MOD: FFFFFFFF\n",
+		"register gpio2 PDDR is: 400\n",
+		"register SW_PAD_CTL_PAD_GPIO_IO01 is: 31E\n",
+		"register SW_MUX_CTL_PAD_GPIO_IO01 is: 5\n",
+	};
+	struct kxh_io_block *iomuxc = kxh_io_install(IOMUXC_PHYS, 4096, NULL);
+	struct kxh_io_block *gpio2 = kxh_io_install(GPIO2_PHYS, 4096, NULL);
+	unsigned int i;
+
+	kxh_io_poke(iomuxc, 0x1E8, 0x51E);
+	kxh_io_poke(iomuxc, 0x198, 1);
+	kxh_io_poke(iomuxc, 0x368, 2);
+	kxh_io_poke(iomuxc, 0x1C4, 0x31E);
+	kxh_io_poke(iomuxc, 0x14, 5);
+	kxh_io_poke(gpio2, 0x54, 0x400);
+	kb_setup(0);
+	KT_EQ(kxh_module_init(), 0);
+	for (i = 0; i < ARRAY_SIZE(want); i++) {
+		KT_STREQ(kxh_log_get(i)->text, want[i]);
+		KT_EQ(kxh_log_get(i)->level, 6);
+	}
+	KT_EQ(kxh_log_count_sub(3, ""), 0);
+	KT_EQ(kxh_log_count_sub(1, ""), 0);
+	/* the serial half comes last */
+	KT_TRUE(kb_log_index("pps-uart: Initialized successfully\n") > (int)ARRAY_SIZE(want) - 1);
+}
+
+KTEST(load_programs_the_timer_and_its_clock)
+{
+	static const struct { u32 off, value; } seq[] = {
+		{ 0x10, 0 }, { 0x84, 0 }, { 0x30, 0 }, { 0x30, 0x4 },
+		{ 0x18, 0xFFFFFFFF }, { 0x30, 0x44 }, { 0x10, 0x40 }, { 0x10, 0x48 },
+	};
+	struct kxh_io_block *ccm;
+	unsigned int i;
+
+	kb_setup(0);
+	KT_EQ(kxh_module_init(), 0);
+	ccm = kxh_io_find(CCM_PHYS);
+	KT_EQ(ccm->nwrites, 1);
+	KT_EQ(ccm->writes[0].off, 0x980);
+	KT_EQ(ccm->writes[0].value, 0x300);
+	KT_EQ(kb.tpm4->nwrites, ARRAY_SIZE(seq));
+	for (i = 0; i < ARRAY_SIZE(seq); i++) {
+		KT_EQ(kb.tpm4->writes[i].off, seq[i].off);
+		KT_EQ(kb.tpm4->writes[i].value, seq[i].value);
+	}
+	/* the mid-scale DAC code before anything else on the bus */
+	KT_EQ(fx_dac_writes(), 1);
+	KT_EQ(fx_dac_code(0), 0x8000);
+	KT_EQ(kxh_i2c_get(0)->data[0], 0x10);
+	/* the interrupt: hard handler, timer flags, no cookie */
+	KT_EQ(pps_irq, 100 + KB_PWM4_HWIRQ);
+	KT_STREQ(kxh_irq_name(pps_irq), "ppstimercapture");
+	KT_EQ(kxh_irq_flags(pps_irq), IRQF_TIMER);
+	KT_TRUE(kxh_irq_cookie(pps_irq) == NULL);
+	KT_EQ(kxh_sysfs_files("pps_filter"), 19);
+}
+
+/* a TPM4 whose channel 2 never takes a new mode */
+static u32 dead_read(struct kxh_io_block *blk, u32 off)
+{
+	return off == TPM4_C2SC ? 0x3C : blk->regs[off / 4];
+}
+
+static void dead_write(struct kxh_io_block *blk, u32 off, u32 value)
+{
+	if (off != TPM4_C2SC)
+		blk->regs[off / 4] = value;
+}
+
+static const struct kxh_io_ops dead_ops = { .read = dead_read, .write = dead_write };
+
+KTEST(a_timer_that_never_answers_does_not_hang_the_load)
+{
+	unsigned long reads;
+
+	kxh_io_install(TPM4_PHYS, 4096, &dead_ops);
+	kb_setup(KB_NO_TIMER | KB_OWN_TPM4);
+	reads = kxh_io_reads();
+	KT_EQ(kxh_module_init(), 0);
+	KT_TRUE(kxh_io_reads() - reads <= 3000);
+	KT_EQ(kxh_log_count_exact(6, "pps: TPM4 register 0x30 did not take 0x0\n"), 1);
+	KT_EQ(kxh_log_count_exact(6, "pps: TPM4 register 0x30 did not take 0x4\n"), 1);
+	KT_EQ(kxh_log_count_sub(6, "did not take 0xFFFFFFFF"), 0);
+	KT_TRUE(kb_log_index("PPS says hello!\n") >= 0);
+	kxh_module_exit();
+}
+
+KTEST(pulses_after_load_reach_loop_linuxpps_and_dac)
+{
+	struct pps_priv *pps;
+
+	kb_setup(0);
+	KT_EQ(kxh_module_init(), 0);
+	pps = kb_priv();
+	KT_TRUE(pps == g_pps);
+	kb_pulse(1000);
+	kb_pulse(1000 + N0 - 1);
+	KT_EQ(integ_fp, 134200);
+	KT_EQ(kxh_pps_events(pps->pps_src), 2);
+	kxh_wq_run_all();
+	KT_EQ(fx_dac_writes(), 2);
+	KT_EQ(fx_dac_code(1), pps_dac_code(134200));
+}
+
+/* ---- probe ----------------------------------------------------------------- */
+
+KTEST(probe_sets_up_the_record_threads_and_source)
+{
+	struct pps_priv *pps;
+	const struct pps_source_info *info;
+	struct workqueue_struct *wq;
+
+	kb_setup(0);
+	KT_EQ(kxh_module_init(), 0);
+	pps = g_pps;
+	KT_TRUE(pps != NULL);
+	KT_EQ(kb.timer->kxh_probes, 1);
+	KT_TRUE(pps->phy_i[0].phydev == kb.phy[0]);
+	KT_TRUE(pps->phy_i[1].phydev == kb.phy[1]);
+	KT_EQ(pps->phy_i[0].port, 0);
+	KT_EQ(pps->phy_i[1].port, 1);
+	KT_EQ(kfifo_size(&pps->phy_i[0].ts_fifo), 1024);
+	KT_EQ(kfifo_size(&pps->phy_i[1].ts_fifo), 1024);
+	KT_EQ(pps->phy_i[0].last_delta, 0);
+	/* the LED: requested, output, low */
+	KT_TRUE(pps->led_gpio == kb.led);
+	KT_TRUE(kxh_gpio_requested(kb.led));
+	KT_TRUE(kxh_gpio_is_output(kb.led));
+	KT_EQ(kxh_gpio_value(kb.led), 0);
+	/* the DAC queue: ordered, usable under memory pressure, named after the device */
+	wq = kxh_wq_find("ppstimer");
+	KT_TRUE(wq != NULL && wq == dac_workq);
+	KT_TRUE(kxh_wq_flags(wq) & WQ_MEM_RECLAIM);
+	KT_TRUE(kxh_wq_flags(wq) & __WQ_ORDERED);
+	/* both PHYs deliver to the notifier */
+	KT_EQ(kxpps_phystub_pulse(kb.phy[0], 0, 0), 0);
+	KT_EQ(kxpps_phystub_pulse(kb.phy[1], 1, 0), 0);
+	KT_EQ(atomic_read(&pps->phy_i[0].adj_pending), 1);
+	KT_EQ(atomic_read(&pps->phy_i[1].adj_pending), 1);
+	KT_TRUE(kxh_kthread_find("pps0-adj") != NULL);
+	KT_TRUE(kxh_kthread_find("pps1-adj") != NULL);
+	/* LinuxPPS */
+	info = kxh_pps_info(pps->pps_src);
+	KT_STREQ(info->name, "kx-pps");
+	KT_STREQ(info->path, "ppstimer");
+	KT_EQ(info->mode, 0x1011);
+	KT_EQ(kxh_pps_default_params(pps->pps_src), PPS_CAPTUREASSERT);
+	KT_EQ(kxh_pps_sources(), 1);
+	/* the PHY references are held while bound, the MAC ones were dropped */
+	KT_EQ(kb.phy[0]->mdio.dev.kxh_refs, 1);
+	KT_EQ(kb.mac[0]->dev.kxh_refs, 0);
+	KT_EQ(kxh_of_refs(), 1);	/* "pwm4" held by the load */
+}
+
+KTEST(probe_without_led_logs_its_absence)
+{
+	kb_setup(KB_NO_LED);
+	KT_EQ(kxh_module_init(), 0);
+	KT_EQ(kxh_log_count_exact(6, "pps: pps-led-gpios not present in DT\n"), 1);
+	KT_TRUE(g_pps && g_pps->led_gpio == NULL);
+	KT_EQ(kxh_sysfs_write("pps_filter/ppsled", "1"), 1);
+	kxh_wq_run_all();
+}
+
+KTEST(probe_with_a_busy_led_fails_cleanly)
+{
+	long slab;
+
+	kb_setup(KB_NO_TIMER);
+	KT_EQ(kxh_module_init(), 0);
+	slab = kxh_slab_live();
+	kxh_fault_arm("gpiod_get", 0, 1, -EBUSY);
+	kb_add_timer();
+	KT_EQ(kb.timer->kxh_probe_result, -EBUSY);
+	KT_FALSE(kb.timer->kxh_deferred);
+	KT_EQ(kxh_log_count_exact(6, "pps: Failed to get pps-led GPIO: -16\n"), 1);
+	KT_TRUE(g_pps == NULL);
+	KT_EQ(kxh_wq_count(), 0);
+	KT_EQ(kxh_slab_live(), slab);
+	KT_EQ(kxh_log_count_sub(-1, "workqueue"), 0);
+}
+
+KTEST(probe_defers_until_both_phys_exist)
+{
+	struct leftovers before;
+
+	kb_setup(KB_NO_PHYS);
+	KT_EQ(kxh_module_init(), 0);
+	KT_EQ(kb.timer->kxh_probe_result, -EPROBE_DEFER);
+	KT_TRUE(kb.timer->kxh_deferred);
+	/* nothing of the try is left: no record, no queue, LED free, no message */
+	KT_TRUE(g_pps == NULL);
+	KT_TRUE(dac_workq == NULL);
+	KT_EQ(kxh_wq_count(), 0);
+	KT_FALSE(kxh_gpio_requested(kb.led));
+	KT_EQ(kxh_kthreads(), 0);
+	KT_EQ(kxh_pps_sources(), 0);
+	KT_EQ(kxh_log_count_sub(-1, "defer"), 0);
+	before = snapshot();
+	KT_EQ(kxh_sysfs_read("pps_filter/phy_delta1", (char[8]){ 0 }, 8), -ENODEV);
+
+	kb.phy[0] = kxh_phy_add(kb.phy_np[0], "phy0");
+	KT_EQ(kb.timer->kxh_probes, 2);
+	KT_TRUE(kb.timer->kxh_deferred);
+	KT_TRUE(g_pps == NULL);
+	same_left(&before);
+
+	kb.phy[1] = kxh_phy_add(kb.phy_np[1], "phy1");
+	KT_EQ(kb.timer->kxh_probes, 3);
+	KT_EQ(kb.timer->kxh_probe_result, 0);
+	KT_TRUE(g_pps != NULL);
+	KT_EQ(kxh_kthreads(), 2);
+	KT_EQ(kxh_log_count_exact(6, "pps:  Starting pps_probe\n"), 3);
+	kxh_module_exit();
+	KT_EQ(kxh_kthreads(), 0);
+}
+
+KTEST(probe_defers_until_the_macs_exist)
+{
+	kb_setup(KB_NO_MACS);
+	KT_EQ(kxh_module_init(), 0);
+	KT_TRUE(kb.timer->kxh_deferred);
+	kb_add_macs();
+	KT_TRUE(g_pps != NULL);
+	KT_EQ(kb.mac[0]->dev.kxh_refs + kb.mac[1]->dev.kxh_refs, 0);
+}
+
+KTEST(probe_tolerates_missing_workqueue_and_linuxpps)
+{
+	kb_setup(KB_NO_TIMER);
+	KT_EQ(kxh_module_init(), 0);
+	kxh_fault_arm("alloc_workqueue", 0, 1, -ENOMEM);
+	kxh_fault_arm("pps_register_source", 0, 1, -ENOMEM);
+	kb_add_timer();
+	KT_EQ(kb.timer->kxh_probe_result, 0);
+	KT_EQ(kxh_log_count_exact(6, "dac: workqueue creation failed \n"), 1);
+	KT_EQ(kxh_log_count_exact(3, "pps ppstimer: pps: failed to register LinuxPPS source: -12\n"), 1);
+	KT_TRUE(g_pps->pps_src == NULL);
+	KT_TRUE(dac_workq == NULL);
+	/* pulses still run the loop; the DAC keeps its code */
+	kxh_i2c_clear();
+	kb_pulse(0);
+	kb_pulse(N0 + 3);
+	kxh_wq_run_all();
+	KT_EQ(fx_dac_writes(), 0);
+	kxh_module_exit();
+	KT_EQ(kxh_pps_sources(), 0);
+}
+
+KTEST(remove_and_probe_again_while_loaded)
+{
+	struct leftovers loaded;
+
+	kb_setup(KB_NO_TIMER);
+	KT_EQ(kxh_module_init(), 0);
+	loaded = snapshot();
+	kb_add_timer();
+	KT_TRUE(g_pps != NULL);
+	kb_pulse(0);
+	kxpps_phystub_pulse(kb.phy[0], 0, 0);
+	kxh_sysfs_write("pps_filter/ppsled", "1");
+	kxh_platform_device_del(kb.timer);
+	kb.timer = NULL;
+	KT_TRUE(g_pps == NULL);
+	KT_EQ(kxh_kthreads(), 0);
+	KT_EQ(kxh_gpio_value(kb.led), 0);
+	same_left(&loaded);
+	KT_EQ(kxh_sysfs_write("pps_filter/manualtime", "1"), -ENODEV);
+	/* a pulse without device: loop only */
+	KT_EQ(kb_pulse(N0), IRQ_HANDLED);
+	kb_add_timer();
+	KT_TRUE(g_pps != NULL);
+	KT_EQ(kxh_kthreads(), 2);
+}
+
+/* ---- load failures ------------------------------------------------------ */
+
+KTEST(no_adapter_fails_with_eio_leaving_nothing)
+{
+	struct leftovers before;
+	static const char *const want[] = {
+		"ppsdac: unable to get i2c adapter 1\n",
+		"unable to allocate dac client\n",
+		"unable to allocate i2c clients\n",
+	};
+
+	kb_setup(KB_NO_ADAPTER);
+	before = snapshot();
+	KT_EQ(kxh_module_init(), -EIO);
+	in_order(want, ARRAY_SIZE(want));
+	KT_FALSE(kxh_sysfs_exists("pps_filter"));
+	KT_TRUE(kxh_platform_driver_find("pps") == NULL);
+	KT_FALSE(kb.timer->kxh_bound);
+	KT_TRUE(g_pps == NULL);
+	same_left(&before);
+	KT_EQ(kxh_log_count_sub(-1, "Initial write"), 0);
+}
+
+KTEST(failed_dac_client_releases_the_adapter)
+{
+	struct leftovers before;
+
+	kb_setup(0);
+	before = snapshot();
+	kxh_fault_arm("i2c_new_client_device", 0, 1, -ENOMEM);
+	KT_EQ(kxh_module_init(), -EIO);
+	KT_EQ(kxh_log_count_exact(6, "ppsdac: got i2c adapter 1!\n"), 1);
+	KT_EQ(kxh_log_count_exact(6, "unable to allocate dac client\n"), 1);
+	same_left(&before);
+}
+
+KTEST(driver_registration_failure_is_eio)
+{
+	kb_setup(0);
+	kxh_fault_arm("platform_driver_register", 0, 1, -ENOMEM);
+	KT_EQ(kxh_module_init(), -EIO);
+	KT_EQ(kxh_log_count(), 1);
+	KT_STREQ(kxh_log_get(0)->text, "unable to register pps driver\n");
+	KT_FALSE(kxh_sysfs_exists("pps_filter"));
+}
+
+static void load_fails_cleanly(unsigned int flags, const char *site, unsigned int skip, int err)
+{
+	struct leftovers before;
+
+	kb_setup(flags);
+	before = snapshot();
+	kxh_fault_arm(site, skip, 1, err);
+	KT_EQ(kxh_module_init(), err);
+	KT_FALSE(kxh_sysfs_exists("pps_filter"));
+	KT_TRUE(kxh_platform_driver_find("pps") == NULL);
+	KT_TRUE(g_pps == NULL);
+	KT_TRUE(reg_base_lptpm4 == NULL && reg_base_ccm == NULL);
+	KT_TRUE(dac_client == NULL && adapter_1 == NULL);
+	KT_EQ(pps_irq, -1);
+	/* the counter was stopped again */
+	KT_EQ(tpm4(TPM4_SC) & 0x48, 0);
+	KT_EQ(tpm4(TPM4_C2SC) & 0x40, 0);
+	same_left(&before);
+}
+
+KTEST(failing_serial_driver_registration_releases_everything)
+{
+	load_fails_cleanly(0, "serdev_device_driver_register", 0, -ENOMEM);
+	KT_EQ(kxh_log_count_exact(6, "pps chardev: Removed\n"), 1);
+	KT_TRUE(kb_log_index("All sysfs_remove_file call done\n") >
+		kb_log_index("pps chardev: Removed\n"));
+}
+
+KTEST(failing_character_device_releases_everything)
+{
+	load_fails_cleanly(0, "alloc_chrdev_region", 0, -EBUSY);
+	KT_EQ(kxh_log_count_exact(3, "pps chardev: Failed to allocate major number\n"), 1);
+}
+
+KTEST(failing_class_releases_everything)
+{
+	load_fails_cleanly(0, "class_create", 0, -ENOMEM);
+}
+
+KTEST(failing_line_queue_releases_everything)
+{
+	/* without a timer device the queue's buffer is the load's first kmalloc */
+	load_fails_cleanly(KB_NO_TIMER, "kmalloc", 0, -ENOMEM);
+	KT_EQ(kxh_log_count_sub(3, "kfifo_alloc failed"), 1);
+	KT_EQ(kxh_log_count_sub(-1, "chardev"), 0);
+}
+
+KTEST(without_pwm4_the_counter_stays_stopped)
+{
+	kb_setup(KB_NO_PWM4);
+	KT_EQ(kxh_module_init(), 0);
+	KT_EQ(kxh_log_count_exact(6, "Device tree node pwm4 is not defined in DTS\n"), 1);
+	KT_EQ(kxh_log_count_exact(6, "Failed to map IRQ\n"), 1);
+	KT_TRUE(kb_log_index("Failed to map IRQ\n") >
+		kb_log_index("Device tree node pwm4 is not defined in DTS\n"));
+	KT_EQ(tpm4(TPM4_SC), 0x40);
+	KT_EQ(kxh_irqs_requested(), 0);
+	KT_EQ(pps_irq, -1);
+	KT_EQ(kxh_log_count_sub(-1, "register SC is"), 0);
+	kxh_module_exit();
+	KT_EQ(kxh_of_refs(), 0);
+}
+
+KTEST(pwm4_without_interrupt_is_dropped_again)
+{
+	kb_setup(KB_NO_IRQ);
+	KT_EQ(kxh_module_init(), 0);
+	KT_EQ(kxh_log_count_exact(6, "Found device tree node pwm4\n"), 1);
+	KT_EQ(kxh_log_count_exact(6, "Failed to map IRQ\n"), 1);
+	KT_EQ(tpm4(TPM4_SC), 0x40);
+	kxh_module_exit();
+	KT_EQ(kxh_of_refs(), 0);
+}
+
+KTEST(refused_interrupt_still_starts_the_counter)
+{
+	kb_setup(0);
+	kxh_fault_arm("request_irq", 0, 1, -EBUSY);
+	KT_EQ(kxh_module_init(), 0);
+	KT_EQ(kxh_log_count_exact(6, "Failed to request interrupt line\n"), 1);
+	KT_EQ(tpm4(TPM4_SC), 0x48);
+	KT_EQ(kxh_log_count_exact(6, "register SC is: 48\n"), 1);
+	KT_EQ(pps_irq, -1);
+	KT_EQ(kxh_irq_mappings(), 1);
+	kxh_module_exit();
+	KT_EQ(kxh_irq_mappings(), 0);
+}
+
+KTEST(without_timer_node_the_loop_runs_and_the_dac_stays_mid_scale)
+{
+	kb_setup(KB_NO_TIMER);
+	KT_EQ(kxh_module_init(), 0);
+	KT_TRUE(g_pps == NULL);
+	KT_EQ(kxh_pps_sources(), 0);
+	KT_EQ(kxh_kthreads(), 0);
+	kb_pulse(0);
+	kb_pulse(N0 - 2);
+	kb_pulse(2 * N0 - 4);
+	KT_EQ(integ_fp, 2 * 2 * 134200);
+	kxh_wq_run_all();
+	KT_EQ(fx_dac_writes(), 1);
+	KT_EQ(fx_dac_code(0), 0x8000);
+	KT_EQ(kxh_sysfs_write("pps_filter/ppsled", "1"), 1);
+	KT_EQ(kxh_sysfs_write("pps_filter/manualtime", "1"), -ENODEV);
+}
+
+/* ---- unload --------------------------------------------------------------- */
+
+KTEST(unload_in_order_leaves_nothing)
+{
+	static const char *const want[] = {
+		"pps-uart: UART driver unloaded\n",
+		"pps chardev: Removed\n",
+		"PPS driver exit!\n",
+		"All sysfs_remove_file call done\n",
+		"kobject_put done\n",
+		"Remove filter done\n",
+	};
+	struct leftovers before;
+
+	kb_setup(0);
+	before = snapshot();
+	KT_EQ(kxh_module_init(), 0);
+	kb_pulse(5);
+	kxh_log_clear();
+	kxh_module_exit();
+	in_order(want, ARRAY_SIZE(want));
+	KT_EQ(tpm4(TPM4_SC), 0);
+	KT_EQ(tpm4(TPM4_C2SC), 0x4);
+	KT_TRUE(g_pps == NULL);
+	KT_TRUE(kxh_platform_driver_find("pps") == NULL);
+	KT_FALSE(kb.timer->kxh_bound);
+	same_left(&before);
+	KT_EQ(kxh_log_count_sub(3, ""), 0);
+}
+
+KTEST(unload_finishes_queued_work_before_its_targets_go)
+{
+	unsigned int dac;
+
+	kb_setup(0);
+	KT_EQ(kxh_module_init(), 0);
+	/* a DAC write and the clock setter queued, never run */
+	kxh_sysfs_write("pps_filter/prv_integ_fp", "1000");
+	gGPSTime.pending = 1;
+	kb_pulse(0);
+	KT_EQ(kxh_wq_pending(system_wq), 1);
+	dac = fx_dac_writes();
+	kxh_module_exit();
+	KT_EQ(kxh_wq_pending(system_wq), 0);
+	KT_EQ(kxh_wq_run_all(), 0);
+	KT_EQ(fx_dac_writes(), dac);
+}
+
+KTEST(unload_without_device_cancels_the_clock_setter)
+{
+	kb_setup(KB_NO_TIMER);
+	KT_EQ(kxh_module_init(), 0);
+	gGPSTime.pending = 1;
+	kb_pulse(0);
+	KT_TRUE(work_pending(&gps_time_work));
+	kxh_module_exit();
+	KT_FALSE(work_pending(&gps_time_work));
+}
+
+KTEST(hundred_load_unload_cycles_leave_nothing_behind)
+{
+	struct leftovers before;
+	int i;
+
+	kb_setup(0);
+	before = snapshot();
+	for (i = 0; i < 100; i++) {
+		if (kxh_module_init()) {
+			ktest_fail(__FILE__, __LINE__, "load %d failed", i);
+			return;
+		}
+		kb_pulse((u32)i * 7);
+		kb_pulse((u32)i * 7 + N0 + (u32)(i % 3));
+		kxpps_phystub_pulse(kb.phy[i & 1], i & 1, 0);
+		kxh_sysfs_write("pps_filter/manualtime", "1");
+		if (i % 2)
+			kxh_sched_run();
+		if (i % 3)
+			kxh_wq_run_all();
+		kxh_module_exit();
+		kxh_log_clear();
+	}
+	same_left(&before);
+	KT_EQ(kxh_kthreads_total(), 200);
+	KT_EQ(kb.timer->kxh_probes, 100);
+}
