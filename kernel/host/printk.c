@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-2.0
 /* Host layer: printk() captured with its log level. */
+#define _POSIX_C_SOURCE 200809L
+#include <pthread.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -8,6 +10,12 @@
 #include <linux/printk.h>
 #include <kxhost/printk.h>
 
+/* keeps the kernel's sscanf() linked in (see sscanf.c) */
+extern int kxh_sscanf_anchor;
+static int *const sscanf_anchor __attribute__((__used__)) = &kxh_sscanf_anchor;
+
+/* host kernel threads log too: records are appended under this lock */
+static pthread_mutex_t log_lock = PTHREAD_MUTEX_INITIALIZER;
 static struct kxh_log_rec *recs;
 static unsigned int nrecs, caprecs;
 
@@ -34,6 +42,7 @@ int printk(const char *fmt, ...)
 			cont = 1;
 		fmt += 2;
 	}
+	pthread_mutex_lock(&log_lock);
 	if (cont && nrecs) {
 		size_t used;
 
@@ -42,6 +51,7 @@ int printk(const char *fmt, ...)
 		va_start(ap, fmt);
 		n = vsnprintf(r->text + used, sizeof(r->text) - used, fmt, ap);
 		va_end(ap);
+		pthread_mutex_unlock(&log_lock);
 		return n;
 	}
 	if (nrecs == caprecs) {
@@ -56,12 +66,18 @@ int printk(const char *fmt, ...)
 	n = vsnprintf(r->text, sizeof(r->text), fmt, ap);
 	va_end(ap);
 	echo(r);
+	pthread_mutex_unlock(&log_lock);
 	return n;
 }
 
 unsigned int kxh_log_count(void)
 {
-	return nrecs;
+	unsigned int n;
+
+	pthread_mutex_lock(&log_lock);
+	n = nrecs;
+	pthread_mutex_unlock(&log_lock);
+	return n;
 }
 
 const struct kxh_log_rec *kxh_log_get(unsigned int i)
@@ -73,9 +89,11 @@ unsigned int kxh_log_count_exact(int level, const char *text)
 {
 	unsigned int i, n = 0;
 
+	pthread_mutex_lock(&log_lock);
 	for (i = 0; i < nrecs; i++)
 		if ((level < 0 || recs[i].level == level) && !strcmp(recs[i].text, text))
 			n++;
+	pthread_mutex_unlock(&log_lock);
 	return n;
 }
 
@@ -83,13 +101,17 @@ unsigned int kxh_log_count_sub(int level, const char *text)
 {
 	unsigned int i, n = 0;
 
+	pthread_mutex_lock(&log_lock);
 	for (i = 0; i < nrecs; i++)
 		if ((level < 0 || recs[i].level == level) && strstr(recs[i].text, text))
 			n++;
+	pthread_mutex_unlock(&log_lock);
 	return n;
 }
 
 void kxh_log_clear(void)
 {
+	pthread_mutex_lock(&log_lock);
 	nrecs = 0;
+	pthread_mutex_unlock(&log_lock);
 }

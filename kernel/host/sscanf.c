@@ -10,6 +10,13 @@
 
 #include <linux/kernel.h>
 
+/*
+ * Referenced from printk.c, which every program links: that pulls this
+ * object in, whose strong sscanf() then wins over the weak interceptor a
+ * sanitizer runtime (linked before the host archive) brings along.
+ */
+int kxh_sscanf_anchor;
+
 #define KXH_SHRT_MAX 32767
 #define KXH_INT_MAX 2147483647
 

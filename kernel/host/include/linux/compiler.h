@@ -33,8 +33,13 @@
 #define smp_rmb() __atomic_thread_fence(__ATOMIC_ACQUIRE)
 #define smp_wmb() __atomic_thread_fence(__ATOMIC_RELEASE)
 
-#define READ_ONCE(x) (*(const volatile __typeof__(x) *)&(x))
-#define WRITE_ONCE(x, val) (*(volatile __typeof__(x) *)&(x) = (val))
+/*
+ * Marked accesses: whole-word loads and stores that may race by design.
+ * Relaxed atomics give the kernel's meaning and tell ThreadSanitizer the
+ * race is intended (host kernel threads run for real).
+ */
+#define READ_ONCE(x) __atomic_load_n(&(x), __ATOMIC_RELAXED)
+#define WRITE_ONCE(x, val) __atomic_store_n(&(x), (val), __ATOMIC_RELAXED)
 
 #define __stringify_1(x...) #x
 #define __stringify(x...) __stringify_1(x)
