@@ -343,7 +343,12 @@ static bool pps_uart_chan_ready(struct pps_uart_ctx *ctx, int idx)
 	spin_lock_irqsave(&ctx->nmea.lock[idx], flags);
 	ready = !kfifo_is_empty(&ctx->nmea.fifo[idx]);
 	spin_unlock_irqrestore(&ctx->nmea.lock[idx], flags);
-	return ready || READ_ONCE(ctx->removing);
+	if (ready)
+		return true;
+	spin_lock_irqsave(&pps_uart_ctx_lock, flags);
+	ready = ctx->removing;
+	spin_unlock_irqrestore(&pps_uart_ctx_lock, flags);
+	return ready;
 }
 
 int pps_uart_get_time_nowait(struct pps_uart_time *out, int idx)

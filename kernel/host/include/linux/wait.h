@@ -16,6 +16,7 @@
 
 #include <linux/types.h>
 #include <linux/compiler.h>
+#include <linux/kernel.h>
 #include <linux/list.h>
 #include <linux/spinlock.h>
 #include <linux/sched.h>
