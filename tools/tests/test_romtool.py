@@ -45,7 +45,7 @@ def writes_logged(board):
     return out
 
 
-# --- the spec'd cases ---------------------------------------------------------
+# --- the documented cases ---------------------------------------------------
 
 def test_blank_mac_shows_fallback_texts(board):
     assert romtool(board, "0x200", "-r", "-fm") == (0, "00:11:22:33:44:55")
