@@ -7,6 +7,7 @@
 
 #include "kx_board.h"
 #include "kx_fixture.h"
+#include "kx_serial.h"
 #include "ktest.h"
 #include "phystub/kxpps_phystub.h"
 
@@ -647,4 +648,63 @@ KTEST(hundred_load_unload_cycles_leave_nothing_behind)
 	same_left(&before);
 	KT_EQ(kxh_kthreads_total(), 200);
 	KT_EQ(kb.timer->kxh_probes, 100);
+}
+
+/* ---- the two halves together --------------------------------------------- */
+
+static int phy_event(u32 port, s64 sec, s64 nsec)
+{
+	struct phy_pps_event ev = { .port = port, .sec = sec, .nsec = nsec };
+
+	return kxpps_cb(&kxpps_nb, 0, &ev);
+}
+
+KTEST(gps_seconds_from_the_receiver_align_both_phys)
+{
+	s64 s;
+
+	kb_setup(0);
+	KT_EQ(kxh_module_init(), 0);
+	sx_add_uart(9600, false);
+	kxh_sched_run();
+	/* the fix is published after a few good seconds; before, records carry fix 0 */
+	for (s = SX_T0; s < SX_T0 + 10; s++) {
+		sx_second(s, 1);
+		/* the pulse of s + 1, stamped by both PHYs on TAI */
+		phy_event(0, s + 1 + 37, 200);
+		phy_event(1, s + 1 + 37, 0);
+		kxh_sched_run();
+	}
+	KT_EQ(g_pps->phy_i[0].last_delta, -200);
+	KT_EQ(g_pps->phy_i[1].last_delta, 0);
+	KT_TRUE(kxpps_phystub_adjtimes(kb.phy[0]) >= 1);
+	KT_TRUE(kxpps_phystub_adjtimes(kb.phy[0]) < 10);
+	KT_EQ(kxpps_phystub_adjtimes(kb.phy[0]), kxpps_phystub_adjtimes(kb.phy[1]));
+	KT_EQ(kxh_log_count_sub(1, "kount="), 0);
+}
+
+KTEST(system_clock_follows_the_receiver_at_the_second_large_offset)
+{
+	u32 count = 0;
+	s64 s;
+
+	kb_setup(0);
+	KT_EQ(kxh_module_init(), 0);
+	sx_add_uart(9600, false);
+	/* the system clock runs 60 ms ahead of the pulses' GPS time */
+	kxh_time_set_real(SX_T0 + 1, 60000000);
+	for (s = SX_T0; s < SX_T0 + 12; s++) {
+		s64 pulse_at = kxh_time_mono_ns();
+
+		sx_second(s, 1);
+		kb_pulse(count += N0);
+		/* the clock setter, then the LED work (which sleeps 500 ms) */
+		kxh_wq_run_all();
+		kxh_time_advance_ns(pulse_at + NSEC_PER_SEC - kxh_time_mono_ns());
+	}
+	KT_EQ(kxh_time_settime_count(), 1);
+	KT_EQ(kxh_log_count_exact(1, "Set Linux system clock from GPS. RTC Offset=60000000"), 1);
+	KT_EQ(gps_time_set, 1);
+	/* on GPS time since: the next pulse is labelled with the clock's second */
+	KT_EQ(kxh_time_real_ns() % NSEC_PER_SEC, 0);
 }
