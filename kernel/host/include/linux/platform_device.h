@@ -13,6 +13,7 @@
 #include <linux/types.h>
 #include <linux/device.h>
 #include <linux/mod_devicetable.h>
+#include <linux/module.h>
 
 struct module;
 
