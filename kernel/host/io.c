@@ -6,6 +6,7 @@
 #include <linux/kernel.h>
 #include <linux/io.h>
 #include <kxhost/bug.h>
+#include <kxhost/fault.h>
 #include <kxhost/io.h>
 
 #define MAX_BLOCKS 16
@@ -68,7 +69,11 @@ static struct kxh_io_block *from_addr(const volatile void *addr, u32 *off)
 
 void __iomem *ioremap(phys_addr_t phys, size_t size)
 {
-	struct kxh_io_block *blk = kxh_io_find(phys);
+	struct kxh_io_block *blk;
+
+	if (kxh_fault_check("ioremap"))
+		return NULL;
+	blk = kxh_io_find(phys);
 
 	if (!blk)
 		blk = kxh_io_install(phys, size < 4096 ? 4096 : size, NULL);

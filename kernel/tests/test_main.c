@@ -708,3 +708,19 @@ KTEST(system_clock_follows_the_receiver_at_the_second_large_offset)
 	/* on GPS time since: the next pulse is labelled with the clock's second */
 	KT_EQ(kxh_time_real_ns() % NSEC_PER_SEC, 0);
 }
+
+KTEST(unmappable_registers_fail_the_load_cleanly)
+{
+	struct leftovers before;
+
+	kb_setup(0);
+	before = snapshot();
+	/* TPM4 and CCM map, IOMUXC does not */
+	kxh_fault_arm("ioremap", 2, 1, -ENOMEM);
+	KT_EQ(kxh_module_init(), -ENOMEM);
+	KT_EQ(kxh_log_count_exact(6, "pps: unable to map the timer registers\n"), 1);
+	KT_EQ(kxh_log_count_sub(-1, "tpm4 clk root"), 0);
+	KT_FALSE(kxh_sysfs_exists("pps_filter"));
+	KT_TRUE(kxh_platform_driver_find("pps") == NULL);
+	same_left(&before);
+}
