@@ -4,7 +4,6 @@
  * fields, the label of the next pulse, and the evaluation of each second
  * (fix qualification, missed GGA, time jumps, the time channels).
  */
-#include <stddef.h>
 #include <string.h>
 
 #include "kx_serial.h"

@@ -426,3 +426,23 @@ KTEST(driver_register_failure)
 	KT_EQ(kxh_log_count_exact(3, "pps-uart: driver register code: -12\n"), 1);
 	KT_EQ(kxh_log_count_exact(6, "pps-uart: Initialized successfully\n"), 0);
 }
+
+KTEST(the_gpsmode_attribute_reaches_the_receiver_with_the_next_bytes)
+{
+	char buf[64];
+
+	sx_bound();
+	KT_EQ(pps_sysfs_create(), 0);
+	KT_EQ(kxh_sysfs_write("pps_filter/gpsmode", "3"), 1);
+	KT_EQ(kxh_serdev_writes(sx_uart), 0);
+	sx_feeds("$GPGSV,1");
+	KT_EQ(kxh_serdev_writes(sx_uart), 4);
+	KT_STREQ(write_text(0, buf), "$PMTK353,1,1,1,0,0*2A\r\n");
+	KT_STREQ(write_text(1, buf), "$PMTK353,1,1,1,0,0*2A\r\n");
+	KT_STREQ(write_text(2, buf), "$PMTK256,1*2E\r\n");
+	KT_STREQ(write_text(3, buf), "$PMTK256,1*2E\r\n");
+	kxh_serdev_tx_clear(sx_uart);
+	kxh_sysfs_write("pps_filter/gpsmode", "7");
+	sx_feeds("\n");
+	KT_EQ(kxh_serdev_writes(sx_uart), 0);
+}
