@@ -13,7 +13,17 @@
 
 namespace {
 
-using NtpFeed = RundataTest;
+// The daemon's segment pointer aimed at a cleared record of the test's own.
+class NtpFeed : public RundataTest {
+protected:
+	void SetUp() override
+	{
+		RundataTest::SetUp();
+		shm_clear(&seg);
+		ntp_shm = &seg;
+	}
+	shm_time seg;
+};
 
 TEST(ShmLayout, ClearedSegment)
 {
@@ -41,9 +51,6 @@ TEST(ZdaStampSeconds, UtcConversionWithCarry)
 
 TEST_F(NtpFeed, ZdaSampleValues)
 {
-	shm_time seg;
-	shm_clear(&seg);
-	ntp_shm = &seg;
 	timespec before{}, after{};
 	clock_gettime(CLOCK_REALTIME, &before);
 	std::string out = captured([] { feed({"$GPZDA,235959.600,31,12,2024,00,00*4F"}); });
@@ -70,9 +77,6 @@ TEST_F(NtpFeed, ZdaSampleValues)
 
 TEST_F(NtpFeed, NoSampleWithoutNumbersSegmentOrValidStamp)
 {
-	shm_time seg;
-	shm_clear(&seg);
-	ntp_shm = &seg;
 	captured([] { feed({"$GPZDA,,,,,,*48"}); });
 	EXPECT_EQ(seg.count, 0);
 	shm_feed(nullptr);
@@ -89,9 +93,6 @@ TEST_F(NtpFeed, NoSampleWithoutNumbersSegmentOrValidStamp)
 
 TEST_F(NtpFeed, NanosecondsAreNormalised)
 {
-	shm_time seg;
-	shm_clear(&seg);
-	ntp_shm = &seg;
 	zda_stamp s{2025, 1, 1, 0, 0, 10, -250000000, 1};
 	shm_feed(&s);
 	EXPECT_EQ(seg.clockTimeStampSec, 1735689609);

@@ -23,33 +23,27 @@ fixed_result scan_fixed(const std::string &field)
 	return res;
 }
 
-void expect_fixed(const std::string &field, int32_t value, int32_t scale)
-{
-	fixed_result r = scan_fixed(field);
-	EXPECT_EQ(r.r, 0) << field;
-	EXPECT_EQ(r.f.value, value) << field;
-	EXPECT_EQ(r.f.scale, scale) << field;
-	EXPECT_EQ(r.out, "") << field;
-}
+struct fixed_case {
+	const char *field;
+	int32_t value;
+	int32_t scale;
+};
 
-void expect_fixed_failure(const std::string &field, int number)
+void expect_fixed(std::initializer_list<fixed_case> cases)
 {
-	fixed_result r = scan_fixed(field);
-	EXPECT_EQ(r.r, -1) << field;
-	EXPECT_EQ(r.out, "Reached nmea_parser.cpp: nmea_scan: " + std::to_string(number) + "\n")
-	    << field;
+	for (const fixed_case &c : cases) {
+		fixed_result r = scan_fixed(c.field);
+		EXPECT_EQ(r.r, 0) << c.field;
+		EXPECT_EQ(r.f.value, c.value) << c.field;
+		EXPECT_EQ(r.f.scale, c.scale) << c.field;
+		EXPECT_EQ(r.out, "") << c.field;
+	}
 }
 
 TEST(FixedNumber, PlainValues)
 {
-	expect_fixed("4807.038", 4807038, 1000);
-	expect_fixed("12.", 12, 1);
-	expect_fixed("-0.5", -5, 10);
-	expect_fixed("+12", 12, 1);
-	expect_fixed("545.4", 5454, 10);
-	expect_fixed("007", 7, 1);
-	expect_fixed("  3.25", 325, 100);
-	expect_fixed(".5", 5, 10);
+	expect_fixed({{"4807.038", 4807038, 1000}, {"12.", 12, 1}, {"-0.5", -5, 10}, {"+12", 12, 1},
+	              {"545.4", 5454, 10}, {"007", 7, 1}, {"  3.25", 325, 100}, {".5", 5, 10}});
 }
 
 TEST(FixedNumber, EmptyAndBlankFields)
@@ -67,15 +61,17 @@ TEST(FixedNumber, EmptyAndBlankFields)
 
 TEST(FixedNumber, MalformedFieldsFailWithTheirNumber)
 {
-	expect_fixed_failure("1.2.3", 210);
-	expect_fixed_failure("1 2", 206);
-	expect_fixed_failure("-", 218);
-	expect_fixed_failure(".", 218);
-	expect_fixed_failure("1-", 210);
-	expect_fixed_failure("--1", 210);
-	expect_fixed_failure("1a", 210);
-	expect_fixed_failure("- 1", 206);
-	expect_fixed_failure("2147483648", 193);
+	struct {
+		const char *field;
+		int line;
+	} cases[] = {{"1.2.3", 210}, {"1 2", 206}, {"-", 218},  {".", 218},         {"1-", 210},
+	             {"--1", 210},   {"1a", 210},  {"- 1", 206}, {"2147483648", 193}};
+	for (const auto &c : cases) {
+		fixed_result r = scan_fixed(c.field);
+		EXPECT_EQ(r.r, -1) << c.field;
+		EXPECT_EQ(r.out, "Reached nmea_parser.cpp: nmea_scan: " + std::to_string(c.line) + "\n")
+		    << c.field;
+	}
 }
 
 TEST(FixedNumber, TextIsKeptEvenWhenTheNumberFails)
@@ -90,44 +86,30 @@ TEST(FixedNumber, TextIsKeptEvenWhenTheNumberFails)
 
 TEST(FixedNumber, OverflowLimits)
 {
-	expect_fixed("2147483647", 2147483647, 1);
-	expect_fixed("2147483.6489", 214748364, 100);
-	expect_fixed("-2147483647", -2147483647, 1);
-	// The fraction is cut at nine digits: the scale stays in 32 bits.
-	expect_fixed("0.1234567891", 123456789, 1000000000);
-	expect_fixed("0.00000000001", 0, 1000000000);
-	expect_fixed("1.123456789", 1123456789, 1000000000);
-	// Characters after the cut are ignored, whatever they are.
-	expect_fixed("2147483.6489x", 214748364, 100);
+	// The fraction is cut at nine digits (the scale stays in 32 bits);
+	// characters after the cut are ignored, whatever they are.
+	expect_fixed({{"2147483647", 2147483647, 1}, {"2147483.6489", 214748364, 100},
+	              {"-2147483647", -2147483647, 1}, {"0.1234567891", 123456789, 1000000000},
+	              {"0.00000000001", 0, 1000000000}, {"1.123456789", 1123456789, 1000000000},
+	              {"2147483.6489x", 214748364, 100}});
 }
 
-int32_t scan_int(const std::string &field)
+TEST(IntegerField, DecimalReadingAndSaturation)
 {
-	char type[NMEA_TYPE_SIZE];
-	int32_t v = 12345;
-	std::string s = "$GPXXX," + field;
-	EXPECT_EQ(nmea_scan(s.c_str(), "ti", type, &v), 0) << field;
-	return v;
-}
-
-TEST(IntegerField, DecimalReading)
-{
-	EXPECT_EQ(scan_int("08"), 8);
-	EXPECT_EQ(scan_int(""), 0);
-	EXPECT_EQ(scan_int("  -17"), -17);
-	EXPECT_EQ(scan_int("+5"), 5);
-	EXPECT_EQ(scan_int("12.7"), 12);
-	EXPECT_EQ(scan_int("abc"), 0);
-	EXPECT_EQ(scan_int("-"), 0);
-}
-
-TEST(IntegerField, OutOfRangeSaturates)
-{
-	EXPECT_EQ(scan_int("2147483647"), INT32_MAX);
-	EXPECT_EQ(scan_int("2147483648"), INT32_MAX);
-	EXPECT_EQ(scan_int("99999999999999999999999"), INT32_MAX);
-	EXPECT_EQ(scan_int("-2147483648"), INT32_MIN);
-	EXPECT_EQ(scan_int("-99999999999999999999999"), INT32_MIN);
+	struct {
+		const char *field;
+		int32_t value;
+	} cases[] = {{"08", 8}, {"", 0}, {"  -17", -17}, {"+5", 5}, {"12.7", 12}, {"abc", 0}, {"-", 0},
+	             {"2147483647", INT32_MAX}, {"2147483648", INT32_MAX},
+	             {"99999999999999999999999", INT32_MAX}, {"-2147483648", INT32_MIN},
+	             {"-99999999999999999999999", INT32_MIN}};
+	for (const auto &c : cases) {
+		char type[NMEA_TYPE_SIZE];
+		int32_t v = 12345;
+		std::string s = std::string("$GPXXX,") + c.field;
+		EXPECT_EQ(nmea_scan(s.c_str(), "ti", type, &v), 0) << c.field;
+		EXPECT_EQ(v, c.value) << c.field;
+	}
 }
 
 } // namespace

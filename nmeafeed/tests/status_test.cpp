@@ -1,6 +1,7 @@
 // The work of one second: status files, satellite aggregation, coordinates
 // and the ZDA time.
 #include <cstring>
+#include <vector>
 
 #include "rundata_fixture.h"
 #include "test_sentences.h"
@@ -103,73 +104,48 @@ TEST_F(Status, SnrOrderAndEmptySnr)
 	EXPECT_EQ(read("gsnrlist.dat"), sat_text({45, 40}));
 }
 
-TEST_F(Status, TiesKeepTheirOrderOfArrival)
+// Aggregates GSV lines (as dispatch stores them) into the satellite list and
+// returns the PRNs of all twelve places.
+std::vector<int> aggregated_prns(std::initializer_list<const char *> lines)
 {
 	constellation_state &cs = constellations[0];
-	cs.gsv_count = 2;
-	strcpy(cs.gsv_lines[0], "$GPGSV,2,1,06,01,1,1,30,02,1,1,40,03,1,1,30,04,1,1,40*00\n");
-	strcpy(cs.gsv_lines[1], "$GPGSV,2,2,06,05,1,1,40,06,1,1,30*00\n");
+	cs.gsv_count = 0;
+	for (const char *l : lines)
+		strcpy(cs.gsv_lines[cs.gsv_count++], l);
 	aggregate_constellation(&cs);
-	int prn[6], snr[6];
-	for (int i = 0; i < 6; i++) {
-		prn[i] = cs.sat_list[i].prn;
-		snr[i] = cs.sat_list[i].snr;
-	}
-	EXPECT_EQ(snr[0], 40);
-	EXPECT_EQ(snr[1], 40);
-	EXPECT_EQ(snr[2], 40);
-	EXPECT_EQ(snr[3], 30);
-	// The exchange sort of the list 1,2,3,4,5,6 (30,40,30,40,40,30):
-	// p=0 swaps with 2 -> 2,1,3,4,5,6; p=1 swaps 1 with 4 -> 2,4,3,1,5,6,
-	// then 4 stays; p=2: 3 with 5 -> 2,4,5,1,3,6; the 30s then stay put.
-	int expect[6] = {2, 4, 5, 1, 3, 6};
-	for (int i = 0; i < 6; i++)
-		EXPECT_EQ(prn[i], expect[i]) << i;
-	EXPECT_EQ(cs.sat_list[6].prn, 0);
+	std::vector<int> prns;
+	for (const auto &sat : cs.sat_list)
+		prns.push_back(sat.prn);
+	return prns;
 }
 
-TEST_F(Status, TenSatellitesInThreeMessages)
+TEST_F(Status, AggregationOrderAndLimits)
 {
-	constellation_state &cs = constellations[0];
-	cs.gsv_count = 3;
-	strcpy(cs.gsv_lines[0], "$GPGSV,3,1,10,01,1,1,11,02,1,1,12,03,1,1,13,04,1,1,14*00\n");
-	strcpy(cs.gsv_lines[1], "$GPGSV,3,2,10,05,1,1,15,06,1,1,16,07,1,1,17,08,1,1,18*00\n");
-	strcpy(cs.gsv_lines[2], "$GPGSV,3,3,10,09,1,1,19,10,1,1,20*00\n");
-	aggregate_constellation(&cs);
-	for (int i = 0; i < 10; i++) {
-		EXPECT_EQ(cs.sat_list[i].prn, 10 - i);
-		EXPECT_EQ(cs.sat_list[i].snr, 20 - i);
-	}
-	EXPECT_EQ(cs.sat_list[10].prn, 0);
-	EXPECT_EQ(cs.sat_list[11].snr, 0);
-	EXPECT_EQ(cs.gsv_records[2].msg_index, 3);
-}
+	// SNR 30,40,30,40,40,30: the 40s, then the 30s, each in order of arrival.
+	EXPECT_EQ(aggregated_prns({"$GPGSV,2,1,06,01,1,1,30,02,1,1,40,03,1,1,30,04,1,1,40*00\n",
+	                           "$GPGSV,2,2,06,05,1,1,40,06,1,1,30*00\n"}),
+	          (std::vector<int>{2, 4, 5, 1, 3, 6, 0, 0, 0, 0, 0, 0}));
+	EXPECT_EQ(constellations[0].sat_list[3].snr, 30);
 
-TEST_F(Status, FourteenSatellitesKeepTheStrongestTwelve)
-{
-	constellation_state &cs = constellations[0];
-	cs.gsv_count = 4;
-	strcpy(cs.gsv_lines[0], "$GPGSV,4,1,14,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n");
-	strcpy(cs.gsv_lines[1], "$GPGSV,4,2,14,05,1,1,35,06,1,1,26,07,1,1,37,08,1,1,28*00\n");
-	strcpy(cs.gsv_lines[2], "$GPGSV,4,3,14,09,1,1,39,10,1,1,10,11,1,1,41,12,1,1,42*00\n");
-	strcpy(cs.gsv_lines[3], "$GPGSV,4,4,14,13,1,1,43,14,1,1,05*00\n");
-	aggregate_constellation(&cs);
-	int expect_prn[12] = {13, 12, 11, 9, 7, 5, 3, 1, 8, 6, 4, 2};
+	EXPECT_EQ(aggregated_prns({"$GPGSV,3,1,10,01,1,1,11,02,1,1,12,03,1,1,13,04,1,1,14*00\n",
+	                           "$GPGSV,3,2,10,05,1,1,15,06,1,1,16,07,1,1,17,08,1,1,18*00\n",
+	                           "$GPGSV,3,3,10,09,1,1,19,10,1,1,20*00\n"}),
+	          (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0}));
 	for (int i = 0; i < 12; i++)
-		EXPECT_EQ(cs.sat_list[i].prn, expect_prn[i]) << i;
-}
+		EXPECT_EQ(constellations[0].sat_list[i].snr, i < 10 ? 20 - i : 0) << i;
+	EXPECT_EQ(constellations[0].gsv_records[2].msg_index, 3);
 
-TEST_F(Status, MessageCountsBeyondTheBuffersAreHarmless)
-{
-	constellation_state &cs = constellations[0];
-	cs.gsv_count = 1;
-	strcpy(cs.gsv_lines[0], "$GPGSV,1,1,99,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n");
-	aggregate_constellation(&cs);
-	EXPECT_EQ(cs.sat_list[0].prn, 3);
-	EXPECT_EQ(cs.sat_list[4].prn, 0);
-	strcpy(cs.gsv_lines[0], "$GPGSV,1,1,-5,01,1,1,31*00\n");
-	aggregate_constellation(&cs);
-	EXPECT_EQ(cs.sat_list[0].prn, 0);
+	// Fourteen satellites: the strongest twelve are kept.
+	EXPECT_EQ(aggregated_prns({"$GPGSV,4,1,14,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n",
+	                           "$GPGSV,4,2,14,05,1,1,35,06,1,1,26,07,1,1,37,08,1,1,28*00\n",
+	                           "$GPGSV,4,3,14,09,1,1,39,10,1,1,10,11,1,1,41,12,1,1,42*00\n",
+	                           "$GPGSV,4,4,14,13,1,1,43,14,1,1,05*00\n"}),
+	          (std::vector<int>{13, 12, 11, 9, 7, 5, 3, 1, 8, 6, 4, 2}));
+
+	// Message counts beyond the buffers are harmless.
+	EXPECT_EQ(aggregated_prns({"$GPGSV,1,1,99,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n"}),
+	          (std::vector<int>{3, 1, 4, 2, 0, 0, 0, 0, 0, 0, 0, 0}));
+	EXPECT_EQ(aggregated_prns({"$GPGSV,1,1,-5,01,1,1,31*00\n"})[0], 0);
 }
 
 TEST_F(Status, WideValuesAreCutAtTheBuffer)
