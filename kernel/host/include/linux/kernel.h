@@ -13,7 +13,9 @@
 #include <linux/build_bug.h>
 
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
+#ifndef offsetof	/* a fuzz driver may have <stddef.h> already */
 #define offsetof(t, m) __builtin_offsetof(t, m)
+#endif
 #define container_of(ptr, type, member) \
 	((type *)((char *)(ptr) - offsetof(type, member)))
 #define BIT(n) (1UL << (n))
