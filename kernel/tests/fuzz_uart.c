@@ -10,7 +10,6 @@
  * Input: chunks of bytes; a chunk's first byte picks its length and, for a
  * few values, an action between chunks.
  */
-#include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>

@@ -14,6 +14,7 @@
 
 static struct ktest_case *head, **tail = &head;
 static int failures;
+int ktest_row = -1;
 
 void ktest_register(struct ktest_case *tc)
 {
@@ -26,6 +27,8 @@ void ktest_fail(const char *file, int line, const char *fmt, ...)
 	va_list ap;
 
 	fprintf(stderr, "%s:%d: ", file, line);
+	if (ktest_row >= 0)
+		fprintf(stderr, "row %d: ", ktest_row);
 	va_start(ap, fmt);
 	vfprintf(stderr, fmt, ap);
 	va_end(ap);
@@ -33,28 +36,8 @@ void ktest_fail(const char *file, int line, const char *fmt, ...)
 	failures++;
 }
 
-int ktest_aborts(void (*fn)(void))
-{
-	pid_t pid;
-	int status;
-
-	fflush(stdout);
-	fflush(stderr);
-	pid = fork();
-	if (pid < 0) {
-		perror("fork");
-		exit(2);
-	}
-	if (!pid) {
-		fn();
-		_exit(0);
-	}
-	if (waitpid(pid, &status, 0) < 0)
-		return 0;
-	return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
-}
-
-static int run_case(struct ktest_case *tc)
+/* fn in a child process, given a minute; its wait status */
+static int run_forked(void (*fn)(void))
 {
 	pid_t pid;
 	int status;
@@ -68,7 +51,7 @@ static int run_case(struct ktest_case *tc)
 	}
 	if (!pid) {
 		alarm(60);
-		tc->fn();
+		fn();
 		if (kxh_warn_count()) {
 			fprintf(stderr, "%u WARN_ON()s fired\n", kxh_warn_count());
 			failures++;
@@ -81,6 +64,20 @@ static int run_case(struct ktest_case *tc)
 		perror("waitpid");
 		exit(2);
 	}
+	return status;
+}
+
+int ktest_aborts(void (*fn)(void))
+{
+	int status = run_forked(fn);
+
+	return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
+}
+
+static int run_case(struct ktest_case *tc)
+{
+	int status = run_forked(tc->fn);
+
 	if (WIFSIGNALED(status))
 		fprintf(stderr, "  killed by signal %d\n", WTERMSIG(status));
 	return WIFEXITED(status) && WEXITSTATUS(status) == 0;

@@ -22,6 +22,15 @@ int ktest_aborts(void (*fn)(void));
 void ktest_fail(const char *file, int line, const char *fmt, ...)
 	__attribute__((__format__(printf, 3, 4)));
 
+/* the table row being checked, named in failure messages (-1: none) */
+extern int ktest_row;
+#define KT_COUNT(tab) ((int)(sizeof(tab) / sizeof((tab)[0])))
+/* table-driven cases: the body runs with `row` (declared here) pointing at
+ * each entry of `tab` in turn */
+#define KT_ROWS(row, tab) \
+	for (ktest_row = 0; ktest_row < KT_COUNT(tab) || (ktest_row = -1, 0); ktest_row++) \
+		for (const __typeof__((tab)[0]) *row = &(tab)[ktest_row]; row; row = NULL)
+
 #define KTEST(name) \
 	static void name(void); \
 	static struct ktest_case name##_case = { #name, name, 0 }; \
