@@ -23,115 +23,91 @@ static void gga(const char *text)
 
 #define NOT_SET 12345LL
 
+/* the label a ZDA line gives the next pulse; NOT_SET when it is refused */
 static s64 zda_label(const char *text)
 {
 	gGPSTime.ts.tv_sec = NOT_SET;
+	gGPSTime.ts.tv_nsec = 7;
 	zda(text);
+	KT_EQ(gGPSTime.ts.tv_nsec, gGPSTime.ts.tv_sec == NOT_SET ? 7 : 0);
 	return gGPSTime.ts.tv_sec;
 }
 
 /* ---- ZDA: the label of the next pulse ------------------------------------ */
 
-KTEST(zda_without_fraction_labels_the_next_second)
+KTEST(zda_labels_the_next_pulse_or_is_refused)
 {
-	KT_EQ(zda_label("$GPZDA,123456,06,12,2026,00,00*4F"), 1796560497LL);
-	KT_EQ(gGPSTime.ts.tv_nsec, 0);
-	KT_STREQ(pctx.zda_time, "123456");
+	static const struct { const char *line; s64 want; } rows[] = {
+		{ "$GPZDA,123456,06,12,2026,00,00*4F", 1796560497LL },
+		/* a fraction of zero is none, any other adds a second; missing
+		 * digits are trailing zeros, the fourth is not looked at */
+		{ "$GPZDA,123456.000,06,12,2026,00,00*4F", 1796560497LL },
+		{ "$GPZDA,123456.500,06,12,2026,00,00*4F", 1796560498LL },
+		{ "$GPZDA,123456.5,06,12,2026", 1796560498LL },
+		{ "$GPZDA,123456.0009,06,12,2026", 1796560497LL },
+		{ "$GPZDA,123456.001,06,12,2026", 1796560498LL },
+		/* a digit or anything else at position 6 means no fraction */
+		{ "$GPZDA,1234567,06,12,2026", 1796560497LL },
+		{ "$GPZDA,123456x5,06,12,2026", 1796560497LL },
+		{ "$GPZDA,123456.x5,06,12,2026", 1796560497LL },
+		/* 2025 moves forward 1024 weeks, up to 2025-12-31 23:59:58 */
+		{ "$GPZDA,000000,01,06,2025,00,00", 2368051201LL },
+		{ "$GPZDA,235958,31,12,2025", 1767225599LL + 619315200LL },
+		{ "$GPZDA,235959,31,12,2025", 1767225600LL },
+		/* before 2025 refused, no upper limit */
+		{ "$GPZDA,123456,06,12,2024,00,00", NOT_SET },
+		{ "$GPZDA,123456,06,12,1999", NOT_SET },
+		{ "$GPZDA,000000,01,01,2100", 4102444801LL },
+		{ "$GPZDA,000000,01,01,9999", 253370764801LL },
+		/* 23:59:60 is the next day's 00:00:00; beyond, and non-digits, refused */
+		{ "$GPZDA,235960,06,12,2026", 1796601601LL },
+		{ "$GPZDA,236000,06,12,2026", NOT_SET },
+		{ "$GPZDA,240000,06,12,2026", NOT_SET },
+		{ "$GPZDA,235961,06,12,2026", NOT_SET },
+		{ "$GPZDA,12a456,06,12,2026", NOT_SET },
+		{ "$GPZDA,12345,06,12,2026", NOT_SET },
+		/* date ranges; day 31 of a 30-day month is the 1st of the next */
+		{ "$GPZDA,120000,00,12,2026", NOT_SET },
+		{ "$GPZDA,120000,32,12,2026", NOT_SET },
+		{ "$GPZDA,120000,06,00,2026", NOT_SET },
+		{ "$GPZDA,120000,06,13,2026", NOT_SET },
+		{ "$GPZDA,120000,31,11,2026", 1796126401LL },
+		/* only the first characters count, and only their values: "1:" is day 20 */
+		{ "$GPZDA,123456,069,127,20261", 1796560497LL },
+		{ "$GPZDA,120000,1:,12,2026", 1797768001LL },
+		{ "$GPZDA,120000, 6,12,2026", NOT_SET },
+		/* fields too short to read */
+		{ "$GPZDA,120000,6,12,2026", NOT_SET },
+		{ "$GPZDA,120000,06,1,2026", NOT_SET },
+		{ "$GPZDA,120000,06,12,202", NOT_SET },
+		/* five fields are enough, four not; empty required fields refused;
+		 * fields beyond seven end up in the last */
+		{ "$GPZDA,123456,06,12", NOT_SET },
+		{ "$GPZDA,123456,06,12,2026", 1796560497LL },
+		{ "$GPZDA,123456,,12,2026,00,00", NOT_SET },
+		{ "$GPZDA,,06,12,2026,00,00", NOT_SET },
+		{ "$GPZDA,123456,06,12,2026,00,00,1,2,3", 1796560497LL },
+	};
+	KT_ROWS(r, rows)
+		KT_EQ(zda_label(r->line), r->want);
 }
 
-KTEST(zda_fraction_zero_is_no_fraction_and_any_fraction_adds_a_second)
+KTEST(zda_time_is_set_once_the_fields_are_there)
 {
-	KT_EQ(zda_label("$GPZDA,123456.000,06,12,2026,00,00*4F"), 1796560497LL);
-	KT_EQ(zda_label("$GPZDA,123456.500,06,12,2026,00,00*4F"), 1796560498LL);
-	/* missing digits are trailing zeros, the fourth is not looked at */
-	KT_EQ(zda_label("$GPZDA,123456.5,06,12,2026"), 1796560498LL);
-	KT_EQ(zda_label("$GPZDA,123456.0009,06,12,2026"), 1796560497LL);
-	KT_EQ(zda_label("$GPZDA,123456.001,06,12,2026"), 1796560498LL);
-	/* a digit or anything else at position 6 means no fraction */
-	KT_EQ(zda_label("$GPZDA,1234567,06,12,2026"), 1796560497LL);
-	KT_EQ(zda_label("$GPZDA,123456x5,06,12,2026"), 1796560497LL);
-	KT_EQ(zda_label("$GPZDA,123456.x5,06,12,2026"), 1796560497LL);
-}
-
-KTEST(zda_dated_2025_moves_forward_1024_weeks)
-{
-	KT_EQ(zda_label("$GPZDA,000000,01,06,2025,00,00"), 2368051201LL);
-	/* the last second moved: 2025-12-31 23:59:58 labels 23:59:59 */
-	KT_EQ(zda_label("$GPZDA,235958,31,12,2025"), 1767225599LL + 619315200LL);
-	/* 23:59:59 labels 2026-01-01 00:00:00, which stays */
-	KT_EQ(zda_label("$GPZDA,235959,31,12,2025"), 1767225600LL);
-}
-
-KTEST(zda_before_2025_is_refused_and_leaves_the_time)
-{
-	KT_EQ(zda_label("$GPZDA,123456,06,12,2024,00,00"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,123456,06,12,1999"), NOT_SET);
-	/* no upper limit on the year */
-	KT_EQ(zda_label("$GPZDA,000000,01,01,2100"), 4102444801LL);
-	KT_EQ(zda_label("$GPZDA,000000,01,01,9999"), 253370764801LL);
-}
-
-KTEST(zda_leap_second_accepted_beyond_refused)
-{
-	/* 23:59:60 is the next day's 00:00:00, labelled 00:00:01 */
-	KT_EQ(zda_label("$GPZDA,235960,06,12,2026"), 1796601601LL);
-	KT_EQ(zda_label("$GPZDA,236000,06,12,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,240000,06,12,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,235961,06,12,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,12a456,06,12,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,12345,06,12,2026"), NOT_SET);
-}
-
-KTEST(zda_date_ranges)
-{
-	KT_EQ(zda_label("$GPZDA,120000,00,12,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,120000,32,12,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,120000,06,00,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,120000,06,13,2026"), NOT_SET);
-	/* day 31 of a 30-day month is the 1st of the next, as mktime64 counts */
-	KT_EQ(zda_label("$GPZDA,120000,31,11,2026"), zda_label("$GPZDA,120000,01,12,2026"));
-	/* only the first characters count */
-	KT_EQ(zda_label("$GPZDA,123456,069,127,20261"), 1796560497LL);
-}
-
-KTEST(zda_date_characters_are_not_checked_for_digits_only_the_values)
-{
-	/* "1:" is 1 * 10 + 10 = day 20 */
-	KT_EQ(zda_label("$GPZDA,120000,1:,12,2026"), zda_label("$GPZDA,120000,20,12,2026"));
-	/* " 6" is far below 1 */
-	KT_EQ(zda_label("$GPZDA,120000, 6,12,2026"), NOT_SET);
-}
-
-KTEST(zda_date_fields_too_short_to_read_are_refused)
-{
-	KT_EQ(zda_label("$GPZDA,120000,6,12,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,120000,06,1,2026"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,120000,06,12,202"), NOT_SET);
-}
-
-KTEST(zda_field_count_limits)
-{
-	/* four fields: ignored, zda_time untouched */
-	strcpy(pctx.zda_time, "old");
-	KT_EQ(zda_label("$GPZDA,123456,06,12"), NOT_SET);
-	KT_STREQ(pctx.zda_time, "old");
-	/* five fields, no zone */
-	KT_EQ(zda_label("$GPZDA,123456,06,12,2026"), 1796560497LL);
-	/* an empty required field: ignored */
-	strcpy(pctx.zda_time, "old");
-	KT_EQ(zda_label("$GPZDA,123456,,12,2026,00,00"), NOT_SET);
-	KT_EQ(zda_label("$GPZDA,,06,12,2026,00,00"), NOT_SET);
-	KT_STREQ(pctx.zda_time, "old");
-	/* more fields than seven end up in the last one */
-	KT_EQ(zda_label("$GPZDA,123456,06,12,2026,00,00,1,2,3"), 1796560497LL);
-}
-
-KTEST(zda_refused_after_the_field_checks_still_sets_zda_time)
-{
-	KT_EQ(zda_label("$GPZDA,236000,06,12,2026"), NOT_SET);
-	KT_STREQ(pctx.zda_time, "236000");
-	KT_EQ(zda_label("$GPZDA,123456.123456,06,12,2024"), NOT_SET);
-	KT_STREQ(pctx.zda_time, "123456.123");
+	static const struct { const char *line, *want; } rows[] = {
+		{ "$GPZDA,123456,06,12,2026,00,00*4F", "123456" },
+		{ "$GPZDA,123456,06,12", "old" },
+		{ "$GPZDA,123456,,12,2026,00,00", "old" },
+		{ "$GPZDA,,06,12,2026,00,00", "old" },
+		/* refused after the field checks */
+		{ "$GPZDA,236000,06,12,2026", "236000" },
+		{ "$GPZDA,123456.123456,06,12,2024", "123456.123" },
+	};
+	KT_ROWS(r, rows) {
+		strcpy(pctx.zda_time, "old");
+		zda(r->line);
+		KT_STREQ(pctx.zda_time, r->want);
+	}
 }
 
 KTEST(zda_raises_pending_only_with_a_published_fix)
@@ -148,64 +124,47 @@ KTEST(zda_raises_pending_only_with_a_published_fix)
 
 KTEST(zda_only_the_first_255_bytes_are_parsed)
 {
-	char line[320], pad[240];
+	char line[320];
 
-	/* the year ends at byte 255: parsed */
-	memset(pad, 'x', 231);
-	pad[231] = '\0';
-	snprintf(line, sizeof(line), "$GPZDA,123456%s,06,12,2026", pad);
+	/* the year ends at byte 255: parsed; three bytes more cut it to "2" */
+	snprintf(line, sizeof(line), "$GPZDA,123456%.231d,06,12,2026", 0);
 	KT_EQ(strlen(line), 255);
 	KT_EQ(zda_label(line), 1796560497LL);
-	/* three bytes more: the year is cut to "2" and refused */
-	memset(pad, 'x', 234);
-	pad[234] = '\0';
-	snprintf(line, sizeof(line), "$GPZDA,123456%s,06,12,2026", pad);
+	snprintf(line, sizeof(line), "$GPZDA,123456%.234d,06,12,2026", 0);
 	KT_EQ(strlen(line), 258);
 	KT_EQ(zda_label(line), NOT_SET);
 }
 
 /* ---- GGA ----------------------------------------------------------------- */
 
-KTEST(gga_takes_time_and_fix_quality)
+KTEST(gga_takes_time_and_fix_quality_0_to_2)
 {
-	gga("$GPGGA,123456.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47");
-	KT_STREQ(pctx.gga_time, "123456.000");
-	KT_EQ(pctx.gga_fix, 1);
-	gga("$GNGGA,123457.00000,4807.038,N,01131.000,E,2,08,0.9,545.4,M,46.9,M,,*47");
-	KT_STREQ(pctx.gga_time, "123457.000");
-	KT_EQ(pctx.gga_fix, 2);
-	gga("$GPGGA,123458,4807.038,N,01131.000,E,+1,08,0.9,545.4,M,46.9,M,,*47");
-	KT_EQ(pctx.gga_fix, 1);
-}
+	static const struct { const char *time, *fix, *want_time; int want_fix; } rows[] = {
+		{ "123456.000", "1", "123456.000", 1 },
+		{ "123457.00000", "2", "123457.000", 2 },
+		{ "123458", "+1", "123458", 1 },
+		/* above two, or not a number: 0 */
+		{ "123456", "6", "123456", 0 },
+		{ "123456", "4", "123456", 0 },
+		{ "123456", " 1", "123456", 0 },
+		{ "123456", "-1", "123456", 0 },
+		{ "123456", "4294967297", "123456", 0 },
+		/* empty fields leave the previous values */
+		{ "123457", "", "old", 2 },
+		{ "", "1", "old", 2 },
+	};
+	char line[128];
 
-KTEST(gga_quality_above_two_or_not_a_number_gives_zero)
-{
-	pctx.gga_fix = 1;
-	gga("$GPGGA,123456,4807.038,N,01131.000,E,6,08,0.9,545.4,M,46.9,M,,*47");
-	KT_EQ(pctx.gga_fix, 0);
-	pctx.gga_fix = 1;
-	gga("$GPGGA,123456,4807.038,N,01131.000,E,4,08,0.9,545.4,M,46.9,M,,*47");
-	KT_EQ(pctx.gga_fix, 0);
-	pctx.gga_fix = 1;
-	gga("$GPGGA,123456,4807.038,N,01131.000,E, 1,08,0.9,545.4,M,46.9,M,,*47");
-	KT_EQ(pctx.gga_fix, 0);
-	pctx.gga_fix = 1;
-	gga("$GPGGA,123456,4807.038,N,01131.000,E,-1,08,0.9,545.4,M,46.9,M,,*47");
-	KT_EQ(pctx.gga_fix, 0);
-	pctx.gga_fix = 1;
-	gga("$GPGGA,123456,4807.038,N,01131.000,E,4294967297,08,0.9,545.4,M,46.9,M,,*47");
-	KT_EQ(pctx.gga_fix, 0);
-}
-
-KTEST(gga_empty_fields_leave_the_previous_values)
-{
-	gga("$GPGGA,123456,4807.038,N,01131.000,E,2,08,0.9,545.4,M,46.9,M,,*47");
-	gga("$GPGGA,123457,4807.038,N,01131.000,E,,08,0.9,545.4,M,46.9,M,,*47");
-	KT_STREQ(pctx.gga_time, "123456");
-	KT_EQ(pctx.gga_fix, 2);
-	gga("$GPGGA,,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47");
-	KT_STREQ(pctx.gga_time, "123456");
-	KT_EQ(pctx.gga_fix, 2);
+	KT_ROWS(r, rows) {
+		strcpy(pctx.gga_time, "old");
+		pctx.gga_fix = 2;
+		snprintf(line, sizeof(line),
+			 "$GPGGA,%s,4807.038,N,01131.000,E,%s,08,0.9,545.4,M,46.9,M,,*47",
+			 r->time, r->fix);
+		gga(line);
+		KT_STREQ(pctx.gga_time, r->want_time);
+		KT_EQ(pctx.gga_fix, r->want_fix);
+	}
 }
 
 KTEST(gga_field_count_limits)
