@@ -26,52 +26,48 @@ static bool k1_ok, k2_ok, pause_ok, gpsfix_ok, taioffset_ok, gpsmode_ok,
 /* receiver satellite modes that have a command (see the serial link) */
 #define GPS_MODE_MAX 6
 
-static bool gain_fits(int k)
+/* ---- k1, k2: loop gains in 1/100,000 ---------------------------------- */
+
+static ssize_t gain_show(char *buf, const s32 *gain)
 {
-	return k >= -KX_GAIN_MAX && k <= KX_GAIN_MAX;
+	s32 k = READ_ONCE(*gain);
+
+	return sysfs_emit(buf, "%d (%lld)\n", k, (s64)k * KX_GAIN_SCALE);
 }
 
-/* ---- k1, k2: loop gains in 1/100,000 ---------------------------------- */
+static ssize_t gain_store(const char *buf, size_t count, s32 *gain)
+{
+	int k;
+
+	if (sscanf(buf, "%d", &k) == 1) {
+		/* beyond the limit K or e_fp * K would not be exact */
+		if (k < -KX_GAIN_MAX || k > KX_GAIN_MAX)
+			return -EINVAL;
+		WRITE_ONCE(*gain, k);
+	}
+	return count;
+}
 
 static ssize_t k1_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
 {
-	s32 k = READ_ONCE(k1_hundred_thou_value);
-
-	return sysfs_emit(buf, "%d (%lld)\n", k, (s64)k * KX_GAIN_SCALE);
+	return gain_show(buf, &k1_hundred_thou_value);
 }
 
 static ssize_t k1_store(struct kobject *kobj, struct kobj_attribute *attr,
 			const char *buf, size_t count)
 {
-	int k;
-
-	if (sscanf(buf, "%d", &k) == 1) {
-		/* beyond the limit K1 or e_fp * K1 would not be exact */
-		if (!gain_fits(k))
-			return -EINVAL;
-		WRITE_ONCE(k1_hundred_thou_value, k);
-	}
-	return count;
+	return gain_store(buf, count, &k1_hundred_thou_value);
 }
 
 static ssize_t k2_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
 {
-	s32 k = READ_ONCE(k2_hundred_thou_value);
-
-	return sysfs_emit(buf, "%d (%lld)\n", k, (s64)k * KX_GAIN_SCALE);
+	return gain_show(buf, &k2_hundred_thou_value);
 }
 
 static ssize_t k2_store(struct kobject *kobj, struct kobj_attribute *attr,
 			const char *buf, size_t count)
 {
-	int k;
-
-	if (sscanf(buf, "%d", &k) == 1) {
-		if (!gain_fits(k))
-			return -EINVAL;
-		WRITE_ONCE(k2_hundred_thou_value, k);
-	}
-	return count;
+	return gain_store(buf, count, &k2_hundred_thou_value);
 }
 
 /* ---- pause: 1 holds the loop, 0 resumes it from a fresh reference ------ */
@@ -95,31 +91,7 @@ static ssize_t pause_store(struct kobject *kobj, struct kobj_attribute *attr,
 	return count;
 }
 
-/* ---- read-only GPS and holdover state ---------------------------------- */
-
-static ssize_t gpsfix_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
-{
-	return sysfs_emit(buf, "%d\n", READ_ONCE(gGPSFix));
-}
-
-static ssize_t timeknown_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
-{
-	return sysfs_emit(buf, "%d\n", READ_ONCE(time_known) ? 1 : 0);
-}
-
-static ssize_t holdover_time_show(struct kobject *kobj, struct kobj_attribute *attr,
-				  char *buf)
-{
-	return sysfs_emit(buf, "%d\n", READ_ONCE(holdover_time_sec));
-}
-
-static ssize_t gps_time_set_show(struct kobject *kobj, struct kobj_attribute *attr,
-				 char *buf)
-{
-	return sysfs_emit(buf, "%d\n", READ_ONCE(gps_time_set));
-}
-
-/* ---- plain s32 settings ------------------------------------------------ */
+/* ---- s32 values: read-only GPS and holdover state, plain settings ------ */
 
 static ssize_t show_s32(char *buf, const s32 *v)
 {
@@ -132,6 +104,28 @@ static void store_s32(const char *buf, s32 *v)
 
 	if (sscanf(buf, "%d", &val) == 1)
 		WRITE_ONCE(*v, val);
+}
+
+static ssize_t gpsfix_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return show_s32(buf, &gGPSFix);
+}
+
+static ssize_t timeknown_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	return sysfs_emit(buf, "%d\n", READ_ONCE(time_known) ? 1 : 0);
+}
+
+static ssize_t holdover_time_show(struct kobject *kobj, struct kobj_attribute *attr,
+				  char *buf)
+{
+	return show_s32(buf, &holdover_time_sec);
+}
+
+static ssize_t gps_time_set_show(struct kobject *kobj, struct kobj_attribute *attr,
+				 char *buf)
+{
+	return show_s32(buf, &gps_time_set);
 }
 
 static ssize_t tai_offset_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
