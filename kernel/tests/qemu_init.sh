@@ -1,0 +1,95 @@
+#!/bin/busybox sh
+# /init of the qemu smoke test's initramfs (built by qemu_smoke.sh): loads
+# and unloads kx-pps.ko in a real Debian kernel and reports on the serial
+# console. Lines the host script reads:
+#   KXQ <key> <value...>   results of the steps below
+#   KXQLOG <phase> <line>  the kernel log of each phase (dmesg -c)
+#   KXQ ok|FAIL ...        the checks of qemu_devcheck
+#   KXQ end                the script ran to its end
+# The machine powers off at the end; a hang is cut by the host's timeout.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+# the kernel log goes to the console only through the KXQLOG dumps
+echo 1 >/proc/sys/kernel/printk
+
+M=/lib/modules/kx
+K=/lib/modules/kernel
+say() { echo "KXQ $*"; }
+log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
+exists() { [ -e "$1" ] && echo 1 || echo 0; }
+loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
+state() {
+	say "$1 filter_dir $(exists /sys/pps_filter)"
+	say "$1 platform_driver $(exists /sys/bus/platform/drivers/pps)"
+	say "$1 serdev_driver $(exists /sys/bus/serial/drivers/pps-uart-serdev)"
+	say "$1 dev_node $(exists /dev/kx_pps)"
+	say "$1 class $(exists /sys/class/pps_chardev_class)"
+	say "$1 dac_client $(cat /sys/bus/i2c/devices/1-004c/name 2>/dev/null || echo none)"
+	say "$1 module $(loaded kx_pps)"
+}
+ins() {
+	out=$(insmod "$@" 2>&1)
+	rc=$?
+	echo "$rc ${out:-no-message}"
+}
+
+log boot
+
+# the PHY driver's stand-in first: kx-pps uses its exports
+say phystub_insmod "$(ins $M/kxpps-phystub.ko)"
+
+# no I2C adapter yet: the load must fail cleanly
+say noadapter_adapters "$(ls /sys/bus/i2c/devices | tr '\n' ' ')"
+say noadapter_insmod "$(ins $M/kx-pps.ko)"
+state noadapter
+log noadapter
+
+# adapter 0 from the chipset's SMBus, adapter 1 a stub answering at 0x4C
+say i801_insmod "$(ins $K/i2c-smbus.ko) / $(ins $K/i2c-i801.ko)"
+say stub_insmod "$(ins $K/i2c-stub.ko chip_addr=0x4c)"
+for a in /sys/bus/i2c/devices/i2c-*; do
+	say adapter "${a##*/} $(cat "$a/name")"
+done
+log adapters
+
+# the real load
+say load_insmod "$(ins $M/kx-pps.ko)"
+state loaded
+log load
+/bin/qemu_devcheck full
+say devcheck_rc $?
+log devcheck
+# an open device holds the module
+exec 3</dev/kx_pps
+out=$(rmmod kx_pps 2>&1)
+say busy_rmmod "$? ${out:-no-message}"
+exec 3<&-
+out=$(rmmod kx_pps 2>&1)
+say unload_rmmod "$? ${out:-no-message}"
+state unloaded
+log unload
+
+# reload a few times in a row
+i=1
+while [ $i -le 3 ]; do
+	say cycle$i "insmod $(ins $M/kx-pps.ko)"
+	/bin/qemu_devcheck quick
+	say cycle$i "devcheck $?"
+	out=$(rmmod kx_pps 2>&1)
+	say cycle$i "rmmod $? ${out:-no-message}"
+	say cycle$i "left $(loaded kx_pps)$(exists /sys/pps_filter)$(exists /dev/kx_pps)"
+	log cycle$i
+	i=$((i + 1))
+done
+
+out=$(rmmod kxpps_phystub 2>&1)
+say phystub_rmmod "$? ${out:-no-message}"
+say modules_left "$(cut -d' ' -f1 /proc/modules | tr '\n' ' ')"
+log final
+say tainted "$(cat /proc/sys/kernel/tainted)"
+say end
+sync
+poweroff -f

@@ -1,0 +1,222 @@
+#!/usr/bin/env bash
+# Loads kx-pps.ko into a real kernel: boots Debian 12's own amd64 kernel
+# (the image unpacked by scripts/kernel-headers, the same ABI as the 6.1
+# header tree the module was built against) under qemu with a small
+# initramfs (busybox, qemu_init.sh, qemu_devcheck, both modules and the
+# kernel's I2C modules), then checks the serial console: load without and
+# with I2C adapter 1, the kernel messages and their order, /sys/pps_filter,
+# /dev/kx_pps, unload, three more load/unload rounds, and a clean kernel log.
+#
+#   qemu_smoke.sh KBUILD_OUT WORKDIR
+#
+# KBUILD_OUT: kbuild.sh's output for the 6.1-amd64 tree (kx-pps.ko and
+# phystub/kxpps-phystub.ko). The guest has 512 MiB: the i.MX93 register
+# blocks the module maps (0x424F0000 and up) lie above its RAM, where
+# nothing answers.
+set -euo pipefail
+
+kbuild=$1
+work=$2
+here=$(cd "$(dirname "$0")" && pwd)
+env="$here/../../build-kheaders/trees.env"
+start=$(date +%s)
+
+fail() { echo "qemu_smoke: $*" >&2; exit 1; }
+
+[ -r "$env" ] || fail "$env missing: run scripts/kernel-headers"
+# shellcheck disable=SC1090
+. "$env"
+[ -n "${KIMAGE_6_1_AMD64:-}" ] && [ -f "$KIMAGE_6_1_AMD64" ] ||
+	fail "no unpacked 6.1 kernel image: run scripts/kernel-headers"
+kmods=${KMODULES_6_1_AMD64:-}
+[ -d "$kmods" ] || fail "no unpacked 6.1 kernel modules: run scripts/kernel-headers"
+for tool in qemu-system-x86_64 cpio gcc; do
+	command -v "$tool" >/dev/null || fail "$tool missing: run scripts/setup"
+done
+busybox=/bin/busybox
+[ -x "$busybox" ] || fail "$busybox missing: run scripts/setup (busybox-static)"
+# a dynamically linked busybox cannot run in the bare initramfs
+if readelf -l "$busybox" | grep -q 'INTERP'; then
+	fail "$busybox is dynamically linked: install busybox-static"
+fi
+for ko in "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko"; do
+	[ -f "$ko" ] || fail "$ko missing: the kbuild test builds it"
+done
+abi=$(basename "$kmods")
+vermagic=$(modinfo -F vermagic "$kbuild/kx-pps.ko")
+[ "${vermagic%% *}" = "$abi" ] || fail "kx-pps.ko is for ${vermagic%% *}, the image is $abi"
+
+# ---- the initramfs -------------------------------------------------------
+root="$work/root"
+rm -rf "$root"
+mkdir -p "$work"
+mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules/kx,lib/modules/kernel}
+cp "$busybox" "$root/bin/busybox"
+install -m 0755 "$here/qemu_init.sh" "$root/init"
+gcc -static -O2 -Wall -Wextra -Werror -o "$root/bin/qemu_devcheck" "$here/qemu_devcheck.c"
+cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$root/lib/modules/kx/"
+# the kernel's own modules, loaded by insmod in dependency order
+for m in drivers/i2c/i2c-smbus drivers/i2c/busses/i2c-i801 drivers/i2c/i2c-stub; do
+	src="$kmods/kernel/$m.ko"
+	dst="$root/lib/modules/kernel/$(basename "$m").ko"
+	if [ -f "$src" ]; then
+		cp "$src" "$dst"
+	elif [ -f "$src.xz" ]; then
+		xz -dc "$src.xz" >"$dst"
+	else
+		fail "$src missing from the kernel image"
+	fi
+done
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
+
+# ---- boot ----------------------------------------------------------------
+console="$work/console.log"
+# slub_debug: red zones, poisoning and sanity checks on every slab object,
+# so a use after free or an overrun by the module is reported as a BUG.
+# -M q35: its ICH9 SMBus (i2c-i801) becomes adapter 0, so i2c-stub is 1
+rc=0
+timeout 100 qemu-system-x86_64 -M q35 -accel tcg -m 512M -smp 1 \
+	-nographic -no-reboot -nic none \
+	-kernel "$KIMAGE_6_1_AMD64" -initrd "$work/initrd.cpio" \
+	-append "console=ttyS0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP rdinit=/init" \
+	</dev/null >"$console" 2>&1 || rc=$?
+tr -d '\r' <"$console" >"$console.txt"
+booted=$(date +%s)
+echo "qemu_smoke: guest ran $((booted - start)) s (qemu exit $rc), console in $console.txt"
+
+# ---- checks --------------------------------------------------------------
+out="$console.txt"
+errors=0
+bad() { echo "qemu_smoke: FAIL: $*" >&2; errors=$((errors + 1)); }
+kxq() { sed -n "s/^KXQ $1 //p" "$out" | head -n1; }
+phase_log() { sed -n "s/^KXQLOG $1 //p" "$out"; }
+
+# value of "KXQ key" must match the extended regex
+expect() {
+	local v
+	v=$(kxq "$1")
+	[[ $v =~ $2 ]] || bad "$1: got '$v', want /$2/"
+}
+
+# the phase's kernel log holds the messages in this order (others between)
+in_order() {
+	local phase=$1 line=0 msg n
+	shift
+	for msg in "$@"; do
+		n=$(phase_log "$phase" | grep -nF -- "$msg" | cut -d: -f1 | head -n1 || true)
+		if [ -z "$n" ]; then
+			bad "$phase: no \"$msg\" in the kernel log"
+		elif [ "$n" -le "$line" ]; then
+			bad "$phase: \"$msg\" out of order"
+		else
+			line=$n
+		fi
+	done
+}
+
+absent() {
+	local phase=$1 msg=$2
+	if phase_log "$phase" | grep -qF -- "$msg"; then
+		bad "$phase: unexpected \"$msg\" in the kernel log"
+	fi
+}
+
+state_is() {
+	local phase=$1 want=$2 key
+	shift 2
+	for key in "$@"; do
+		expect "$phase $key" "^$want\$"
+	done
+}
+
+if ! grep -q '^KXQ end$' "$out"; then
+	tail -n 60 "$out" >&2
+	fail "the guest did not reach the end of its script"
+fi
+
+expect phystub_insmod '^0 no-message$'
+
+# without adapter 1: EIO after the three messages, nothing left behind
+# (busybox's insmod tries finit_module, then init_module: the messages twice)
+expect noadapter_insmod '^[1-9][0-9]* .*Input/output error'
+in_order noadapter "PPS says hello!" "ppsdac: unable to get i2c adapter 1" \
+	"unable to allocate dac client" "unable to allocate i2c clients"
+absent noadapter "Initial write to DAC"
+state_is noadapter 0 filter_dir platform_driver serdev_driver dev_node class module
+
+# the adapters: the stub must be number 1
+expect i801_insmod '^0 no-message / 0 no-message$'
+expect stub_insmod '^0 no-message$'
+grep -q '^KXQ adapter i2c-1 SMBus stub driver$' "$out" ||
+	bad "i2c-1 is not the SMBus stub: $(sed -n 's/^KXQ adapter //p' "$out" | tr '\n' ';')"
+
+# the load
+expect load_insmod '^0 no-message$'
+in_order load "PPS says hello!" "ppsdac: got i2c adapter 1!" "Initial write to DAC" \
+	"tpm4 clk root is:" "Device tree node pwm4 is not defined in DTS" "Failed to map IRQ"
+absent load "unable to get i2c adapter"
+absent load "unable to allocate"
+absent load "unable to map"
+state_is loaded 1 filter_dir platform_driver serdev_driver dev_node class module
+expect "loaded dac_client" '^ti-dac8571-pps$'
+
+# attributes and device, from the guest's point of view
+if grep -q '^KXQ FAIL' "$out"; then
+	grep '^KXQ FAIL' "$out" | sed 's/^/qemu_smoke: guest: /' >&2
+	bad "guest checks failed"
+fi
+expect "devcheck full failures" '^0$'
+expect devcheck_rc '^0$'
+for c in filter_dir nineteen_attributes attribute_modes_0660 \
+	read_k1 read_k2 read_pause read_gpsfix read_tai_offset read_gpsmode \
+	read_timeknown read_holdover_time read_holdover_setting read_prv_integ_fp \
+	read_gps_time_set read_freqcorr read_freqcorrdelta_format write_prv_integ_fp \
+	read_phy_delta1_enodev read_phy_delta2_enodev read_manualtime_eio \
+	read_ppsled_eio read_deleth0_eio read_deleth1_eio write_gpsfix_eio \
+	write_k1_garbage_consumed write_k1 write_gpsmode write_tai_offset write_pause \
+	write_ppsled_unprobed write_manualtime_unprobed write_deleth0 \
+	dev_node dev_open dev_second_open_ebusy dev_nonblock_empty_eagain \
+	dev_write_hello dev_read_hello_no_lf dev_read_count1_a dev_read_count0 \
+	dev_read_count1_b dev_write_cut_128 dev_read_cut_256 dev_read_rest \
+	dev_full_enospc dev_drain_all dev_ioctl_6b00 dev_ioctl_6b01_enotty \
+	dev_blocking_read_sleeps dev_blocking_read_woken dev_reopen_after_close; do
+	grep -q "^KXQ ok $c\$" "$out" || bad "guest check $c did not pass"
+done
+in_order devcheck "pps chardev: FIFO empty, O_NONBLOCK"
+in_order devcheck "g_pps/cap0/cap1 pointer error!!!"
+
+# the unload: refused while /dev/kx_pps is open (busybox asks with
+# O_NONBLOCK: EAGAIN), then done
+expect busy_rmmod '^[1-9][0-9]* .*(Resource temporarily unavailable|in use|busy)'
+expect unload_rmmod '^0 no-message$'
+in_order unload "pps chardev: Removed" "PPS driver exit!" "All sysfs_remove_file call done" \
+	"kobject_put done" "Remove filter done"
+state_is unloaded 0 filter_dir platform_driver serdev_driver dev_node class module
+expect "unloaded dac_client" '^none$'
+
+for i in 1 2 3; do
+	expect "cycle$i insmod" '^0 no-message$'
+	expect "cycle$i devcheck" '^0$'
+	expect "cycle$i rmmod" '^0 no-message$'
+	expect "cycle$i left" '^000$'
+	in_order "cycle$i" "PPS says hello!" "Initial write to DAC" "PPS driver exit!" \
+		"Remove filter done"
+done
+expect phystub_rmmod '^0 no-message$'
+[[ " $(kxq modules_left) " =~ \ (kx_pps|kxpps_phystub)\  ]] && bad "modules left: $(kxq modules_left)"
+
+# no warning, oops or leak report from any phase after boot; taint W (512)
+# or D (128) would mean one was printed anyway
+if sed -n 's/^KXQLOG \([a-z0-9]*\) /\1: /p' "$out" | grep -v '^boot: ' |
+	grep -E 'WARNING|BUG|Oops|Call Trace|[Rr]efcount|[Ll]eak|general protection|UBSAN'; then
+	bad "the kernel log reports a fault"
+fi
+tainted=$(kxq tainted)
+[[ $tainted =~ ^[0-9]+$ ]] && (( (tainted & (512 | 128)) == 0 )) ||
+	bad "kernel taint $tainted (W or D set)"
+
+# what the DAC's first write met on the SMBus-only stub adapter
+sed -n 's/^KXQLOG load \(ppsdac: .*\)/qemu_smoke: load: \1/p' "$out"
+echo "qemu_smoke: $(grep -c '^KXQ ok' "$out") guest checks passed, $errors failures," \
+	"$(($(date +%s) - start)) s in all"
+[ $errors -eq 0 ]
