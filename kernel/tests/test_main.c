@@ -14,15 +14,6 @@
 #define N0 25000000U
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
 
-/* what the module can leave behind, counted by the host layer */
-struct leftovers {
-	long slab;
-	unsigned int kobjects, irqs, mappings, clients, drivers, sources, kthreads,
-		wqs, classes, regions, cdevs, system_work;
-	int node_refs, adapter_refs, dev_refs, tpm4_maps, ccm_maps, iomuxc_maps, gpio2_maps;
-	bool led_requested;
-};
-
 static int maps_of(phys_addr_t phys)
 {
 	struct kxh_io_block *b = kxh_io_find(phys);
@@ -30,62 +21,40 @@ static int maps_of(phys_addr_t phys)
 	return b ? b->mapped : 0;
 }
 
-static struct leftovers snapshot(void)
+static int dev_refs(void)
 {
-	struct leftovers l = {
-		.slab = kxh_slab_live(),
-		.kobjects = kxh_kobjects(),
-		.irqs = kxh_irqs_requested(),
-		.mappings = kxh_irq_mappings(),
-		.clients = kxh_i2c_clients(),
-		.drivers = kxh_platform_drivers(),
-		.sources = kxh_pps_sources(),
-		.kthreads = kxh_kthreads(),
-		.wqs = kxh_wq_count(),
-		.classes = kxh_class_count(),
-		.regions = kxh_chrdev_regions(),
-		.cdevs = kxh_cdev_count(),
-		.system_work = kxh_wq_pending(system_wq),
-		.node_refs = kxh_of_refs(),
-		.adapter_refs = kxh_i2c_adapter_refs(DAC_I2C_ADAPTER),
-		.tpm4_maps = maps_of(TPM4_PHYS),
-		.ccm_maps = maps_of(CCM_PHYS),
-		.iomuxc_maps = maps_of(IOMUXC_PHYS),
-		.gpio2_maps = maps_of(GPIO2_PHYS),
-		.led_requested = kb.led && kxh_gpio_requested(kb.led),
-	};
-	int i;
+	int i, n = 0;
 
 	for (i = 0; i < 2; i++) {
-		l.dev_refs += kb.phy[i] ? kb.phy[i]->mdio.dev.kxh_refs : 0;
-		l.dev_refs += kb.mac[i] ? kb.mac[i]->dev.kxh_refs : 0;
+		n += kb.phy[i] ? kb.phy[i]->mdio.dev.kxh_refs : 0;
+		n += kb.mac[i] ? kb.mac[i]->dev.kxh_refs : 0;
 	}
-	return l;
+	return n;
 }
 
-static void same_as(const struct leftovers *a, const struct leftovers *b)
+/* what the module can leave behind, counted by the host layer */
+#define LEFTOVERS(X) \
+	X(slab, kxh_slab_live()) X(kobjects, kxh_kobjects()) \
+	X(irqs, kxh_irqs_requested()) X(mappings, kxh_irq_mappings()) \
+	X(clients, kxh_i2c_clients()) X(drivers, kxh_platform_drivers()) \
+	X(sources, kxh_pps_sources()) X(kthreads, kxh_kthreads()) \
+	X(wqs, kxh_wq_count()) X(classes, kxh_class_count()) \
+	X(regions, kxh_chrdev_regions()) X(cdevs, kxh_cdev_count()) \
+	X(system_work, kxh_wq_pending(system_wq)) X(node_refs, kxh_of_refs()) \
+	X(adapter_refs, kxh_i2c_adapter_refs(DAC_I2C_ADAPTER)) X(dev_refs, dev_refs()) \
+	X(tpm4_maps, maps_of(TPM4_PHYS)) X(ccm_maps, maps_of(CCM_PHYS)) \
+	X(iomuxc_maps, maps_of(IOMUXC_PHYS)) X(gpio2_maps, maps_of(GPIO2_PHYS)) \
+	X(led_requested, kb.led && kxh_gpio_requested(kb.led))
+
+#define LEFTOVER_FIELD(name, count) long long name;
+struct leftovers {
+	LEFTOVERS(LEFTOVER_FIELD)
+};
+
+static struct leftovers snapshot(void)
 {
-	KT_EQ(a->slab, b->slab);
-	KT_EQ(a->kobjects, b->kobjects);
-	KT_EQ(a->irqs, b->irqs);
-	KT_EQ(a->mappings, b->mappings);
-	KT_EQ(a->clients, b->clients);
-	KT_EQ(a->drivers, b->drivers);
-	KT_EQ(a->sources, b->sources);
-	KT_EQ(a->kthreads, b->kthreads);
-	KT_EQ(a->wqs, b->wqs);
-	KT_EQ(a->classes, b->classes);
-	KT_EQ(a->regions, b->regions);
-	KT_EQ(a->cdevs, b->cdevs);
-	KT_EQ(a->system_work, b->system_work);
-	KT_EQ(a->node_refs, b->node_refs);
-	KT_EQ(a->adapter_refs, b->adapter_refs);
-	KT_EQ(a->dev_refs, b->dev_refs);
-	KT_EQ(a->tpm4_maps, b->tpm4_maps);
-	KT_EQ(a->ccm_maps, b->ccm_maps);
-	KT_EQ(a->iomuxc_maps, b->iomuxc_maps);
-	KT_EQ(a->gpio2_maps, b->gpio2_maps);
-	KT_EQ(a->led_requested, b->led_requested);
+#define LEFTOVER_COUNT(name, count) .name = (count),
+	return (struct leftovers){ LEFTOVERS(LEFTOVER_COUNT) };
 }
 
 /* nothing more and nothing less than at `then` */
@@ -93,7 +62,8 @@ static void same_left(const struct leftovers *then)
 {
 	struct leftovers now = snapshot();
 
-	same_as(&now, then);
+#define LEFTOVER_SAME(name, count) KT_EQ(now.name, then->name);
+	LEFTOVERS(LEFTOVER_SAME)
 }
 
 static void in_order(const char *const *texts, unsigned int n)

@@ -21,26 +21,6 @@ static void seeded(u32 start)
 	fx_pulse(start);
 }
 
-KTEST(load_values)
-{
-	KT_EQ(k1_hundred_thou_value, 200);
-	KT_EQ(k2_hundred_thou_value, 10000);
-	KT_FALSE(filter_pause);
-	KT_TRUE(initial_calc);
-	KT_EQ(new_prv_integ_fp, 0);
-	KT_EQ(prv_integ_fp, 0);
-	KT_EQ(integ_fp, 0);
-	KT_EQ(filtered_integ, 0);
-	KT_EQ(integ_num, 0);
-	KT_EQ(integ_dec, 0);
-	KT_EQ(filt_kount, 0);
-	KT_EQ(tpm4_counter_value_old, 0);
-	KT_EQ(tpm4_counter_value_new, 0);
-	KT_EQ(gps_time_set, 0);
-	KT_FALSE(time_known);
-	KT_TRUE(g_pps == NULL);
-}
-
 KTEST(first_capture_only_seeds_second_updates_and_writes_dac)
 {
 	fx_board();
@@ -81,26 +61,22 @@ KTEST(worked_figures_at_k1_200)
 
 KTEST(window_limits_are_n0_plus_minus_99)
 {
-	static const struct { u32 n; int accepted; } cases[] = {
+	static const struct { u32 n; int accepted; } rows[] = {
 		{ 24999901, 1 }, { 25000099, 1 }, { 24999900, 0 }, { 25000100, 0 },
 		{ 25000000, 1 }, { 50000000, 0 }, { 0, 0 }, { 12500000, 0 },
 	};
-	unsigned int i;
 
 	seeded(123456);
-	for (i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
+	KT_ROWS(r, rows) {
 		s32 kount = filt_kount;
 		s64 integ = integ_fp;
 		u32 old = tpm4_counter_value_old;
 
-		fx_pulse(old + cases[i].n);
-		KT_EQ(filt_kount - kount, cases[i].accepted);
-		if (cases[i].accepted)
-			KT_EQ(integ_fp - integ, (s64)((s32)N0 - (s32)cases[i].n) * STEP200);
-		else
-			KT_EQ(integ_fp, integ);
+		fx_pulse(old + r->n);
+		KT_EQ(filt_kount - kount, r->accepted);
+		KT_EQ(integ_fp - integ, r->accepted * (s64)((s32)N0 - (s32)r->n) * STEP200);
 		/* accepted or not, the capture becomes the reference */
-		KT_EQ(tpm4_counter_value_old, old + cases[i].n);
+		KT_EQ(tpm4_counter_value_old, old + r->n);
 	}
 }
 
@@ -192,25 +168,23 @@ KTEST(capture_with_overflow_pending_leaves_tof_for_the_next_interrupt)
 
 KTEST(integ_parts_truncate_toward_zero)
 {
-	static const struct { s64 v; s32 num, dec; } cases[] = {
+	static const struct { s64 v; s32 num, dec; } rows[] = {
 		{ -(1LL << 25), 0, -5000 }, { 1LL << 26, 1, 0 }, { 3LL << 26, 3, 0 },
 		{ -(3LL << 26) - (1LL << 25), -3, -5000 }, { 134200, 0, 19 },
 		{ -134200, 0, -19 }, { -1, 0, 0 }, { KX_INTEG_LIMIT, 32, 0 },
 		{ -KX_INTEG_LIMIT + 1, -31, -9999 },
 	};
-	unsigned int i;
 
 	/* through the loop: a seed and a capture of exactly N0 */
-	for (i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
-		if (i == 0)
-			fx_board();
-		new_prv_integ_fp = cases[i].v;
+	fx_board();
+	KT_ROWS(r, rows) {
+		new_prv_integ_fp = r->v;
 		initial_calc = true;
 		fx_pulse(tpm4_counter_value_old + 1);
 		fx_pulses(N0, 1);
-		KT_EQ(filtered_integ, cases[i].v);
-		KT_EQ(integ_num, cases[i].num);
-		KT_EQ(integ_dec, cases[i].dec);
+		KT_EQ(filtered_integ, r->v);
+		KT_EQ(integ_num, r->num);
+		KT_EQ(integ_dec, r->dec);
 	}
 	/* the attribute path may hand over any s64 */
 	pps_set_integ_parts(S64_MIN + 12345);
@@ -277,13 +251,12 @@ KTEST(integrator_is_held_within_the_dac_range_and_recovers_at_once)
 KTEST(any_stored_gain_is_computed_exactly)
 {
 	static const s32 gains[] = { S32_MAX, S32_MIN, 3200423, -3200423, 2068961 };
-	unsigned int i;
 
 	seeded(1);
-	for (i = 0; i < sizeof(gains) / sizeof(gains[0]); i++) {
-		s64 step = (s64)gains[i] * 671;
+	KT_ROWS(k, gains) {
+		s64 step = (s64)*k * 671;
 
-		k1_hundred_thou_value = gains[i];
+		k1_hundred_thou_value = *k;
 		new_prv_integ_fp = 0;
 		initial_calc = true;
 		fx_pulse(tpm4_counter_value_old + 5);
