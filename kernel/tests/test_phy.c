@@ -89,18 +89,39 @@ KTEST(threads_are_named_per_port_and_sleep)
 	KT_EQ(rec_calls[0] + rec_calls[1], 0);
 }
 
-KTEST(stamp_200_ns_late_is_stepped_back)
+KTEST(in_range_stamps_step_the_phy_by_the_corrected_delta)
 {
+	/* delta = GPS second + TAI offset - stamp + the port's correction */
+	static const struct {
+		u32 port;
+		s64 gps, sec, nsec;
+		s32 tai, eth0, eth1;	/* eth1 corrects port 0, eth0 port 1 */
+		s64 want;
+	} rows[] = {
+		{ 0, 63, 100, 200, 37, 0, 0, -200 },
+		{ 1, 63, 100, 1500, 37, 0, 0, -1500 },	/* the threshold is inclusive */
+		{ 0, 82, 100, 0, 18, 0, 0, 0 },
+		{ 0, 63, 100, 200, 37, -50, 100, -100 },
+		{ 1, 63, 100, 200, 37, -50, 100, -250 },
+	};
+
 	up();
-	push_rec(0, 63, 1);
-	KT_EQ(event(0, 100, 200), NOTIFY_OK);
-	KT_EQ(adjs(0), 0);			/* nothing before the thread runs */
-	kxh_sched_run();
-	KT_EQ(adjs(0), 1);
-	KT_EQ(g_pps->phy_i[0].last_delta, -200);
+	KT_ROWS(r, rows) {
+		unsigned int before = adjs(r->port);
+
+		tai_offset_value = r->tai;
+		gDelta_eth0 = r->eth0;
+		gDelta_eth1 = r->eth1;
+		push_rec(r->port, r->gps, 1);
+		KT_EQ(event(r->port, r->sec, r->nsec), NOTIFY_OK);
+		KT_EQ(adjs(r->port), before);	/* nothing before the thread runs */
+		kxh_sched_run();
+		KT_EQ(adjs(r->port), before + 1);
+		KT_EQ(g_pps->phy_i[r->port].last_delta, r->want);
+		KT_TRUE(kxh_task_sleeping(g_pps->phy_i[r->port].adj_task));
+	}
+	KT_EQ(adjs(0) + adjs(1), KT_COUNT(rows));
 	KT_EQ(kxh_log_count(), 0);
-	KT_EQ(adjs(1), 0);
-	KT_TRUE(kxh_task_sleeping(g_pps->phy_i[0].adj_task));
 }
 
 KTEST(pulses_through_the_phy_driver_step_its_clock)
@@ -150,17 +171,6 @@ KTEST(five_outliers_in_a_row_are_followed)
 	kxh_sched_run();
 	KT_EQ(adjs(0), 3);
 	KT_EQ(kxh_log_count_exact(1, "[0]gps=100.        0 phc=100.     1501 delta=-1501 kount=1"), 1);
-}
-
-KTEST(threshold_is_inclusive_at_1500_ns)
-{
-	up();
-	push_rec(1, 63, 1);
-	event(1, 100, 1500);
-	kxh_sched_run();
-	KT_EQ(adjs(1), 1);
-	KT_EQ(g_pps->phy_i[1].last_delta, -1500);
-	KT_EQ(kxh_log_count(), 0);
 }
 
 KTEST(ports_count_outliers_separately)
@@ -242,31 +252,6 @@ KTEST(events_before_the_probe_are_ignored)
 	KT_EQ(kxh_module_init(), 0);
 	KT_TRUE(g_pps == NULL);
 	KT_EQ(event(0, 100, 100), NOTIFY_DONE);
-}
-
-KTEST(crossed_corrections)
-{
-	up();
-	gDelta_eth1 = 100;	/* port 0 */
-	gDelta_eth0 = -50;	/* port 1 */
-	push_rec(0, 63, 1);
-	push_rec(1, 63, 1);
-	event(0, 100, 200);
-	event(1, 100, 200);
-	kxh_sched_run();
-	KT_EQ(g_pps->phy_i[0].last_delta, -100);
-	KT_EQ(g_pps->phy_i[1].last_delta, -250);
-}
-
-KTEST(tai_offset_enters_the_comparison)
-{
-	up();
-	tai_offset_value = 18;
-	push_rec(0, 82, 1);
-	event(0, 100, 0);
-	kxh_sched_run();
-	KT_EQ(adjs(0), 1);
-	KT_EQ(g_pps->phy_i[0].last_delta, 0);
 }
 
 KTEST(a_phy_clock_years_off_gives_a_bounded_step)
