@@ -242,5 +242,17 @@ def shm_wait_count(count, timeout=10.0):
     raise AssertionError("segment count did not reach %d" % count)
 
 
+def shm_wait_stamp(clock_sec, timeout=10.0):
+    """Waits until the segment holds a finished sample of that receiver time."""
+    deadline = time.monotonic() + timeout
+    seg = None
+    while time.monotonic() < deadline:
+        seg = seg or shm_attach()
+        if seg is not None and seg.valid == 1 and seg.clockTimeStampSec == clock_sec:
+            return seg
+        time.sleep(0.005)
+    raise AssertionError("no sample of %d in the segment" % clock_sec)
+
+
 def is_fifo(path):
     return stat.S_ISFIFO(os.stat(path).st_mode)

@@ -2,10 +2,11 @@
 sentences. The daemon must keep running (in the sanitizer tree any memory
 or undefined-behaviour fault ends it) and answer good seconds correctly
 afterwards."""
+import calendar
 import os
 import random
 
-from nmeafeed_harness import Daemon, sat_text, shm_attach, shm_wait_count, with_checksum, zda
+from nmeafeed_harness import Daemon, sat_text, shm_wait_count, shm_wait_stamp, with_checksum, zda
 
 SAMPLE = os.path.join(os.path.dirname(__file__), "../../../samples/session.nmea")
 GGA = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47"
@@ -75,7 +76,9 @@ def test_random_and_malformed_input_then_good_seconds():
         d.send("\n")
         d.send_lines([zda("010203.000", 9, 9, 2029)])
         d.wait_output("ZDA: 9/9/2029 1:2:3\n", timeout=120)
-        seg = shm_attach()
+        # The line is printed before the sample is written: wait for the
+        # sample too, so the count below starts after it.
+        seg = shm_wait_stamp(calendar.timegm((2029, 9, 9, 1, 2, 3)))
         for n, second in enumerate((10, 11)):
             before = seg.count
             marker = "ZDA: 6/5/2026 4:3:%d\n" % second
