@@ -17,10 +17,9 @@ KTEST(dac_code_table_with_saturation)
 		{ S64_MAX, 0xFFFF }, { S64_MIN, 0x0000 },
 		{ 65538, 0x8000 }, { 65537, 0x7FFF }, { -65537, 0x7FFF }, { -65538, 0x7FFE },
 	};
-	unsigned int i;
 
-	for (i = 0; i < sizeof(cases) / sizeof(cases[0]); i++)
-		KT_EQ(pps_dac_code(cases[i].x), cases[i].code);
+	KT_ROWS(r, cases)
+		KT_EQ(pps_dac_code(r->x), r->code);
 }
 
 KTEST(dac_message_is_three_bytes_to_0x4c)
@@ -101,16 +100,15 @@ KTEST(freqcorr_text)
 		{ S64_MIN, "-2147483648.0000\n" },
 	};
 	char buf[64];
-	unsigned int i;
 
-	for (i = 0; i < sizeof(cases) / sizeof(cases[0]); i++) {
-		set_value(cases[i].v);
-		if (cases[i].v == S64_MIN) {
+	KT_ROWS(r, cases) {
+		set_value(r->v);
+		if (r->v == S64_MIN) {
 			/* magnitudes cannot overflow even at the extreme */
 			integ_num = S32_MIN;
 			integ_dec = 0;
 		}
-		KT_STREQ(text(pps_freqcorr_text, buf, sizeof(buf)), cases[i].t);
+		KT_STREQ(text(pps_freqcorr_text, buf, sizeof(buf)), r->t);
 	}
 }
 

@@ -7,16 +7,29 @@
 
 #define N0 25000000U
 
+/* one holdover update: the limit then, the fix, and what follows */
+struct update {
+	s32 setting;
+	int fix;
+	s32 count;
+	bool known;
+};
+
+static void update(const struct update *u)
+{
+	holdover_setting = u->setting;
+	pps_holdover_update(u->fix);
+	KT_EQ(holdover_time_sec, u->count);
+	KT_EQ(time_known, u->known);
+}
+
 KTEST(no_time_before_the_first_gps_time_whatever_the_fix)
 {
+	static const struct update rows[] = { { 0, 1, 4, 0 }, { 0, 2, 4, 0 }, { 0, 0, 4, 0 } };
+
 	holdover_time_sec = 4;
-	pps_holdover_update(1);
-	KT_FALSE(time_known);
-	KT_EQ(holdover_time_sec, 4);
-	pps_holdover_update(2);
-	pps_holdover_update(0);
-	KT_FALSE(time_known);
-	KT_EQ(holdover_time_sec, 4);
+	KT_ROWS(u, rows)
+		update(u);
 }
 
 KTEST(the_first_pulse_after_a_gps_time_makes_the_time_known)
@@ -32,29 +45,15 @@ KTEST(the_first_pulse_after_a_gps_time_makes_the_time_known)
 
 KTEST(holdover_limit_three_expires_at_the_third_second)
 {
+	static const struct update rows[] = {
+		{ 3, 2, 0, 1 }, { 3, 0, 1, 1 }, { 3, 0, 2, 1 }, { 3, 0, 3, 0 }, { 3, 0, 4, 0 },
+		/* the fix back: locked, count restarted */
+		{ 3, 1, 0, 1 }, { 3, 0, 1, 1 },
+	};
+
 	gps_time_set = 1;
-	holdover_setting = 3;
-	pps_holdover_update(2);
-	KT_TRUE(time_known);
-	pps_holdover_update(0);
-	KT_EQ(holdover_time_sec, 1);
-	KT_TRUE(time_known);
-	pps_holdover_update(0);
-	KT_EQ(holdover_time_sec, 2);
-	KT_TRUE(time_known);
-	pps_holdover_update(0);
-	KT_EQ(holdover_time_sec, 3);
-	KT_FALSE(time_known);
-	pps_holdover_update(0);
-	KT_EQ(holdover_time_sec, 4);
-	KT_FALSE(time_known);
-	/* the fix back: locked, count restarted */
-	pps_holdover_update(1);
-	KT_TRUE(time_known);
-	KT_EQ(holdover_time_sec, 0);
-	pps_holdover_update(0);
-	KT_EQ(holdover_time_sec, 1);
-	KT_TRUE(time_known);
+	KT_ROWS(u, rows)
+		update(u);
 }
 
 KTEST(no_limit_keeps_the_time_known_indefinitely)
@@ -72,23 +71,14 @@ KTEST(no_limit_keeps_the_time_known_indefinitely)
 
 KTEST(changing_the_limit_takes_effect_at_the_next_update)
 {
+	static const struct update rows[] = {
+		{ 2, 1, 0, 1 }, { 2, 0, 1, 1 }, { 2, 0, 2, 0 },	/* expired at 2 */
+		{ 10, 0, 3, 1 }, { 3, 0, 4, 0 }, { 0, 0, 5, 1 },
+	};
+
 	gps_time_set = 1;
-	holdover_setting = 2;
-	pps_holdover_update(1);
-	pps_holdover_update(0);
-	pps_holdover_update(0);
-	KT_FALSE(time_known);		/* expired at 2 */
-	holdover_setting = 10;
-	KT_FALSE(time_known);
-	pps_holdover_update(0);		/* 3 < 10: holdover again */
-	KT_TRUE(time_known);
-	holdover_setting = 3;
-	pps_holdover_update(0);		/* 4 >= 3 */
-	KT_FALSE(time_known);
-	holdover_setting = 0;
-	pps_holdover_update(0);
-	KT_TRUE(time_known);
-	KT_EQ(holdover_time_sec, 5);
+	KT_ROWS(u, rows)
+		update(u);
 }
 
 KTEST(holdover_count_saturates)

@@ -29,39 +29,35 @@ static int u(const char *s, unsigned int base, unsigned int *v)
 
 KTEST(kstrtouint_accepts_digits_a_plus_and_one_newline)
 {
+	static const struct { const char *s; unsigned int base, want; } rows[] = {
+		{ "0", 10, 0 }, { "+5", 10, 5 }, { "5\n", 10, 5 },
+		{ "0004294967295", 10, 4294967295u }, { "0x1f", 16, 31 },
+		{ "010", 0, 8 }, { "0x10", 0, 16 },
+	};
 	unsigned int v;
 
-	KT_EQ(u("0", 10, &v), 0);
-	KT_EQ(v, 0);
-	KT_EQ(u("+5", 10, &v), 0);
-	KT_EQ(v, 5);
-	KT_EQ(u("5\n", 10, &v), 0);
-	KT_EQ(v, 5);
-	KT_EQ(u("0004294967295", 10, &v), 0);
-	KT_EQ(v, 4294967295u);
-	KT_EQ(u("0x1f", 16, &v), 0);
-	KT_EQ(v, 31);
-	KT_EQ(u("010", 0, &v), 0);
-	KT_EQ(v, 8);
-	KT_EQ(u("0x10", 0, &v), 0);
-	KT_EQ(v, 16);
+	KT_ROWS(r, rows) {
+		KT_EQ(u(r->s, r->base, &v), 0);
+		KT_EQ(v, r->want);
+	}
 }
 
 KTEST(kstrtouint_refuses_everything_else_and_leaves_the_result)
 {
-	static const char *const bad[] = {
-		"", "\n", "+", "5\n\n", " 5", "5 ", "-1", "-0", "++5", "5a", "0x10", "1.0", "\n5",
+	static const struct { const char *s; unsigned int base; int err; } rows[] = {
+		{ "", 10, -EINVAL }, { "\n", 10, -EINVAL }, { "+", 10, -EINVAL },
+		{ "5\n\n", 10, -EINVAL }, { " 5", 10, -EINVAL }, { "5 ", 10, -EINVAL },
+		{ "-1", 10, -EINVAL }, { "-0", 10, -EINVAL }, { "++5", 10, -EINVAL },
+		{ "5a", 10, -EINVAL }, { "0x10", 10, -EINVAL }, { "1.0", 10, -EINVAL },
+		{ "\n5", 10, -EINVAL }, { "0x", 16, -EINVAL },
+		{ "4294967296", 10, -ERANGE }, { "18446744073709551616", 10, -ERANGE },
 	};
-	unsigned int i, v;
+	unsigned int v;
 
-	for (i = 0; i < ARRAY_SIZE(bad); i++) {
-		KT_EQ(u(bad[i], 10, &v), -EINVAL);
+	KT_ROWS(r, rows) {
+		KT_EQ(u(r->s, r->base, &v), r->err);
 		KT_EQ(v, 777);
 	}
-	KT_EQ(u("4294967296", 10, &v), -ERANGE);
-	KT_EQ(u("18446744073709551616", 10, &v), -ERANGE);
-	KT_EQ(v, 777);
-	KT_EQ(u("0x", 16, &v), -EINVAL);
 }
 
 KTEST(kstrtoint_limits)
