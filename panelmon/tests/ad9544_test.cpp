@@ -3,6 +3,7 @@
 // word.
 #include "ad9544.h"
 #include "fake_i2c.h"
+#include "test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -58,21 +59,12 @@ protected:
 	{
 		ad9544_fd = fake_i2c::BUS0_FD;
 	}
-
-	std::string run_capturing(const std::function<void()> &f)
-	{
-		std::fflush(stdout);
-		::testing::internal::CaptureStdout();
-		f();
-		std::fflush(stdout);
-		return ::testing::internal::GetCapturedStdout();
-	}
 };
 
 TEST_F(Ad9544, SetupSendsTheWholeConfigurationInOrder)
 {
 	int r = 0;
-	std::string out = run_capturing([&] { r = ad9544_setup(); });
+	std::string out = capture_stdout([&] { r = ad9544_setup(); });
 	EXPECT_EQ(r, 0);
 	EXPECT_EQ(out, "");
 	EXPECT_EQ(fake_i2c::selected_address[fake_i2c::BUS0_FD], 0x48);
@@ -91,7 +83,7 @@ TEST_F(Ad9544, WrongProductIdStopsBeforeAnyConfiguration)
 {
 	fake_i2c::ad9544_regs[0x0004] = 0x21;
 	int r = 0;
-	std::string out = run_capturing([&] { r = ad9544_setup(); });
+	std::string out = capture_stdout([&] { r = ad9544_setup(); });
 	EXPECT_EQ(r, -1);
 	EXPECT_EQ(out, "pps: AD9544 Part ID does not match  0x0121\nError returned id check!\n");
 	std::vector<bytes> expect = {hex("00 04")};
@@ -113,24 +105,47 @@ TEST_F(Ad9544, CheckIdReportsBothIdsAndResets)
 TEST_F(Ad9544, MissingBusAndRefusedAddress)
 {
 	fake_i2c::bus0_missing = true;
-	std::string out = run_capturing([&] { EXPECT_EQ(ad9544_setup(), -1); });
+	std::string out = capture_stdout([&] { EXPECT_EQ(ad9544_setup(), -1); });
 	EXPECT_EQ(out, "Failed opening i2c-0\n");
 	fake_i2c::bus0_missing = false;
 	fake_i2c::set_address_fails = true;
-	out = run_capturing([&] { EXPECT_EQ(ad9544_setup(), -1); });
+	out = capture_stdout([&] { EXPECT_EQ(ad9544_setup(), -1); });
 	EXPECT_EQ(out, "ioctl I2C_SLAVE failed\n");
 	EXPECT_TRUE(fake_i2c::writes(fake_i2c::BUS0_FD).empty());
 }
 
-TEST_F(Ad9544, FailedM0WriteEndsSetup)
+// One configuration write refused (-1) or cut short (2): what the set-up
+// reports, whether it fails, and whether it stops at that write.
+TEST_F(Ad9544, RefusedOrShortConfigurationWrites)
 {
-	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
-		return t.is_write && t.bytes.size() == 3 && t.bytes[0] == 0x01 && t.bytes[1] == 0x02 ? -1 : -2;
+	const char *const failed = "pps: AD9544 unable to send data to device: errno -1\n";
+	struct {
+		const char *frame;
+		ssize_t result;
+		int setup;
+		std::string out;
+		bool stops_there;
+	} cases[] = {
+	    {"01 02 85", -1, -1, std::string(failed) + "Error returned io ctrl M0!\n", true},
+	    {"02 82 44", 2, 0, "pps: AD9544 unable to send data to device: errno 2\n", false},
+	    {"14 81 0A", -1, 0, failed, false},  // a refused DPLL row 0x1481 never ends its step
+	    {"20 00 02", -1, 0, std::string(failed) + "Error returned cal all!\n", true},
 	};
-	std::string out = run_capturing([&] { EXPECT_EQ(ad9544_setup(), -1); });
-	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno -1\n"
-		       "Error returned io ctrl M0!\n");
-	EXPECT_EQ(fake_i2c::writes(fake_i2c::BUS0_FD).back(), hex("01 02 85"));
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.frame);
+		SetUp();
+		bytes refused = hex(c.frame);
+		fake_i2c::override_result = [refused, r = c.result](const fake_i2c::transfer &t,
+		                                                    size_t) -> ssize_t {
+			return t.is_write && t.bytes == refused ? r : -2;
+		};
+		std::string out = capture_stdout([&] { EXPECT_EQ(ad9544_setup(), c.setup); });
+		EXPECT_EQ(out, c.out);
+		if (c.stops_there)
+			EXPECT_EQ(fake_i2c::writes(fake_i2c::BUS0_FD).back(), refused);
+		else
+			EXPECT_EQ(fake_i2c::writes(fake_i2c::BUS0_FD), expected_setup_writes());
+	}
 }
 
 TEST_F(Ad9544, FailedStepIsReportedAndLaterStepsStillRun)
@@ -140,7 +155,7 @@ TEST_F(Ad9544, FailedStepIsReportedAndLaterStepsStillRun)
 	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
 		return t.is_write && t.bytes == bytes{0x03, 0x04, 0x90} ? -1 : -2;
 	};
-	std::string out = run_capturing([&] { EXPECT_EQ(ad9544_setup(), 0); });
+	std::string out = capture_stdout([&] { EXPECT_EQ(ad9544_setup(), 0); });
 	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno -1\n"
 		       "Error returned refs in init!\n");
 	auto w = fake_i2c::writes(fake_i2c::BUS0_FD);
@@ -148,37 +163,6 @@ TEST_F(Ad9544, FailedStepIsReportedAndLaterStepsStillRun)
 	ASSERT_NE(it, w.end());
 	EXPECT_EQ(*(it + 1), hex("10 00 D7 8F 08 E2 E8 20"));
 	EXPECT_EQ(w.back(), hex("20 00 00"));
-}
-
-TEST_F(Ad9544, ShortWriteIsReportedAndTheStepGoesOn)
-{
-	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
-		return t.is_write && t.bytes == hex("02 82 44") ? 2 : -2;
-	};
-	std::string out = run_capturing([&] { EXPECT_EQ(ad9544_setup(), 0); });
-	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno 2\n");
-	EXPECT_EQ(fake_i2c::writes(fake_i2c::BUS0_FD), expected_setup_writes());
-}
-
-TEST_F(Ad9544, RefusedDpllRow1481NeverEndsTheStep)
-{
-	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
-		return t.is_write && t.bytes == hex("14 81 0A") ? -1 : -2;
-	};
-	std::string out = run_capturing([&] { EXPECT_EQ(ad9544_setup(), 0); });
-	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno -1\n");
-	EXPECT_EQ(fake_i2c::writes(fake_i2c::BUS0_FD), expected_setup_writes());
-}
-
-TEST_F(Ad9544, FailedCalibrationIsReported)
-{
-	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
-		return t.is_write && t.bytes == hex("20 00 02") ? -1 : -2;
-	};
-	std::string out = run_capturing([&] { EXPECT_EQ(ad9544_setup(), 0); });
-	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno -1\n"
-		       "Error returned cal all!\n");
-	EXPECT_EQ(fake_i2c::writes(fake_i2c::BUS0_FD).back(), hex("20 00 02"));
 }
 
 TEST_F(Ad9544, SkewSendsLow24BitsThenIoUpdate)
@@ -282,7 +266,7 @@ TEST_F(Ad9544, WithoutBusEveryReadFailsAndKeepsThePreviousValues)
 {
 	ad9544_state.ref_aa_valid = 1;
 	ad9544_state.dpll_3100 = 1;
-	std::string out = run_capturing([&] {
+	std::string out = capture_stdout([&] {
 		EXPECT_LT(ad9544_read_ref_status(), 0);
 		EXPECT_LT(ad9544_read_dpll_status(), 0);
 		EXPECT_LT(ad9544_read_temperature(), 0);
@@ -312,7 +296,7 @@ TEST_F(Ad9544, FailedStatusReadsEndTheirStep)
 			return -1;
 		return -2;
 	};
-	std::string out = run_capturing([&] {
+	std::string out = capture_stdout([&] {
 		EXPECT_EQ(ad9544_read_ref_status(), -1);
 		EXPECT_EQ(ad9544_read_dpll_status(), -1);
 	});
@@ -329,7 +313,7 @@ TEST_F(Ad9544, ReadErrorMessages)
 {
 	connect();
 	uint8_t buf[2];
-	std::string out = run_capturing([&] {
+	std::string out = capture_stdout([&] {
 		EXPECT_EQ(ad9544_read_reg(0x3006, nullptr), -14);
 		EXPECT_EQ(ad9544_read_block(0x3006, nullptr, 2), -14);
 	});
@@ -337,18 +321,18 @@ TEST_F(Ad9544, ReadErrorMessages)
 	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
 		return t.is_write ? 1 : -2;
 	};
-	out = run_capturing([&] { EXPECT_EQ(ad9544_read_reg(0x3006, buf), 1); });
+	out = capture_stdout([&] { EXPECT_EQ(ad9544_read_reg(0x3006, buf), 1); });
 	EXPECT_EQ(out, "pps: AD9544 unable to send register address to device: errno 1\n");
 	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
 		return t.is_write ? -2 : 1;
 	};
-	out = run_capturing([&] { EXPECT_EQ(ad9544_read_block(0x3003, buf, 2), 1); });
+	out = capture_stdout([&] { EXPECT_EQ(ad9544_read_block(0x3003, buf, 2), 1); });
 	EXPECT_EQ(out, "pps:  AD9544 unable to receive data from device: errno 1\n");
 	// A transfer that moves nothing is a failure, never a success.
 	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
 		return t.is_write ? 0 : -2;
 	};
-	out = run_capturing([&] { EXPECT_LT(ad9544_write_reg(0x2000, 0), 0); });
+	out = capture_stdout([&] { EXPECT_LT(ad9544_write_reg(0x2000, 0), 0); });
 	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno 0\n");
 }
 

@@ -65,30 +65,19 @@ TEST_F(Screens, WriteValueFileReplacesTheFileAndSkipsUnwritablePaths)
 	EXPECT_EQ(root.get("/no/such/dir/x.dat"), "<missing>");
 }
 
-TEST_F(Screens, NumbersFromTexts)
+TEST_F(Screens, NumbersAndTimeModesFromTexts)
 {
-	EXPECT_EQ(parse_number(" 2"), 2);
-	EXPECT_EQ(parse_number("2\n"), 2);
-	EXPECT_EQ(parse_number("-1"), -1);
-	EXPECT_EQ(parse_number("+15x"), 15);
-	EXPECT_EQ(parse_number("\t 3600 sec"), 3600);
-	EXPECT_EQ(parse_number(""), 0);
-	EXPECT_EQ(parse_number("abc"), 0);
-	EXPECT_EQ(parse_number("- 5"), 0);
-	EXPECT_EQ(parse_number("99999999999"), INT32_MAX);
-	EXPECT_EQ(parse_number("-99999999999"), INT32_MIN);
+	for (auto [text, n] : {std::pair<const char *, int32_t>{" 2", 2}, {"2\n", 2}, {"-1", -1},
+	                       {"+15x", 15}, {"\t 3600 sec", 3600}, {"", 0}, {"abc", 0}, {"- 5", 0},
+	                       {"99999999999", INT32_MAX}, {"-99999999999", INT32_MIN}})
+		EXPECT_EQ(parse_number(text), n) << text;
 	EXPECT_EQ(read_number_file(abs_path("/etc/missing").c_str()), 0);
-}
 
-TEST_F(Screens, TimeModeParsing)
-{
-	EXPECT_EQ(time_mode_from_text(" 2"), TIME_MODE_MANUAL);
-	EXPECT_EQ(time_mode_from_text("2\n"), TIME_MODE_MANUAL);
-	EXPECT_EQ(time_mode_from_text("1"), TIME_MODE_PEER);
-	EXPECT_EQ(time_mode_from_text("-1"), TIME_MODE_GPS);
-	EXPECT_EQ(time_mode_from_text("7"), TIME_MODE_GPS);
-	EXPECT_EQ(time_mode_from_text("0"), TIME_MODE_GPS);
-	EXPECT_EQ(time_mode_from_text(""), TIME_MODE_GPS);
+	for (auto [text, mode] : {std::pair<const char *, int>{" 2", TIME_MODE_MANUAL},
+	                          {"2\n", TIME_MODE_MANUAL}, {"1", TIME_MODE_PEER},
+	                          {"-1", TIME_MODE_GPS}, {"7", TIME_MODE_GPS}, {"0", TIME_MODE_GPS},
+	                          {"", TIME_MODE_GPS}})
+		EXPECT_EQ(time_mode_from_text(text), mode) << text;
 	EXPECT_EQ(read_time_mode(), TIME_MODE_GPS);  // missing file
 	root.put("/etc/time_mode", " 2");
 	EXPECT_EQ(read_time_mode(), TIME_MODE_MANUAL);

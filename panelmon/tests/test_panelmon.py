@@ -24,6 +24,7 @@ BLANK = " " * 20
 ZERO_TIME = "    00:00:00 UTC    "
 TIME_RE = re.compile(r"^    \d\d:\d\d:\d\d UTC    $")
 LED_3DFIX, LED_2DFIX = 0, 27
+PAGE0_IDLE = [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "]
 
 
 def wait_for(check, timeout=3.0, step=0.02):
@@ -139,34 +140,26 @@ def file_becomes(tree, fixed, want, timeout=3.0):
     assert got, "%s holds %r, expected %r" % (fixed, tree.get(fixed), want)
 
 
-def log_entries(board, bus, addr):
-    return board.i2c_log(bus, addr)
-
-
 # ---- banner and start-up ---------------------------------------------------
 
 def test_without_arguments_page0_replaces_the_cleared_display(board, tree, start):
     start()
-    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
+    rows_become(board, PAGE0_IDLE, timeout=2.5)
 
 
-def test_banner_stays_while_the_button_is_held_at_start(board, tree, start):
+@pytest.mark.parametrize("args,banner", [
+    (("Hello", "A" * 25, "ignored"), ["Hello".ljust(20), "A" * 20]),
+    (("0123456789abcdefghijKLMNOP",), ["0123456789abcdefghij", BLANK]),  # row 1 blank
+])
+def test_banner_stays_while_the_button_is_held_at_start(board, tree, start, args, banner):
     board.press()
-    p = start("Hello", "A" * 25, "ignored")
-    rows_become(board, ["Hello".ljust(20), "A" * 20])
+    p = start(*args)
+    rows_become(board, banner)
     time.sleep(1.3)  # the loop does not run until the button is released
-    assert board.lcd_rows() == ["Hello".ljust(20), "A" * 20]
+    assert board.lcd_rows() == banner
     board.release()
-    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
+    rows_become(board, PAGE0_IDLE, timeout=2.5)
     assert p.alive()
-
-
-def test_one_long_argument_leaves_row_1_blank(board, tree, start):
-    board.press()
-    start("0123456789abcdefghijKLMNOP")
-    rows_become(board, ["0123456789abcdefghij", BLANK])
-    board.release()
-    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
 
 
 def test_without_board_reports_and_runs_on(tmp_path):
@@ -294,22 +287,17 @@ def test_holdover_with_time_known_flashes_ppsled_each_second(board, tree, start)
     assert 2 <= n <= 4
 
 
-def test_holdover_with_time_expired_leaves_ppsled_alone(board, tree, start):
+@pytest.mark.parametrize("holdover,timeknown,row1", [
+    ("3600", "0", "Holdover: Expired   "),
+    ("0", "1", "GPS:N/A  SNR Ave= 0 "),
+])
+def test_holdover_expired_or_zero_leaves_ppsled_alone(board, tree, start, holdover, timeknown,
+                                                       row1):
     tree.attr("gpsfix", "0\n")
-    tree.attr("holdover_time", "3600\n")
-    tree.attr("timeknown", "0\n")
+    tree.attr("holdover_time", holdover + "\n")
+    tree.attr("timeknown", timeknown + "\n")
     start()
-    row1_becomes(board, "Holdover: Expired   ", timeout=2.5)
-    time.sleep(1.2)
-    assert tree.get("/sys/pps_filter/ppsled") is None
-
-
-def test_holdover_zero_shows_gps_line(board, tree, start):
-    tree.attr("gpsfix", "0\n")
-    tree.attr("holdover_time", "0\n")
-    tree.attr("timeknown", "1\n")
-    start()
-    row1_becomes(board, "GPS:N/A  SNR Ave= 0 ", timeout=2.5)
+    row1_becomes(board, row1, timeout=2.5)
     time.sleep(1.2)
     assert tree.get("/sys/pps_filter/ppsled") is None
 
@@ -387,7 +375,7 @@ def test_pages_step_with_each_press(board, tree, start):
 def test_five_second_hold_reaches_the_reset_prompt(board, tree, start):
     tree.rundata("addr0.dat", "10.0.0.1")
     start()
-    rows_become(board, [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "], timeout=2.5)
+    rows_become(board, PAGE0_IDLE, timeout=2.5)
     board.press()
     t0 = time.monotonic()
     rows_become(board, ["IP0:        10.0.0.1", "IP1:                "], timeout=1.0)
@@ -422,15 +410,15 @@ def expected_setup_log():
 def test_ad9544_configuration_byte_for_byte(board, tree, start):
     start()
     want = expected_setup_log()
-    assert wait_for(lambda: len(log_entries(board, 0, 0x48)) >= len(want), 3.0)
-    log = log_entries(board, 0, 0x48)
+    assert wait_for(lambda: len(board.i2c_log(0, 0x48)) >= len(want), 3.0)
+    log = board.i2c_log(0, 0x48)
     assert log[:len(want)] == want
     # After the set-up only the once-a-second status reads follow (IO update,
     # register addresses 0x3003..0x3201 and their reads) and, at the first
     # refresh, the skew for the missing /etc/antenna_delay (0, not the start
     # value 12515) with its IO update.
     file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "0\n", timeout=2.5)
-    log = log_entries(board, 0, 0x48)
+    log = board.i2c_log(0, 0x48)
     allowed = {"w:000f01", "w:3006", "w:3008", "w:3100", "w:3101", "w:3200", "w:3201",
                "w:3003", "w:086e000000"}
     for e in log[len(want):]:
@@ -445,7 +433,7 @@ def test_ad9544_wrong_id_writes_no_configuration(board, tree, start):
     file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000003\n", timeout=2.5)
     assert p.output().startswith(
         "pps: AD9544 Part ID does not match  0x0121\nError returned id check!\n")
-    writes = [e for e in log_entries(board, 0, 0x48) if e.startswith("w:")]
+    writes = [e for e in board.i2c_log(0, 0x48) if e.startswith("w:")]
     assert "w:000081" not in writes
     assert not any(e.startswith("w:0102") for e in writes)
 
@@ -520,7 +508,7 @@ def test_delay_matching_the_start_value_sends_no_skew(board, tree, start):
     file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=2.5)
     time.sleep(1.1)
     assert "Set skew" not in p.output()
-    assert not any(e.startswith("w:086e") for e in log_entries(board, 0, 0x48))
+    assert not any(e.startswith("w:086e") for e in board.i2c_log(0, 0x48))
 
 
 # ---- antenna monitor ------------------------------------------------------------
