@@ -237,70 +237,69 @@ KTEST(pause_holds_the_loop_and_resume_reseeds)
 	KT_STREQ(text, "1\n");
 }
 
-KTEST(read_only_values_show)
+KTEST(s32_files_show_and_store_their_own_value)
+{
+	/* value at load (-1: write-only file), whether writable */
+	static const struct { const char *name; s32 *v; int load; bool store; } rows[] = {
+		{ "gpsfix", &gGPSFix, 0, 0 },
+		{ "holdover_time", &holdover_time_sec, 0, 0 },
+		{ "gps_time_set", &gps_time_set, 0, 0 },
+		{ "tai_offset", &tai_offset_value, 37, 1 },
+		{ "holdover_setting", &holdover_setting, 0, 1 },
+		{ "gpsmode", &gGPSMode, 0, 1 },
+		{ "deleth0", &gDelta_eth0, -1, 1 },
+		{ "deleth1", &gDelta_eth1, -1, 1 },
+	};
+	char want[16];
+
+	pps_sysfs_create();
+	KT_ROWS(r, rows) {
+		if (r->load >= 0) {
+			KT_EQ(rd(r->name), 2 + (r->load > 9));
+			snprintf(want, sizeof(want), "%d\n", r->load);
+			KT_STREQ(text, want);
+			*r->v = -1234567 - ktest_row;
+			rd(r->name);
+			snprintf(want, sizeof(want), "%d\n", -1234567 - ktest_row);
+			KT_STREQ(text, want);
+		}
+		if (r->store) {
+			KT_EQ(wr(r->name, "1000\n"), 5);
+			KT_EQ(*r->v, 1000);
+			KT_EQ(wr(r->name, "soon"), 4);
+			KT_EQ(*r->v, 1000);
+			KT_EQ(wr(r->name, "-25"), 3);
+			KT_EQ(*r->v, -25);
+		} else {
+			KT_EQ(wr(r->name, "0"), -EIO);
+			KT_EQ(*r->v, -1234567 - ktest_row);
+		}
+	}
+}
+
+KTEST(timeknown_shows_0_or_1)
 {
 	pps_sysfs_create();
-	gGPSFix = 2;
-	holdover_time_sec = 1234;
-	gps_time_set = 1;
-	KT_EQ(rd("gpsfix"), 2);
-	KT_STREQ(text, "2\n");
 	KT_EQ(rd("timeknown"), 2);
 	KT_STREQ(text, "0\n");
 	time_known = true;
 	rd("timeknown");
 	KT_STREQ(text, "1\n");
-	KT_EQ(rd("holdover_time"), 5);
-	KT_STREQ(text, "1234\n");
-	rd("gps_time_set");
-	KT_STREQ(text, "1\n");
-	KT_EQ(wr("gpsfix", "0"), -EIO);
-	KT_EQ(gGPSFix, 2);
-}
-
-KTEST(plain_settings_store_and_show)
-{
-	pps_sysfs_create();
-	KT_EQ(rd("tai_offset"), 3);
-	KT_STREQ(text, "37\n");
-	KT_EQ(wr("tai_offset", "38\n"), 3);
-	KT_EQ(tai_offset_value, 38);
-	rd("tai_offset");
-	KT_STREQ(text, "38\n");
-	rd("holdover_setting");
-	KT_STREQ(text, "0\n");
-	wr("holdover_setting", "600");
-	KT_EQ(holdover_setting, 600);
-	wr("holdover_setting", "soon");
-	KT_EQ(holdover_setting, 600);
-	KT_EQ(wr("deleth0", "-25"), 3);
-	KT_EQ(wr("deleth1", "40\n"), 3);
-	KT_EQ(gDelta_eth0, -25);
-	KT_EQ(gDelta_eth1, 40);
 }
 
 KTEST(gpsmode_sets_the_apply_request_only_for_modes_0_to_6)
 {
+	static const struct { const char *text; s32 mode; bool request; } rows[] = {
+		{ "3", 3, 1 }, { "7", 7, 0 }, { "6", 6, 1 }, { "-1", -1, 0 }, { "0", 0, 1 },
+	};
+
 	pps_sysfs_create();
-	rd("gpsmode");
-	KT_STREQ(text, "0\n");
-	KT_EQ(wr("gpsmode", "3"), 1);
-	KT_EQ(gGPSMode, 3);
-	KT_TRUE(gSetGPSMode);
-	KT_EQ(wr("gpsmode", "7"), 1);
-	KT_EQ(gGPSMode, 7);
-	KT_FALSE(gSetGPSMode);
-	rd("gpsmode");
-	KT_STREQ(text, "7\n");
-	wr("gpsmode", "6");
-	KT_TRUE(gSetGPSMode);
-	KT_EQ(wr("gpsmode", "-1"), 2);
-	KT_EQ(gGPSMode, -1);
-	KT_FALSE(gSetGPSMode);
-	rd("gpsmode");
-	KT_STREQ(text, "-1\n");
+	KT_ROWS(r, rows) {
+		KT_EQ(wr("gpsmode", r->text), strlen(r->text));
+		KT_EQ(gGPSMode, r->mode);
+		KT_EQ(gSetGPSMode, r->request);
+	}
 	/* unparsable text recomputes the request from the unchanged mode */
-	wr("gpsmode", "0");
 	gSetGPSMode = false;		/* the serial link sent the command */
 	KT_EQ(wr("gpsmode", "none"), 4);
 	KT_EQ(gGPSMode, 0);
