@@ -71,6 +71,18 @@ void kb_setup(unsigned int flags)
 		kb_add_timer();
 }
 
+void kb_load(unsigned int flags)
+{
+	int err;
+
+	kb_setup(flags);
+	err = kxh_module_init();
+	if (err) {
+		fprintf(stderr, "board: module load failed: %d\n", err);
+		abort();
+	}
+}
+
 irqreturn_t kb_pulse(u32 count)
 {
 	kxh_tpm4_capture(kb.tpm4, count);

@@ -37,6 +37,8 @@ struct kb_board {
 extern struct kb_board kb;
 
 void kb_setup(unsigned int flags);
+/* kb_setup(flags) and a module load that must succeed */
+void kb_load(unsigned int flags);
 /* the PHYs appear (retrying a deferred probe) */
 void kb_add_phys(void);
 void kb_add_macs(void);

@@ -119,8 +119,7 @@ KTEST(load_logs_every_step_in_order)
 	kxh_io_poke(iomuxc, 0x1C4, 0x31E);
 	kxh_io_poke(iomuxc, 0x14, 5);
 	kxh_io_poke(gpio2, 0x54, 0x400);
-	kb_setup(0);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(0);
 	for (i = 0; i < ARRAY_SIZE(want); i++) {
 		KT_STREQ(kxh_log_get(i)->text, want[i]);
 		KT_EQ(kxh_log_get(i)->level, 6);
@@ -140,8 +139,7 @@ KTEST(load_programs_the_timer_and_its_clock)
 	struct kxh_io_block *ccm;
 	unsigned int i;
 
-	kb_setup(0);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(0);
 	ccm = kxh_io_find(CCM_PHYS);
 	KT_EQ(ccm->nwrites, 1);
 	KT_EQ(ccm->writes[0].off, 0x980);
@@ -197,8 +195,7 @@ KTEST(pulses_after_load_reach_loop_linuxpps_and_dac)
 {
 	struct pps_priv *pps;
 
-	kb_setup(0);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(0);
 	pps = kb_priv();
 	KT_TRUE(pps == g_pps);
 	kb_pulse(1000);
@@ -218,8 +215,7 @@ KTEST(probe_sets_up_the_record_threads_and_source)
 	const struct pps_source_info *info;
 	struct workqueue_struct *wq;
 
-	kb_setup(0);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(0);
 	pps = g_pps;
 	KT_TRUE(pps != NULL);
 	KT_EQ(kb.timer->kxh_probes, 1);
@@ -262,8 +258,7 @@ KTEST(probe_sets_up_the_record_threads_and_source)
 
 KTEST(probe_without_led_logs_its_absence)
 {
-	kb_setup(KB_NO_LED);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_LED);
 	KT_EQ(kxh_log_count_exact(6, "pps: pps-led-gpios not present in DT\n"), 1);
 	KT_TRUE(g_pps && g_pps->led_gpio == NULL);
 	KT_EQ(kxh_sysfs_write("pps_filter/ppsled", "1"), 1);
@@ -274,8 +269,7 @@ KTEST(probe_with_a_busy_led_fails_cleanly)
 {
 	long slab;
 
-	kb_setup(KB_NO_TIMER);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_TIMER);
 	slab = kxh_slab_live();
 	kxh_fault_arm("gpiod_get", 0, 1, -EBUSY);
 	kb_add_timer();
@@ -292,8 +286,7 @@ KTEST(probe_defers_until_both_phys_exist)
 {
 	struct leftovers before;
 
-	kb_setup(KB_NO_PHYS);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_PHYS);
 	KT_EQ(kb.timer->kxh_probe_result, -EPROBE_DEFER);
 	KT_TRUE(kb.timer->kxh_deferred);
 	/* nothing of the try is left: no record, no queue, LED free, no message */
@@ -325,8 +318,7 @@ KTEST(probe_defers_until_both_phys_exist)
 
 KTEST(probe_defers_until_the_macs_exist)
 {
-	kb_setup(KB_NO_MACS);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_MACS);
 	KT_TRUE(kb.timer->kxh_deferred);
 	kb_add_macs();
 	KT_TRUE(g_pps != NULL);
@@ -335,8 +327,7 @@ KTEST(probe_defers_until_the_macs_exist)
 
 KTEST(probe_tolerates_missing_workqueue_and_linuxpps)
 {
-	kb_setup(KB_NO_TIMER);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_TIMER);
 	kxh_fault_arm("alloc_workqueue", 0, 1, -ENOMEM);
 	kxh_fault_arm("pps_register_source", 0, 1, -ENOMEM);
 	kb_add_timer();
@@ -359,8 +350,7 @@ KTEST(remove_and_probe_again_while_loaded)
 {
 	struct leftovers loaded;
 
-	kb_setup(KB_NO_TIMER);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_TIMER);
 	loaded = snapshot();
 	kb_add_timer();
 	KT_TRUE(g_pps != NULL);
@@ -476,8 +466,7 @@ KTEST(failing_line_queue_releases_everything)
 
 KTEST(without_pwm4_the_counter_stays_stopped)
 {
-	kb_setup(KB_NO_PWM4);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_PWM4);
 	KT_EQ(kxh_log_count_exact(6, "Device tree node pwm4 is not defined in DTS\n"), 1);
 	KT_EQ(kxh_log_count_exact(6, "Failed to map IRQ\n"), 1);
 	KT_TRUE(kb_log_index("Failed to map IRQ\n") >
@@ -492,8 +481,7 @@ KTEST(without_pwm4_the_counter_stays_stopped)
 
 KTEST(pwm4_without_interrupt_is_dropped_again)
 {
-	kb_setup(KB_NO_IRQ);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_IRQ);
 	KT_EQ(kxh_log_count_exact(6, "Found device tree node pwm4\n"), 1);
 	KT_EQ(kxh_log_count_exact(6, "Failed to map IRQ\n"), 1);
 	KT_EQ(tpm4(TPM4_SC), 0x40);
@@ -517,8 +505,7 @@ KTEST(refused_interrupt_still_starts_the_counter)
 
 KTEST(without_timer_node_the_loop_runs_and_the_dac_stays_mid_scale)
 {
-	kb_setup(KB_NO_TIMER);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_TIMER);
 	KT_TRUE(g_pps == NULL);
 	KT_EQ(kxh_pps_sources(), 0);
 	KT_EQ(kxh_kthreads(), 0);
@@ -567,8 +554,7 @@ KTEST(unload_finishes_queued_work_before_its_targets_go)
 {
 	unsigned int dac;
 
-	kb_setup(0);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(0);
 	/* a DAC write and the clock setter queued, never run */
 	kxh_sysfs_write("pps_filter/prv_integ_fp", "1000");
 	gGPSTime.pending = 1;
@@ -583,8 +569,7 @@ KTEST(unload_finishes_queued_work_before_its_targets_go)
 
 KTEST(unload_without_device_cancels_the_clock_setter)
 {
-	kb_setup(KB_NO_TIMER);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_TIMER);
 	gGPSTime.pending = 1;
 	kb_pulse(0);
 	KT_TRUE(work_pending(&gps_time_work));
@@ -633,8 +618,7 @@ KTEST(gps_seconds_from_the_receiver_align_both_phys)
 {
 	s64 s;
 
-	kb_setup(0);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(0);
 	sx_add_uart(9600, false);
 	kxh_sched_run();
 	/* the fix is published after a few good seconds; before, records carry fix 0 */
@@ -658,8 +642,7 @@ KTEST(system_clock_follows_the_receiver_at_the_second_large_offset)
 	u32 count = 0;
 	s64 s;
 
-	kb_setup(0);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(0);
 	sx_add_uart(9600, false);
 	/* the system clock runs 60 ms ahead of the pulses' GPS time */
 	kxh_time_set_real(SX_T0 + 1, 60000000);

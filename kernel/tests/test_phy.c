@@ -41,11 +41,7 @@ static void push_rec(int port, s64 gps_sec, s32 fix)
 
 static void up(void)
 {
-	kb_setup(0);
-	if (kxh_module_init()) {
-		fprintf(stderr, "module load failed\n");
-		abort();
-	}
+	kb_load(0);
 	if (!g_pps) {
 		fprintf(stderr, "timer device not probed\n");
 		abort();
@@ -248,8 +244,7 @@ KTEST(events_beyond_port_1_or_without_data_are_ignored)
 
 KTEST(events_before_the_probe_are_ignored)
 {
-	kb_setup(KB_NO_PHYS);
-	KT_EQ(kxh_module_init(), 0);
+	kb_load(KB_NO_PHYS);
 	KT_TRUE(g_pps == NULL);
 	KT_EQ(event(0, 100, 100), NOTIFY_DONE);
 }
