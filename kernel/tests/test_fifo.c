@@ -391,32 +391,27 @@ KTEST(the_device_node_and_its_removal)
 	pps_fifo_exit();
 }
 
-static const struct {
-	const char *site;
-	const char *msg;
-} create_steps[] = {
-	{ "alloc_chrdev_region", "pps chardev: Failed to allocate major number\n" },
-	{ "cdev_add", "pps chardev: Failed to add cdev\n" },
-	{ "class_create", "pps chardev: Failed to create class\n" },
-	{ "device_create", "pps chardev: Failed to create device\n" },
-};
-
 KTEST(each_creation_failure_undoes_the_steps_before_it)
 {
-	unsigned int i;
+	static const struct { const char *site, *msg; } rows[] = {
+		{ "alloc_chrdev_region", "pps chardev: Failed to allocate major number\n" },
+		{ "cdev_add", "pps chardev: Failed to add cdev\n" },
+		{ "class_create", "pps chardev: Failed to create class\n" },
+		{ "device_create", "pps chardev: Failed to create device\n" },
+	};
 
 	KT_EQ(pps_fifo_init(), 0);
-	for (i = 0; i < 4; i++) {
+	KT_ROWS(r, rows) {
 		kxh_fault_clear();
 		kxh_log_clear();
-		kxh_fault_arm(create_steps[i].site, 0, 1, -ENOMEM);
+		kxh_fault_arm(r->site, 0, 1, -ENOMEM);
 		KT_EQ(chardev_init(), -ENOMEM);
-		KT_EQ(kxh_log_count_exact(3, create_steps[i].msg), 1);
+		KT_EQ(kxh_log_count_exact(3, r->msg), 1);
 		KT_EQ(kxh_log_count(), 1);
 		KT_EQ(kxh_chrdev_regions(), 0);
 		KT_EQ(kxh_cdev_count(), 0);
 		KT_EQ(kxh_class_count(), 0);
-		KT_EQ(kxh_devnode_devt("kx_pps"), (dev_t)-1);
+		KT_EQ(kxh_devnode_devt("/dev/kx_pps"), (dev_t)-1);
 	}
 	kxh_fault_clear();
 	KT_EQ(chardev_init(), 0);
