@@ -7,6 +7,8 @@
  *
  *   qemu_devcheck full     attributes and character device, in depth
  *   qemu_devcheck quick    one round trip through the device (reload loop)
+ *   qemu_devcheck nmea     the GPS stream's lines as read from the device
+ *   qemu_devcheck drain    empties the line queue, prints the byte count
  *
  * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check and
  * "KXQ devcheck MODE failures N" at the end; the exit status is N != 0.
@@ -355,17 +357,99 @@ static void check_device_quick(void)
 	expect_text("k1", "200 (134200)\n");
 }
 
+/* takes whatever is queued; the byte count */
+static int drain(int fd)
+{
+	char buf[READ_MAX];
+	int n, total = 0;
+
+	while ((n = dev_read(fd, buf, sizeof(buf))) > 0)
+		total += n;
+	return total;
+}
+
+/* an NMEA sentence as the receiver sends it: $...*XX with a good checksum */
+static int nmea_valid(const char *line, size_t len)
+{
+	unsigned int sum = 0, want;
+	size_t i;
+
+	if (len < 4 || line[0] != '$' || line[len - 3] != '*')
+		return 0;
+	for (i = 1; i < len - 3; i++)
+		sum ^= (unsigned char)line[i];
+	if (sscanf(line + len - 2, "%2X", &want) != 1)
+		return 0;
+	return sum == want;
+}
+
+/*
+ * The receiver's lines as user space gets them while the GPS stream runs:
+ * what is queued is dropped, then at least ten new lines are read (blocking)
+ * and each must be a whole sentence, LF-terminated, without the CR.
+ */
+static void check_nmea(void)
+{
+	char buf[4096];
+	int fd = open(DEV, O_RDONLY | O_NONBLOCK);
+	int n, len = 0, lines = 0, bad = 0, gga = 0, zda = 0;
+	char *line, *lf;
+
+	check(fd >= 0, "nmea_open", "%s", strerror(errno));
+	if (fd < 0)
+		return;
+	printf("KXQ nmea dropped %d\n", drain(fd));
+	fcntl(fd, F_SETFL, 0);
+	alarm(10);
+	while (len < (int)sizeof(buf) - READ_MAX) {
+		n = dev_read(fd, buf + len, READ_MAX);
+		if (n <= 0)
+			break;
+		len += n;
+		for (n = 0, lines = 0; n < len; n++)
+			lines += buf[n] == '\n';
+		if (lines >= 10)
+			break;
+	}
+	alarm(0);
+	close(fd);
+	lines = 0;
+	for (line = buf; (lf = memchr(line, '\n', buf + len - line)); line = lf + 1) {
+		lines++;
+		if (!nmea_valid(line, lf - line) || memchr(line, '\r', lf - line)) {
+			printf("KXQ note bad line %.*s\n", (int)(lf - line), line);
+			bad++;
+		}
+		gga += !strncmp(line, "$GPGGA,", 7);
+		zda += !strncmp(line, "$GPZDA,", 7);
+	}
+	printf("KXQ nmea lines %d gga %d zda %d\n", lines, gga, zda);
+	check(lines >= 10 && !bad && gga >= 4 && zda >= 4 && gga + zda == lines,
+	      "nmea_whole_sentences", "%d lines, %d bad, %d GGA, %d ZDA", lines, bad, gga,
+	      zda);
+}
+
 int main(int argc, char **argv)
 {
-	int full = argc > 1 && !strcmp(argv[1], "full");
+	const char *mode = argc > 1 ? argv[1] : "quick";
+	int fd;
 
 	setvbuf(stdout, NULL, _IONBF, 0);
-	if (full) {
+	if (!strcmp(mode, "full")) {
 		check_attributes();
 		check_device_full();
+	} else if (!strcmp(mode, "nmea")) {
+		check_nmea();
+	} else if (!strcmp(mode, "drain")) {
+		fd = open(DEV, O_RDONLY | O_NONBLOCK);
+		check(fd >= 0, "drain_open", "%s", strerror(errno));
+		if (fd >= 0) {
+			printf("KXQ drained %d\n", drain(fd));
+			close(fd);
+		}
 	} else {
 		check_device_quick();
 	}
-	printf("KXQ devcheck %s failures %d\n", full ? "full" : "quick", failures);
+	printf("KXQ devcheck %s failures %d\n", mode, failures);
 	return failures != 0;
 }

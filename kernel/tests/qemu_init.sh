@@ -12,6 +12,7 @@ export PATH=/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
+mount -t debugfs debugfs /sys/kernel/debug
 # the kernel log goes to the console only through the KXQLOG dumps
 echo 1 >/proc/sys/kernel/printk
 
@@ -59,9 +60,37 @@ log adapters
 say load_insmod "$(ins $M/kx-pps.ko)"
 state loaded
 log load
+say loaded deferred "$(cat /sys/kernel/debug/devices_deferred 2>/dev/null | cut -f1 | tr '\n' ' ')"
 /bin/qemu_devcheck full
 say devcheck_rc $?
 log devcheck
+
+# the GPS receiver on ttyS1 starts talking (qemu_gps_feed.py watches the
+# console for this line): one GGA and ZDA per second, ten seconds per second
+gps=/sys/bus/serial/devices/serial0-0
+sdrv=/sys/bus/serial/drivers/pps-uart-serdev
+say gps_bound "$(exists $gps/driver)"
+say gps start
+i=0
+while [ $i -lt 75 ] && [ "$(cat /sys/pps_filter/gpsfix)" != 1 ]; do
+	sleep 0.2
+	i=$((i + 1))
+done
+say gps_fix "$(cat /sys/pps_filter/gpsfix)"
+say gps_holdover_time "$(cat /sys/pps_filter/holdover_time)"
+/bin/qemu_devcheck nmea
+say gps_nmea_rc $?
+# unbound, the driver feeds nothing more; bound again, it does
+echo serial0-0 >$sdrv/unbind
+say gps_unbound "$(exists $gps/driver)"
+/bin/qemu_devcheck drain >/dev/null
+sleep 0.5
+say gps_unbound_queue "$(/bin/qemu_devcheck drain | sed -n 's/^KXQ drained //p')"
+echo serial0-0 >$sdrv/bind
+say gps_rebound "$(exists $gps/driver)"
+/bin/qemu_devcheck nmea
+say gps_rebound_nmea_rc $?
+log gps
 # an open device holds the module
 exec 3</dev/kx_pps
 out=$(rmmod kx_pps 2>&1)
@@ -71,6 +100,7 @@ out=$(rmmod kx_pps 2>&1)
 say unload_rmmod "$? ${out:-no-message}"
 state unloaded
 log unload
+say gps stop
 
 # reload a few times in a row
 i=1

@@ -5,7 +5,10 @@
 # initramfs (busybox, qemu_init.sh, qemu_devcheck, both modules and the
 # kernel's I2C modules), then checks the serial console: load without and
 # with I2C adapter 1, the kernel messages and their order, /sys/pps_filter,
-# /dev/kx_pps, unload, three more load/unload rounds, and a clean kernel log.
+# /dev/kx_pps, a GPS receiver streaming NMEA into the serial driver (a
+# PRP0001 device of an ACPI table, qemu_gps.asl, on the guest's second
+# UART, fed by qemu_gps_feed.py), unload, three more load/unload rounds,
+# and a clean kernel log.
 #
 #   qemu_smoke.sh KBUILD_OUT WORKDIR
 #
@@ -30,7 +33,7 @@ fail() { echo "qemu_smoke: $*" >&2; exit 1; }
 	fail "no unpacked 6.1 kernel image: run scripts/kernel-headers"
 kmods=${KMODULES_6_1_AMD64:-}
 [ -d "$kmods" ] || fail "no unpacked 6.1 kernel modules: run scripts/kernel-headers"
-for tool in qemu-system-x86_64 cpio gcc; do
+for tool in qemu-system-x86_64 cpio gcc iasl python3; do
 	command -v "$tool" >/dev/null || fail "$tool missing: run scripts/setup"
 done
 busybox=/bin/busybox
@@ -68,18 +71,32 @@ for m in drivers/i2c/i2c-smbus drivers/i2c/busses/i2c-i801 drivers/i2c/i2c-stub;
 	fi
 done
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
+# the GPS receiver and the timer device, described to the PC's ACPI
+iasl -p "$work/qemu_gps" "$here/qemu_gps.asl" >"$work/iasl.log" 2>&1 ||
+	{ cat "$work/iasl.log"; fail "iasl failed"; }
 
 # ---- boot ----------------------------------------------------------------
 console="$work/console.log"
 # slub_debug: red zones, poisoning and sanity checks on every slab object,
 # so a use after free or an overrun by the module is reported as a BUG.
 # -M q35: its ICH9 SMBus (i2c-i801) becomes adapter 0, so i2c-stub is 1
+# ttyS1 (COM2) is a Unix socket, served by qemu, fed by qemu_gps_feed.py
+sockdir=$(mktemp -d /tmp/kxq-gps.XXXXXX)
+trap 'rm -rf "$sockdir"' EXIT
+rm -f "$console"
+"$here/qemu_gps_feed.py" "$sockdir/gps" "$console" 100 >"$work/feed.log" 2>&1 &
+feeder=$!
 rc=0
 timeout 100 qemu-system-x86_64 -M q35 -accel tcg -m 512M -smp 1 \
-	-nographic -no-reboot -nic none \
+	-display none -monitor none -no-reboot -nic none \
+	-serial stdio \
+	-chardev "socket,id=gps,path=$sockdir/gps,server=on,wait=off" -serial chardev:gps \
+	-acpitable "file=$work/qemu_gps.aml" \
 	-kernel "$KIMAGE_6_1_AMD64" -initrd "$work/initrd.cpio" \
 	-append "console=ttyS0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP rdinit=/init" \
 	</dev/null >"$console" 2>&1 || rc=$?
+wait "$feeder" || true
+cat "$work/feed.log"
 tr -d '\r' <"$console" >"$console.txt"
 booted=$(date +%s)
 echo "qemu_smoke: guest ran $((booted - start)) s (qemu exit $rc), console in $console.txt"
@@ -150,10 +167,15 @@ expect stub_insmod '^0 no-message$'
 grep -q '^KXQ adapter i2c-1 SMBus stub driver$' "$out" ||
 	bad "i2c-1 is not the SMBus stub: $(sed -n 's/^KXQ adapter //p' "$out" | tr '\n' ';')"
 
-# the load
+# the load; the timer device (no MACs) is probed and deferred, the GPS
+# receiver bound
 expect load_insmod '^0 no-message$'
-in_order load "PPS says hello!" "ppsdac: got i2c adapter 1!" "Initial write to DAC" \
-	"tpm4 clk root is:" "Device tree node pwm4 is not defined in DTS" "Failed to map IRQ"
+in_order load "pps:  Starting pps_probe" "pps: pps-led-gpios not present in DT" \
+	"PPS says hello!" "ppsdac: got i2c adapter 1!" "Initial write to DAC" \
+	"tpm4 clk root is:" "Device tree node pwm4 is not defined in DTS" "Failed to map IRQ" \
+	"pps-uart: running @ 9600 baud (flow=0)"
+absent load "registered LinuxPPS source"
+expect "loaded deferred" 'PRP0001'
 absent load "unable to get i2c adapter"
 absent load "unable to allocate"
 absent load "unable to map"
@@ -185,7 +207,22 @@ done
 in_order devcheck "pps chardev: FIFO empty, O_NONBLOCK"
 in_order devcheck "g_pps/cap0/cap1 pointer error!!!"
 
-# the unload: refused while /dev/kx_pps is open (busybox asks with
+# the GPS stream: a fix after the qualifying seconds, whole sentences in
+# /dev/kx_pps, none from an unbound driver, again after binding it anew
+expect gps_bound '^1$'
+expect gps_fix '^1$'
+expect gps_holdover_time '^0$'
+expect gps_nmea_rc '^0$'
+expect gps_unbound '^0$'
+expect gps_unbound_queue '^0$'
+expect gps_rebound '^1$'
+expect gps_rebound_nmea_rc '^0$'
+[ "$(grep -c '^KXQ ok nmea_whole_sentences$' "$out")" -eq 2 ] ||
+	bad "the GPS lines were not read whole twice"
+echo "qemu_smoke: gps: $(sed -n 's/^KXQ nmea lines //p' "$out" | tr '\n' ';')" \
+	"missed-GGA reports: $(phase_log gps | grep -c 'missed GGA' || true)"
+
+# the unload (while the GPS stream runs): refused while /dev/kx_pps is open (busybox asks with
 # O_NONBLOCK: EAGAIN), then done
 expect busy_rmmod '^[1-9][0-9]* .*(Resource temporarily unavailable|in use|busy)'
 expect unload_rmmod '^0 no-message$'
