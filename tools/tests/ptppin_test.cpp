@@ -157,26 +157,20 @@ TEST_F(PtppinTest, LeadingDigitsAreTaken)
 	EXPECT_EQ(calls[2].record, extts_record(4, 0xB));
 }
 
-TEST_F(PtppinTest, WrongArgumentCountNeverOpensDevice)
+TEST_F(PtppinTest, WrongArgumentsNeverOpenTheDevice)
 {
-	for (auto args : {std::vector<const char *>{"ptppin"},
-			  std::vector<const char *>{"ptppin", "/dev/ptp0", "1", "2"},
-			  std::vector<const char *>{"ptppin", "/dev/ptp0", "1", "2", "enable", "x"}}) {
+	using args = std::vector<const char *>;
+	std::vector<args> cases = {{"ptppin"},
+	                           {"ptppin", "/dev/ptp0", "1", "2"},
+	                           {"ptppin", "/dev/ptp0", "1", "2", "enable", "x"}};
+	for (const char *word : {"Enable", "DISABLE", "on", "", "enable "})  // exact words only
+		cases.push_back({"./ptppin", "/dev/ptp0", "1", "2", word});
+	for (const args &a : cases) {
 		testing::internal::CaptureStderr();
-		EXPECT_EQ(run(args), 1);
+		EXPECT_EQ(run(a), 1) << a.size() << " " << a.back();
 		EXPECT_EQ(testing::internal::GetCapturedStderr(),
-			  "Usage: ptppin /dev/ptpX <pin_index> <channel> <enable|disable>\n");
-	}
-	EXPECT_TRUE(calls.empty());
-}
-
-TEST_F(PtppinTest, OnlyExactEnableOrDisableAccepted)
-{
-	for (const char *word : {"Enable", "DISABLE", "on", "", "enable "}) {
-		testing::internal::CaptureStderr();
-		EXPECT_EQ(run({"./ptppin", "/dev/ptp0", "1", "2", word}), 1) << word;
-		EXPECT_EQ(testing::internal::GetCapturedStderr(),
-			  "Usage: ./ptppin /dev/ptpX <pin_index> <channel> <enable|disable>\n");
+			  std::string("Usage: ") + a[0] +
+			      " /dev/ptpX <pin_index> <channel> <enable|disable>\n");
 	}
 	EXPECT_TRUE(calls.empty());
 }
@@ -192,28 +186,26 @@ TEST_F(PtppinTest, OpenFailureReported)
 	EXPECT_EQ(calls[0].op, "open");
 }
 
-TEST_F(PtppinTest, PinFunctionFailureClosesWithoutStampRequest)
+// A refused request: its message, then the device is closed at once (a
+// refused pin function sends no stamp request).
+TEST_F(PtppinTest, RefusedRequestClosesAndFails)
 {
-	fail_request = 0x40603D07;
-	fail_errno = EOPNOTSUPP;
-	testing::internal::CaptureStderr();
-	EXPECT_EQ(run({"ptppin", "/dev/ptp0", "1", "2", "enable"}), 1);
-	EXPECT_EQ(testing::internal::GetCapturedStderr(),
-		  std::string("PTP_PIN_SETFUNC: ") + std::strerror(EOPNOTSUPP) + "\n");
-	ASSERT_EQ(calls.size(), 3u);
-	EXPECT_EQ(calls[1].request, 0x40603D07ul);
-	EXPECT_EQ(calls[2].op, "close");
-}
-
-TEST_F(PtppinTest, StampRequestFailureClosesAndFails)
-{
-	fail_request = 0x40103D02;
-	fail_errno = EINVAL;
-	testing::internal::CaptureStderr();
-	EXPECT_EQ(run({"ptppin", "/dev/ptp0", "1", "2", "disable"}), 1);
-	EXPECT_EQ(testing::internal::GetCapturedStderr(),
-		  std::string("PTP_EXTTS_REQUEST: ") + std::strerror(EINVAL) + "\n");
-	ASSERT_EQ(calls.size(), 4u);
-	EXPECT_EQ(calls[2].request, 0x40103D02ul);
-	EXPECT_EQ(calls[3].op, "close");
+	struct {
+		unsigned long request;
+		int err;
+		const char *word, *name;
+		size_t close_at;
+	} cases[] = {{0x40603D07, EOPNOTSUPP, "enable", "PTP_PIN_SETFUNC: ", 2},
+	             {0x40103D02, EINVAL, "disable", "PTP_EXTTS_REQUEST: ", 3}};
+	for (const auto &c : cases) {
+		calls.clear();
+		fail_request = c.request;
+		fail_errno = c.err;
+		testing::internal::CaptureStderr();
+		EXPECT_EQ(run({"ptppin", "/dev/ptp0", "1", "2", c.word}), 1);
+		EXPECT_EQ(testing::internal::GetCapturedStderr(), c.name + std::string(std::strerror(c.err)) + "\n");
+		ASSERT_EQ(calls.size(), c.close_at + 1) << c.name;
+		EXPECT_EQ(calls[c.close_at - 1].request, c.request);
+		EXPECT_EQ(calls[c.close_at].op, "close");
+	}
 }
