@@ -27,22 +27,17 @@ protected:
 	size_t mark = 0;
 };
 
-TEST_F(CharLcdTest, ConstructionSetsFieldsAndSendsNothing)
+TEST_F(CharLcdTest, ConstructionSetsFlagsAndSendsNothing)
 {
 	CharLcd two(0, 0x3e, 20, 2);
-	EXPECT_EQ(two.i2c_address, 0x3e);
 	EXPECT_EQ(two.function_flags, 0x18);
+	EXPECT_EQ(two.lines, 2);
 	EXPECT_EQ(two.display_control, 0);
 	EXPECT_EQ(two.entry_mode, 0);
-	EXPECT_EQ(two.rows, 2);
-	EXPECT_EQ(two.cols, 20);
-	EXPECT_EQ(two.lines, 2);
-	EXPECT_EQ(two.bus, 0);
 	EXPECT_LT(two.fd, 0);
 	CharLcd one(3, 0x27, 16, 1);
 	EXPECT_EQ(one.function_flags, 0x10);
 	EXPECT_EQ(one.lines, 1);
-	EXPECT_EQ(one.bus, 3);
 	EXPECT_TRUE(seam.events.empty());
 }
 
@@ -126,28 +121,52 @@ TEST_F(CharLcdTest, SecondBeginAfterFailureWorks)
 	EXPECT_EQ(seam_events(mark), "w 80 00 40 41 | pause 250");
 }
 
-TEST_F(CharLcdTest, SetCursorAddresses)
+// The frames and pauses of each operation on a begun display.
+TEST_F(CharLcdTest, InstructionFrames)
 {
-	CharLcd lcd(0, 0x3e, 20, 2);
-	begun(lcd);
-	lcd.set_cursor(0, 1);
-	lcd.set_cursor(5, 1);
-	lcd.set_cursor(19, 0);
-	lcd.set_cursor(0, 2);  // beyond the last row: the last row
-	lcd.set_cursor(0, 7);
-	lcd.set_cursor(0, 0);
-	EXPECT_EQ(seam_events(mark), "w 00 c0 | w 00 c5 | w 00 93 | w 00 c0 | w 00 c0 | w 00 80");
-}
-
-TEST_F(CharLcdTest, SetCursorRowsThreeAndFourAndByteWrap)
-{
-	CharLcd lcd(0, 0x3e, 20, 4);
-	begun(lcd);
-	lcd.set_cursor(0, 2);
-	lcd.set_cursor(1, 3);
-	lcd.set_cursor(0, 9);
-	lcd.set_cursor(200, 1);  // 0x40 + 200 taken as 8 bits = 0x08
-	EXPECT_EQ(seam_events(mark), "w 00 94 | w 00 d5 | w 00 d4 | w 00 88");
+	struct {
+		const char *what;
+		int rows;
+		void (*ops)(CharLcd &);
+		const char *events;
+	} cases[] = {
+	    {"cursor, two rows (beyond the last row: the last row)", 2,
+	     [](CharLcd &l) {
+		     for (auto [col, row] : {std::pair{0, 1}, {5, 1}, {19, 0}, {0, 2}, {0, 7}, {0, 0}})
+			     l.set_cursor(col, row);
+	     },
+	     "w 00 c0 | w 00 c5 | w 00 93 | w 00 c0 | w 00 c0 | w 00 80"},
+	    {"cursor, four rows; 0x40 + 200 taken as 8 bits", 4,
+	     [](CharLcd &l) {
+		     for (auto [col, row] : {std::pair{0, 2}, {1, 3}, {0, 9}, {200, 1}})
+			     l.set_cursor(col, row);
+	     },
+	     "w 00 94 | w 00 d5 | w 00 d4 | w 00 88"},
+	    {"character and command", 2, [](CharLcd &l) { l.write_char('z'); l.command(0xa5); },
+	     "w 80 00 40 7a | pause 250 | w 00 a5"},
+	    {"clear and home pause", 2, [](CharLcd &l) { l.clear(); l.home(); },
+	     "w 00 01 | pause 2000 | w 00 02 | pause 2000"},
+	    {"display control bits keep their values", 2,
+	     [](CharLcd &l) {
+		     l.cursor_on(); l.blink_on(); l.display_off();
+		     l.display_on(); l.cursor_off(); l.blink_off();
+	     },
+	     "w 00 0e | w 00 0f | w 00 0b | w 00 0f | w 00 0d | w 00 0c"},
+	    {"entry mode bits keep their values", 2,
+	     [](CharLcd &l) { l.right_to_left(); l.autoscroll_on(); l.left_to_right(); l.autoscroll_off(); },
+	     "w 00 04 | w 00 05 | w 00 07 | w 00 06"},
+	    {"scroll", 2, [](CharLcd &l) { l.scroll_left(); l.scroll_right(); }, "w 00 18 | w 00 1c"},
+	};
+	for (const auto &c : cases) {
+		SCOPED_TRACE(c.what);
+		seam_reset();
+		CharLcd lcd(0, 0x3e, 20, c.rows);
+		begun(lcd);
+		c.ops(lcd);
+		EXPECT_EQ(seam_events(mark), c.events);
+		EXPECT_EQ(lcd.display_control, 0x04);
+		EXPECT_EQ(lcd.entry_mode, 0x02);
+	}
 }
 
 TEST_F(CharLcdTest, PrintSendsOneFramePerCharacterWithPause)
@@ -171,59 +190,6 @@ TEST_F(CharLcdTest, PrintLengthIsAByteCount)
 	std::string text(300, 'x');
 	lcd.print(text.c_str(), 255);
 	EXPECT_EQ(seam.events.size() - mark, 510u);
-}
-
-TEST_F(CharLcdTest, WriteCharAndCommand)
-{
-	CharLcd lcd(0, 0x3e, 20, 2);
-	begun(lcd);
-	lcd.write_char('z');
-	lcd.command(0xa5);
-	EXPECT_EQ(seam_events(mark), "w 80 00 40 7a | pause 250 | w 00 a5");
-}
-
-TEST_F(CharLcdTest, ClearAndHomePause)
-{
-	CharLcd lcd(0, 0x3e, 20, 2);
-	begun(lcd);
-	lcd.clear();
-	lcd.home();
-	EXPECT_EQ(seam_events(mark), "w 00 01 | pause 2000 | w 00 02 | pause 2000");
-}
-
-TEST_F(CharLcdTest, DisplayControlBitsKeepTheirValues)
-{
-	CharLcd lcd(0, 0x3e, 20, 2);
-	begun(lcd);
-	lcd.cursor_on();
-	lcd.blink_on();
-	lcd.display_off();
-	lcd.display_on();
-	lcd.cursor_off();
-	lcd.blink_off();
-	EXPECT_EQ(seam_events(mark), "w 00 0e | w 00 0f | w 00 0b | w 00 0f | w 00 0d | w 00 0c");
-	EXPECT_EQ(lcd.display_control, 0x04);
-}
-
-TEST_F(CharLcdTest, EntryModeBitsKeepTheirValues)
-{
-	CharLcd lcd(0, 0x3e, 20, 2);
-	begun(lcd);
-	lcd.right_to_left();
-	lcd.autoscroll_on();
-	lcd.left_to_right();
-	lcd.autoscroll_off();
-	EXPECT_EQ(seam_events(mark), "w 00 04 | w 00 05 | w 00 07 | w 00 06");
-	EXPECT_EQ(lcd.entry_mode, 0x02);
-}
-
-TEST_F(CharLcdTest, ScrollInstructions)
-{
-	CharLcd lcd(0, 0x3e, 20, 2);
-	begun(lcd);
-	lcd.scroll_left();
-	lcd.scroll_right();
-	EXPECT_EQ(seam_events(mark), "w 00 18 | w 00 1c");
 }
 
 TEST_F(CharLcdTest, CloseReleasesOnce)
