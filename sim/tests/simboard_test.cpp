@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <fcntl.h>
 #include <string>
 #include <vector>
@@ -289,32 +290,31 @@ TEST_F(LcdModel, SecondRowStartsAt0x40AndFirstRowWrapsIntoIt)
 	EXPECT_EQ(ok("lcd row 0"), "                    ");  // 38, 39 are off screen
 }
 
-TEST_F(LcdModel, ClearBlanksAndResetsAddressAndDirection)
+// Address handling, each case on a freshly initialised display.
+TEST_F(LcdModel, AddressMovesOnRowZero)
 {
-	init();
-	text("xyz");
-	instr(0x04);  // decrement
-	instr(0x01);
-	text("ab");
-	EXPECT_EQ(ok("lcd row 0"), "ab                  ");
-}
-
-TEST_F(LcdModel, HomeKeepsTextAndReturnsTheAddress)
-{
-	init();
-	text("hello");
-	instr(0x02);
-	text("J");
-	EXPECT_EQ(ok("lcd row 0"), "Jello               ");
-}
-
-TEST_F(LcdModel, DecrementWritesLeftwards)
-{
-	init();
-	instr(0x80 | 4);
-	instr(0x04);
-	text("abc");
-	EXPECT_EQ(ok("lcd row 0"), "  cba               ");
+	struct {
+		const char *what;
+		std::function<void()> ops;
+		const char *row0;
+	} cases[] = {
+	    {"clear blanks and resets address and direction",
+	     [&] { text("xyz"); instr(0x04); instr(0x01); text("ab"); }, "ab                  "},
+	    {"home keeps the text and returns the address", [&] { text("hello"); instr(0x02); text("J"); },
+	     "Jello               "},
+	    {"decrement writes leftwards", [&] { instr(0x80 | 4); instr(0x04); text("abc"); },
+	     "  cba               "},
+	    {"cursor shift moves the address only",
+	     [&] { text("ab"); instr(0x10); text("Z"); instr(0x14); text("q"); }, "aZ q                "},
+	    {"character generator writes leave the display alone",
+	     [&] { text("keep"); instr(0x40); text("\x1f\x11\x11\x1f"); instr(0x80 | 4); text("!"); },
+	     "keep!               "},
+	};
+	for (const auto &c : cases) {
+		init();
+		c.ops();
+		EXPECT_EQ(ok("lcd row 0"), c.row0) << c.what;
+	}
 }
 
 TEST_F(LcdModel, AutoscrollShiftsTheWindow)
@@ -331,28 +331,6 @@ TEST_F(LcdModel, AutoscrollShiftsTheWindow)
 	instr(0x1c);
 	instr(0x1c);  // the window is back at 0: both off screen
 	EXPECT_EQ(ok("lcd row 0"), "                    ");
-}
-
-TEST_F(LcdModel, CursorShiftMovesTheAddressOnly)
-{
-	init();
-	text("ab");
-	instr(0x10);  // cursor left
-	text("Z");
-	instr(0x14);  // cursor right
-	text("q");
-	EXPECT_EQ(ok("lcd row 0"), "aZ q                ");
-}
-
-TEST_F(LcdModel, CharacterGeneratorWritesLeaveTheDisplayAlone)
-{
-	init();
-	text("keep");
-	instr(0x40);  // CGRAM address 0
-	text("\x1f\x11\x11\x1f");
-	instr(0x80 | 4);
-	text("!");
-	EXPECT_EQ(ok("lcd row 0"), "keep!               ");
 }
 
 TEST_F(LcdModel, ControlByteWithoutContinuationCarriesManyDataBytes)
