@@ -25,17 +25,18 @@ def board():
         yield b
 
 
-def test_one_argument_fills_row_0_and_leaves_row_1_blank(board):
-    r = run(board.env(), "Hello")
-    assert r.returncode == 0
-    assert r.stdout == b""
-    assert board.lcd_rows() == ["Hello" + " " * 15, BLANK]
-
-
-def test_two_arguments_fill_both_rows(board):
-    r = run(board.env(), "Line one", "Line two")
-    assert r.returncode == 0
-    assert board.lcd_rows() == ["Line one".ljust(20), "Line two".ljust(20)]
+@pytest.mark.parametrize("runs,rows", [
+    ([("Hello",)], ["Hello".ljust(20), BLANK]),  # row 1 left blank
+    ([("Line one", "Line two")], ["Line one".ljust(20), "Line two".ljust(20)]),
+    ([("ABCDEFGHIJKLMNOPQRSTUVWXY", "0123456789012345678901234")],  # cut to 20
+     ["ABCDEFGHIJKLMNOPQRST", "01234567890123456789"]),
+    ([("first", "second"), ("third",)], ["third".ljust(20), BLANK]),  # every run clears both
+])
+def test_arguments_fill_the_rows(board, runs, rows):
+    for args in runs:
+        r = run(board.env(), *args)
+        assert (r.returncode, r.stdout) == (0, b"")
+    assert board.lcd_rows() == rows
 
 
 def test_third_argument_changes_nothing(board):
@@ -48,22 +49,10 @@ def test_third_argument_changes_nothing(board):
     assert board.i2c_log(0, 0x3E) == log_two
 
 
-def test_long_text_is_cut_to_20(board):
-    text = "ABCDEFGHIJKLMNOPQRSTUVWXY"  # 25
-    run(board.env(), text, "0123456789012345678901234")
-    assert board.lcd_rows() == [text[:20], "01234567890123456789"]
-
-
 def test_width_counts_bytes_not_characters(board):
     text = "Grüße".encode()  # 7 bytes, 5 characters
     run(board.env(), text)
     assert board.lcd_row(0).encode("latin-1") == text + b" " * 13
-
-
-def test_every_run_clears_both_rows(board):
-    run(board.env(), "first", "second")
-    run(board.env(), "third")
-    assert board.lcd_rows() == ["third".ljust(20), BLANK]
 
 
 def test_no_argument_clears_reports_and_exits_255(board):
