@@ -440,27 +440,22 @@ KTEST(time_calls_without_a_device_or_record)
 	KT_EQ(pps_uart_get_time_nowait(&r, 1), -EAGAIN);
 }
 
-KTEST(time_call_with_timeout_zero_returns_at_once)
+KTEST(time_call_without_a_record_returns_at_its_timeout)
 {
+	static const struct { int timeout, idx, ret; } rows[] = {
+		{ 0, 0, -EAGAIN }, { 25, 1, -ETIMEDOUT },
+	};
 	struct pps_uart_time r;
-	s64 t0;
 
 	sx_bound();
-	t0 = kxh_time_mono_ns();
-	KT_EQ(pps_uart_get_time(&r, 0, 0), -EAGAIN);
-	KT_EQ(kxh_wait_steps(), 0);
-	KT_EQ(kxh_time_mono_ns(), t0);
-}
+	KT_ROWS(row, rows) {
+		s64 t0 = kxh_time_mono_ns();
 
-KTEST(time_call_times_out_after_its_timeout)
-{
-	struct pps_uart_time r;
-	s64 t0;
-
-	sx_bound();
-	t0 = kxh_time_mono_ns();
-	KT_EQ(pps_uart_get_time(&r, 25, 1), -ETIMEDOUT);
-	KT_EQ(kxh_time_mono_ns() - t0, 25 * 4000000LL);
+		KT_EQ(pps_uart_get_time(&r, row->timeout, row->idx), row->ret);
+		KT_EQ(kxh_time_mono_ns() - t0, row->timeout * 4000000LL);
+		if (!row->timeout)
+			KT_EQ(kxh_wait_steps(), 0);
+	}
 }
 
 static int hook_calls;
