@@ -4,6 +4,7 @@
 #include "test_sentences.h"
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -166,46 +167,31 @@ TEST(Scan, UnknownFormatCharacterFails)
 	EXPECT_EQ(a, 1) << "destinations filled before the failure stay filled";
 }
 
-TEST(Scan, SemicolonTakesNoField)
+// Scans up to 19 "i" fields (extra pointers are never touched) and returns
+// the first n values; -99 marks a field not written.
+std::vector<int32_t> scan_ints(const std::string &sentence, const char *format, size_t n)
 {
 	char type[NMEA_TYPE_SIZE];
-	int32_t a = 0, b = 0;
-	ASSERT_EQ(nmea_scan("$GPXYZ,4,5", "ti;i", type, &a, &b), 0);
-	EXPECT_EQ(a, 4);
-	EXPECT_EQ(b, 5);
+	std::vector<int32_t> v(19, -99);
+	EXPECT_EQ(nmea_scan(sentence.c_str(), format, type, &v[0], &v[1], &v[2], &v[3], &v[4],
+	                    &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12], &v[13],
+	                    &v[14], &v[15], &v[16], &v[17], &v[18]),
+	          0)
+	    << sentence;
+	v.resize(n);
+	return v;
 }
 
-TEST(Scan, FieldsAfterStarRepeatTheLastField)
+TEST(Scan, IntegerRunsSemicolonAndTheRepeatAfterStar)
 {
-	std::string s = with_checksum("$GPGSV,1,1,02,05,40,083,46,09,,,");
-	char type[NMEA_TYPE_SIZE];
-	int32_t v[19];
-	for (auto &x : v)
-		x = -99;
-	ASSERT_EQ(nmea_scan(s.c_str(), "tiii;iiiiiiiiiiiiiiii", type, &v[0], &v[1], &v[2], &v[3],
-	                    &v[4], &v[5], &v[6], &v[7], &v[8], &v[9], &v[10], &v[11], &v[12],
-	                    &v[13], &v[14], &v[15], &v[16], &v[17], &v[18]),
-	          0);
-	int32_t expect[19] = {1, 1, 2, 5, 40, 83, 46, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-	for (int i = 0; i < 19; i++)
-		EXPECT_EQ(v[i], expect[i]) << i;
-
-	int32_t a, b, c, d, e;
-	ASSERT_EQ(nmea_scan("$GPXXX,46*00", "tiiiii", type, &a, &b, &c, &d, &e), 0);
-	EXPECT_EQ(a, 46);
-	EXPECT_EQ(b, 46);
-	EXPECT_EQ(c, 46);
-	EXPECT_EQ(d, 46);
-	EXPECT_EQ(e, 46);
-}
-
-TEST(Scan, SentenceWithoutStarGivesZeroFields)
-{
-	char type[NMEA_TYPE_SIZE];
-	int32_t a = -1, b = -1;
-	ASSERT_EQ(nmea_scan("$GPXXX,7\r\n", "tii", type, &a, &b), 0);
-	EXPECT_EQ(a, 7);
-	EXPECT_EQ(b, 0);
+	using ints = std::vector<int32_t>;
+	EXPECT_EQ(scan_ints("$GPXYZ,4,5", "ti;i", 3), (ints{4, 5, -99})) << "';' takes no field";
+	EXPECT_EQ(scan_ints("$GPXXX,7\r\n", "tii", 2), (ints{7, 0})) << "no '*': zero fields";
+	EXPECT_EQ(scan_ints("$GPXXX,46*00", "tiiiii", 5), (ints{46, 46, 46, 46, 46}))
+	    << "after '*' the last field repeats";
+	EXPECT_EQ(scan_ints(with_checksum("$GPGSV,1,1,02,05,40,083,46,09,,,"),
+	                    "tiii;iiiiiiiiiiiiiiii", 19),
+	          (ints{1, 1, 2, 5, 40, 83, 46, 9, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
 }
 
 TEST(Scan, NullArgumentsFail)

@@ -11,13 +11,16 @@ import ctypes
 import ctypes.util
 import os
 import shutil
-import stat
 import subprocess
 import tempfile
 import threading
 import time
 
 NTP_KEY = 0x4E545030
+# The standard GGA example with its published checksum, and the recorded
+# 75-second session.
+GGA = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47"
+SAMPLE = os.path.join(os.path.dirname(__file__), "../../../samples/session.nmea")
 
 _libc = ctypes.CDLL(ctypes.util.find_library("c"), use_errno=True)
 _libc.shmget.argtypes = [ctypes.c_int, ctypes.c_size_t, ctypes.c_int]
@@ -252,7 +255,3 @@ def shm_wait_stamp(clock_sec, timeout=10.0):
             return seg
         time.sleep(0.005)
     raise AssertionError("no sample of %d in the segment" % clock_sec)
-
-
-def is_fifo(path):
-    return stat.S_ISFIFO(os.stat(path).st_mode)

@@ -3,13 +3,10 @@ sentences. The daemon must keep running (in the sanitizer tree any memory
 or undefined-behaviour fault ends it) and answer good seconds correctly
 afterwards."""
 import calendar
-import os
 import random
 
-from nmeafeed_harness import Daemon, sat_text, shm_wait_count, shm_wait_stamp, with_checksum, zda
-
-SAMPLE = os.path.join(os.path.dirname(__file__), "../../../samples/session.nmea")
-GGA = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47"
+from nmeafeed_harness import (GGA, SAMPLE, Daemon, sat_text, shm_wait_count, shm_wait_stamp,
+                              with_checksum, zda)
 
 
 def malformed_lines(rng, count):

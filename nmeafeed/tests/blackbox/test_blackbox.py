@@ -5,11 +5,8 @@ import time
 
 import pytest
 
-from nmeafeed_harness import (Daemon, sat_text, shm_attach, shm_create, shm_remove,
+from nmeafeed_harness import (GGA, SAMPLE, Daemon, sat_text, shm_attach, shm_create, shm_remove,
                               shm_wait_count, with_checksum, zda)
-
-GGA = "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47"
-SAMPLE = os.path.join(os.path.dirname(__file__), "../../../samples/session.nmea")
 
 
 def test_start_up_without_gpio_chip_and_device():
