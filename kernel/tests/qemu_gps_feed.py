@@ -1,15 +1,15 @@
 #!/usr/bin/python3
 """GPS receiver stand-in for the qemu smoke test (qemu_smoke.sh).
 
-Connects to the guest's second UART (a qemu Unix socket chardev), waits
-until the guest prints "KXQ gps start" on its console, then sends one GGA
-(fix quality 1) and one ZDA sentence per GPS second, both with the same
-time field, the seconds advancing by one every 0.1 s of wall time, until
-the guest prints "KXQ gps stop", the connection ends or the time limit
-runs out. What the guest's driver sends (receiver commands) is read and
-dropped.
+Connects to the guest's second UART (a qemu Unix socket chardev) and sends
+one GGA (fix quality 1) and one ZDA sentence per GPS second, both with the
+same time field, the seconds advancing by one every 0.1 s of wall time,
+while the guest's console says so: from "KXQ gps start", silent from each
+"KXQ gps pause" to the next "KXQ gps resume", over at "KXQ gps stop" (or
+when the connection ends or the time limit runs out). What the guest's
+driver sends (the receiver commands) is written to RX_LOG.
 
-    qemu_gps_feed.py SOCKET CONSOLE_LOG LIMIT_SECONDS
+    qemu_gps_feed.py SOCKET CONSOLE_LOG LIMIT_SECONDS RX_LOG
 """
 import os
 import select
@@ -32,16 +32,24 @@ def second(t):
             sentence("GPZDA,%s,08,12,2026,00,00" % stamp)).encode()
 
 
-def console_has(path, marker):
+def console_state(path):
+    """"off", "on" or "stop", from the guest's markers so far"""
     try:
         with open(path, "rb") as f:
-            return marker in f.read()
+            text = f.read()
     except OSError:
-        return False
+        return "off"
+    if b"KXQ gps stop" in text:
+        return "stop"
+    if b"KXQ gps start" not in text:
+        return "off"
+    if text.count(b"KXQ gps pause") != text.count(b"KXQ gps resume"):
+        return "off"
+    return "on"
 
 
 def main():
-    sock_path, console, limit = sys.argv[1], sys.argv[2], float(sys.argv[3])
+    sock_path, console, limit, rx_log = sys.argv[1], sys.argv[2], float(sys.argv[3]), sys.argv[4]
     end = time.monotonic() + limit
     sock = None
     while time.monotonic() < end:
@@ -57,22 +65,28 @@ def main():
         print("qemu_gps_feed: no connection to %s" % sock_path, file=sys.stderr)
         return 1
 
-    started = False
     t = 12 * 3600
     sent = 0
+    received = bytearray()
+    next_second = time.monotonic()
     while time.monotonic() < end:
-        readable, _, _ = select.select([sock], [], [], 0.1)
+        readable, _, _ = select.select([sock], [], [], 0.02)
         if readable:
             try:
-                if not sock.recv(4096):
-                    break
+                data = sock.recv(4096)
             except OSError:
                 break
-        if not started:
-            started = console_has(console, b"KXQ gps start")
+            if not data:
+                break
+            received += data
+        if time.monotonic() < next_second:
             continue
-        if console_has(console, b"KXQ gps stop"):
+        next_second = time.monotonic() + 0.1
+        state = console_state(console)
+        if state == "stop":
             break
+        if state == "off":
+            continue
         try:
             sock.sendall(second(t))
         except OSError:
@@ -80,7 +94,9 @@ def main():
         t += 1
         sent += 1
     sock.close()
-    print("qemu_gps_feed: %d seconds sent" % sent)
+    with open(rx_log, "wb") as f:
+        f.write(received)
+    print("qemu_gps_feed: %d seconds sent, %d bytes received" % (sent, len(received)))
     return 0
 
 

@@ -7,6 +7,13 @@
 #   KXQ ok|FAIL ...        the checks of qemu_devcheck
 #   KXQ end                the script ran to its end
 # The machine powers off at the end; a hang is cut by the host's timeout.
+# The steps run in a child shell: whatever ends it, init itself goes on
+# to power the machine off instead of panicking.
+if [ "$1" != steps ]; then
+	/bin/busybox sh /init steps
+	echo "KXQ steps exit $?"
+	/bin/busybox poweroff -f
+fi
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -80,6 +87,21 @@ say gps_fix "$(cat /sys/pps_filter/gpsfix)"
 say gps_holdover_time "$(cat /sys/pps_filter/holdover_time)"
 /bin/qemu_devcheck nmea
 say gps_nmea_rc $?
+# satellite modes: 3 goes out to the receiver with the next lines, 7 not at
+# all (the feeder keeps what the driver sends)
+echo 3 >/sys/pps_filter/gpsmode
+sleep 1
+echo 7 >/sys/pps_filter/gpsmode
+sleep 1
+# the receiver falls silent: the timeout monitor clears the fix after 5 s
+say gps pause
+i=0
+while [ $i -lt 50 ] && [ "$(cat /sys/pps_filter/gpsfix)" != 0 ]; do
+	sleep 0.2
+	i=$((i + 1))
+done
+say gps_silent_fix "$(cat /sys/pps_filter/gpsfix) $i"
+say gps resume
 # unbound, the driver feeds nothing more; bound again, it does
 echo serial0-0 >$sdrv/unbind
 say gps_unbound "$(exists $gps/driver)"
@@ -92,10 +114,13 @@ say gps_rebound "$(exists $gps/driver)"
 say gps_rebound_nmea_rc $?
 log gps
 # an open device holds the module
-exec 3</dev/kx_pps
+sleep 60 </dev/kx_pps &
+holder=$!
+sleep 0.2
 out=$(rmmod kx_pps 2>&1)
 say busy_rmmod "$? ${out:-no-message}"
-exec 3<&-
+kill $holder
+wait $holder
 out=$(rmmod kx_pps 2>&1)
 say unload_rmmod "$? ${out:-no-message}"
 state unloaded
@@ -121,5 +146,3 @@ say modules_left "$(cut -d' ' -f1 /proc/modules | tr '\n' ' ')"
 log final
 say tainted "$(cat /proc/sys/kernel/tainted)"
 say end
-sync
-poweroff -f

@@ -84,7 +84,7 @@ console="$work/console.log"
 sockdir=$(mktemp -d /tmp/kxq-gps.XXXXXX)
 trap 'rm -rf "$sockdir"' EXIT
 rm -f "$console"
-"$here/qemu_gps_feed.py" "$sockdir/gps" "$console" 100 >"$work/feed.log" 2>&1 &
+"$here/qemu_gps_feed.py" "$sockdir/gps" "$console" 100 "$work/gps_rx.log" >"$work/feed.log" 2>&1 &
 feeder=$!
 rc=0
 timeout 100 qemu-system-x86_64 -M q35 -accel tcg -m 512M -smp 1 \
@@ -201,11 +201,14 @@ for c in filter_dir nineteen_attributes attribute_modes_0660 \
 	dev_write_hello dev_read_hello_no_lf dev_read_count1_a dev_read_count0 \
 	dev_read_count1_b dev_write_cut_128 dev_read_cut_256 dev_read_rest \
 	dev_full_enospc dev_drain_all dev_ioctl_6b00 dev_ioctl_6b01_enotty \
-	dev_blocking_read_sleeps dev_blocking_read_woken dev_reopen_after_close; do
+	dev_blocking_read_sleeps dev_blocking_read_woken dev_blocking_read_eintr \
+	dev_write_efault dev_read_efault dev_read_efault_consumed dev_reopen_after_close; do
 	grep -q "^KXQ ok $c\$" "$out" || bad "guest check $c did not pass"
 done
 in_order devcheck "pps chardev: FIFO empty, O_NONBLOCK"
 in_order devcheck "g_pps/cap0/cap1 pointer error!!!"
+in_order devcheck "pps chardev: wake with ret=-512" "pps chardev: copy_from_user failed" \
+	"pps chardev: copy_to_user failed"
 
 # the GPS stream: a fix after the qualifying seconds, whole sentences in
 # /dev/kx_pps, none from an unbound driver, again after binding it anew
@@ -217,6 +220,20 @@ expect gps_unbound '^0$'
 expect gps_unbound_queue '^0$'
 expect gps_rebound '^1$'
 expect gps_rebound_nmea_rc '^0$'
+# silent for 5 s (25 polls of 0.2 s), the monitor clears the fix
+expect gps_silent_fix '^0 (2[0-9]|3[0-9]|4[0-9])$'
+# what reached the receiver: the speed switch at both binds and from the
+# monitor; mode 0 (the attribute test's last write) with the first lines,
+# then mode 3, each twice and followed by the timing command twice; no
+# command for mode 7
+rx="$work/gps_rx.log"
+count() { grep -aFc -- "$1" "$rx" || true; }
+[ "$(count '$PMTK353,1,0,0,0,0*2A')" -eq 2 ] || bad "receiver got mode 0 $(count '$PMTK353,1,0,0,0,0*2A') times"
+[ "$(count '$PMTK353,1,1,1,0,0*2A')" -eq 2 ] || bad "receiver got mode 3 $(count '$PMTK353,1,1,1,0,0*2A') times"
+[ "$(count '$PMTK353')" -eq 4 ] || bad "receiver got $(count '$PMTK353') mode commands, want 4"
+[ "$(count '$PMTK256,1*2E')" -eq 4 ] || bad "receiver got $(count '$PMTK256,1*2E') timing commands, want 4"
+[ "$(count '$PMTK251,115200*1F')" -ge 6 ] || bad "receiver got $(count '$PMTK251,115200*1F') speed switches, want 6 or more"
+echo "qemu_smoke: receiver got: $(tr -d '\r' <"$rx" | sort | uniq -c | tr -s ' \n' ' ')"
 [ "$(grep -c '^KXQ ok nmea_whole_sentences$' "$out")" -eq 2 ] ||
 	bad "the GPS lines were not read whole twice"
 echo "qemu_smoke: gps: $(sed -n 's/^KXQ nmea lines //p' "$out" | tr '\n' ';')" \
