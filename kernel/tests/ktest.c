@@ -74,6 +74,13 @@ int ktest_aborts(void (*fn)(void))
 	return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT;
 }
 
+int ktest_passes(void (*fn)(void))
+{
+	int status = run_forked(fn);
+
+	return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 static int run_case(struct ktest_case *tc)
 {
 	int status = run_forked(tc->fn);

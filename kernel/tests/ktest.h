@@ -19,6 +19,8 @@ struct ktest_case {
 void ktest_register(struct ktest_case *tc);
 /* runs fn in a child process: 1 when it was aborted (a host-layer bug check) */
 int ktest_aborts(void (*fn)(void));
+/* runs fn in a child process, from the state at the call: 1 when its checks passed */
+int ktest_passes(void (*fn)(void));
 void ktest_fail(const char *file, int line, const char *fmt, ...)
 	__attribute__((__format__(printf, 3, 4)));
 

@@ -371,60 +371,62 @@ KTEST(remove_and_probe_again_while_loaded)
 
 /* ---- load failures ------------------------------------------------------ */
 
-KTEST(no_adapter_fails_with_eio_leaving_nothing)
-{
-	struct leftovers before;
-	static const char *const want[] = {
-		"ppsdac: unable to get i2c adapter 1\n",
-		"unable to allocate dac client\n",
-		"unable to allocate i2c clients\n",
-	};
+/* a load step that fails: site (NULL: none), its error, what the load returns */
+static const struct load_failure {
+	unsigned int flags;
+	const char *site;
+	unsigned int skip;
+	int err, ret;
+	int level;			/* of log[0] */
+	const char *log[3];		/* logged in this order */
+	const char *absent;		/* in no log record */
+	unsigned int logs;		/* records in all, 0: any */
+} load_failures[] = {
+	{ KB_NO_ADAPTER, NULL, 0, 0, -EIO, 6,
+	  { "ppsdac: unable to get i2c adapter 1\n", "unable to allocate dac client\n",
+	    "unable to allocate i2c clients\n" }, "Initial write" },
+	{ 0, "i2c_new_client_device", 0, -ENOMEM, -EIO, 6,
+	  { "ppsdac: got i2c adapter 1!\n", "unable to allocate dac client\n" } },
+	{ 0, "platform_driver_register", 0, -ENOMEM, -EIO, 6,
+	  { "unable to register pps driver\n" }, NULL, 1 },
+	/* TPM4 and CCM map, IOMUXC does not */
+	{ 0, "ioremap", 2, -ENOMEM, -ENOMEM, 6,
+	  { "pps: unable to map the timer registers\n" }, "tpm4 clk root" },
+	/* the serial half's failures unwind the whole load */
+	{ 0, "serdev_device_driver_register", 0, -ENOMEM, -ENOMEM, 6,
+	  { "pps chardev: Removed\n", "All sysfs_remove_file call done\n" } },
+	{ 0, "alloc_chrdev_region", 0, -EBUSY, -EBUSY, 3,
+	  { "pps chardev: Failed to allocate major number\n" } },
+	{ 0, "class_create", 0, -ENOMEM, -ENOMEM, 3, { "pps chardev: Failed to create class\n" } },
+	/* without a timer device the queue's buffer is the load's first kmalloc */
+	{ KB_NO_TIMER, "kmalloc", 0, -ENOMEM, -ENOMEM, 3,
+	  { "pps: kfifo_alloc failed: -12\n" }, "chardev" },
+};
+static const struct load_failure *failure;
 
-	kb_setup(KB_NO_ADAPTER);
+static void load_fails_cleanly(void)
+{
+	const struct load_failure *f = failure;
+	struct leftovers before;
+	unsigned int n = 0;
+
+	kb_setup(f->flags);
 	before = snapshot();
-	KT_EQ(kxh_module_init(), -EIO);
-	in_order(want, ARRAY_SIZE(want));
+	if (f->site)
+		kxh_fault_arm(f->site, f->skip, 1, f->err);
+	KT_EQ(kxh_module_init(), f->ret);
+	while (n < 3 && f->log[n])
+		n++;
+	in_order(f->log, n);
+	if (kb_log_index(f->log[0]) >= 0)
+		KT_EQ(kxh_log_get(kb_log_index(f->log[0]))->level, f->level);
+	if (f->absent)
+		KT_EQ(kxh_log_count_sub(-1, f->absent), 0);
+	if (f->logs)
+		KT_EQ(kxh_log_count(), f->logs);
 	KT_FALSE(kxh_sysfs_exists("pps_filter"));
 	KT_TRUE(kxh_platform_driver_find("pps") == NULL);
-	KT_FALSE(kb.timer->kxh_bound);
-	KT_TRUE(g_pps == NULL);
-	same_left(&before);
-	KT_EQ(kxh_log_count_sub(-1, "Initial write"), 0);
-}
-
-KTEST(failed_dac_client_releases_the_adapter)
-{
-	struct leftovers before;
-
-	kb_setup(0);
-	before = snapshot();
-	kxh_fault_arm("i2c_new_client_device", 0, 1, -ENOMEM);
-	KT_EQ(kxh_module_init(), -EIO);
-	KT_EQ(kxh_log_count_exact(6, "ppsdac: got i2c adapter 1!\n"), 1);
-	KT_EQ(kxh_log_count_exact(6, "unable to allocate dac client\n"), 1);
-	same_left(&before);
-}
-
-KTEST(driver_registration_failure_is_eio)
-{
-	kb_setup(0);
-	kxh_fault_arm("platform_driver_register", 0, 1, -ENOMEM);
-	KT_EQ(kxh_module_init(), -EIO);
-	KT_EQ(kxh_log_count(), 1);
-	KT_STREQ(kxh_log_get(0)->text, "unable to register pps driver\n");
-	KT_FALSE(kxh_sysfs_exists("pps_filter"));
-}
-
-static void load_fails_cleanly(unsigned int flags, const char *site, unsigned int skip, int err)
-{
-	struct leftovers before;
-
-	kb_setup(flags);
-	before = snapshot();
-	kxh_fault_arm(site, skip, 1, err);
-	KT_EQ(kxh_module_init(), err);
-	KT_FALSE(kxh_sysfs_exists("pps_filter"));
-	KT_TRUE(kxh_platform_driver_find("pps") == NULL);
+	KT_FALSE(kb.timer && kb.timer->kxh_bound);
 	KT_TRUE(g_pps == NULL);
 	KT_TRUE(reg_base_lptpm4 == NULL && reg_base_ccm == NULL);
 	KT_TRUE(dac_client == NULL && adapter_1 == NULL);
@@ -435,40 +437,27 @@ static void load_fails_cleanly(unsigned int flags, const char *site, unsigned in
 	same_left(&before);
 }
 
-KTEST(failing_serial_driver_registration_releases_everything)
+KTEST(every_failing_load_step_releases_everything)
 {
-	load_fails_cleanly(0, "serdev_device_driver_register", 0, -ENOMEM);
-	KT_EQ(kxh_log_count_exact(6, "pps chardev: Removed\n"), 1);
-	KT_TRUE(kb_log_index("All sysfs_remove_file call done\n") >
-		kb_log_index("pps chardev: Removed\n"));
+	KT_ROWS(f, load_failures) {
+		failure = f;
+		KT_TRUE(ktest_passes(load_fails_cleanly));
+	}
 }
 
-KTEST(failing_character_device_releases_everything)
-{
-	load_fails_cleanly(0, "alloc_chrdev_region", 0, -EBUSY);
-	KT_EQ(kxh_log_count_exact(3, "pps chardev: Failed to allocate major number\n"), 1);
-}
+/* without "pwm4", or with a "pwm4" that has no interrupt: logged, then the mapping fails */
+static const struct no_irq { unsigned int flags; const char *found; } no_irq_rows[] = {
+	{ KB_NO_PWM4, "Device tree node pwm4 is not defined in DTS\n" },
+	{ KB_NO_IRQ, "Found device tree node pwm4\n" },
+};
+static const struct no_irq *no_irq;
 
-KTEST(failing_class_releases_everything)
+static void load_without_an_interrupt(void)
 {
-	load_fails_cleanly(0, "class_create", 0, -ENOMEM);
-}
-
-KTEST(failing_line_queue_releases_everything)
-{
-	/* without a timer device the queue's buffer is the load's first kmalloc */
-	load_fails_cleanly(KB_NO_TIMER, "kmalloc", 0, -ENOMEM);
-	KT_EQ(kxh_log_count_sub(3, "kfifo_alloc failed"), 1);
-	KT_EQ(kxh_log_count_sub(-1, "chardev"), 0);
-}
-
-KTEST(without_pwm4_the_counter_stays_stopped)
-{
-	kb_load(KB_NO_PWM4);
-	KT_EQ(kxh_log_count_exact(6, "Device tree node pwm4 is not defined in DTS\n"), 1);
+	kb_load(no_irq->flags);
+	KT_EQ(kxh_log_count_exact(6, no_irq->found), 1);
 	KT_EQ(kxh_log_count_exact(6, "Failed to map IRQ\n"), 1);
-	KT_TRUE(kb_log_index("Failed to map IRQ\n") >
-		kb_log_index("Device tree node pwm4 is not defined in DTS\n"));
+	KT_TRUE(kb_log_index("Failed to map IRQ\n") > kb_log_index(no_irq->found));
 	KT_EQ(tpm4(TPM4_SC), 0x40);
 	KT_EQ(kxh_irqs_requested(), 0);
 	KT_EQ(pps_irq, -1);
@@ -477,14 +466,12 @@ KTEST(without_pwm4_the_counter_stays_stopped)
 	KT_EQ(kxh_of_refs(), 0);
 }
 
-KTEST(pwm4_without_interrupt_is_dropped_again)
+KTEST(without_an_interrupt_the_counter_stays_stopped)
 {
-	kb_load(KB_NO_IRQ);
-	KT_EQ(kxh_log_count_exact(6, "Found device tree node pwm4\n"), 1);
-	KT_EQ(kxh_log_count_exact(6, "Failed to map IRQ\n"), 1);
-	KT_EQ(tpm4(TPM4_SC), 0x40);
-	kxh_module_exit();
-	KT_EQ(kxh_of_refs(), 0);
+	KT_ROWS(r, no_irq_rows) {
+		no_irq = r;
+		KT_TRUE(ktest_passes(load_without_an_interrupt));
+	}
 }
 
 KTEST(refused_interrupt_still_starts_the_counter)
@@ -658,20 +645,4 @@ KTEST(system_clock_follows_the_receiver_at_the_second_large_offset)
 	KT_EQ(gps_time_set, 1);
 	/* on GPS time since: the next pulse is labelled with the clock's second */
 	KT_EQ(kxh_time_real_ns() % NSEC_PER_SEC, 0);
-}
-
-KTEST(unmappable_registers_fail_the_load_cleanly)
-{
-	struct leftovers before;
-
-	kb_setup(0);
-	before = snapshot();
-	/* TPM4 and CCM map, IOMUXC does not */
-	kxh_fault_arm("ioremap", 2, 1, -ENOMEM);
-	KT_EQ(kxh_module_init(), -ENOMEM);
-	KT_EQ(kxh_log_count_exact(6, "pps: unable to map the timer registers\n"), 1);
-	KT_EQ(kxh_log_count_sub(-1, "tpm4 clk root"), 0);
-	KT_FALSE(kxh_sysfs_exists("pps_filter"));
-	KT_TRUE(kxh_platform_driver_find("pps") == NULL);
-	same_left(&before);
 }
