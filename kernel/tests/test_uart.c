@@ -126,21 +126,29 @@ KTEST(bytes_beyond_a_full_receive_fifo_stay_with_the_bus)
 
 /* ---- probe and the speed switch ------------------------------------------ */
 
-KTEST(probe_without_properties_opens_at_9600_and_switches_to_115200)
+/* the receiver UART's properties; the link opens at that speed (9600 without
+ * one), tells the receiver twice to switch and follows it to 115200 */
+static const struct probe_row { u32 speed; bool flow; const char *log; u32 open_speed; } probe_rows[] = {
+	{ 0, false, "pps-uart: running @ 9600 baud (flow=0)\n", 9600 },
+	{ 38400, true, "pps-uart: running @ 38400 baud (flow=1)\n", 38400 },
+};
+static const struct probe_row *probe_row;
+
+static void probe_with_properties(void)
 {
 	char buf[64];
 
 	sx_module();
-	sx_add_uart(0, false);
+	sx_add_uart(probe_row->speed, probe_row->flow);
 	KT_TRUE(kxh_serdev_bound(sx_uart));
 	KT_TRUE(kxh_serdev_is_open(sx_uart));
-	KT_FALSE(kxh_serdev_flow(sx_uart));
-	KT_EQ(kxh_log_count_exact(6, "pps-uart: running @ 9600 baud (flow=0)\n"), 1);
+	KT_EQ(kxh_serdev_flow(sx_uart), probe_row->flow);
+	KT_EQ(kxh_log_count_exact(6, probe_row->log), 1);
 	KT_EQ(kxh_serdev_writes(sx_uart), 2);
 	KT_STREQ(write_text(0, buf), BAUD_115200);
 	KT_STREQ(write_text(1, buf), BAUD_115200);
-	KT_EQ(kxh_serdev_write_get(sx_uart, 0).speed, 9600);
-	KT_EQ(kxh_serdev_write_get(sx_uart, 1).speed, 9600);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 0).speed, probe_row->open_speed);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 1).speed, probe_row->open_speed);
 	KT_EQ(kxh_serdev_speed(sx_uart), 115200);
 	KT_EQ(g_ctx->baud, 115200);
 	/* the monitor is not armed before the first ZDA */
@@ -148,15 +156,12 @@ KTEST(probe_without_properties_opens_at_9600_and_switches_to_115200)
 	KT_FALSE(delayed_work_pending(&nmea_receive_work));
 }
 
-KTEST(probe_with_speed_and_flow_control_properties)
+KTEST(probe_opens_at_the_given_speed_and_switches_to_115200)
 {
-	sx_module();
-	sx_add_uart(38400, true);
-	KT_TRUE(kxh_serdev_flow(sx_uart));
-	KT_EQ(kxh_log_count_exact(6, "pps-uart: running @ 38400 baud (flow=1)\n"), 1);
-	KT_EQ(kxh_serdev_write_get(sx_uart, 0).speed, 38400);
-	KT_EQ(kxh_serdev_write_get(sx_uart, 1).speed, 38400);
-	KT_EQ(kxh_serdev_speed(sx_uart), 115200);
+	KT_ROWS(r, probe_rows) {
+		probe_row = r;
+		KT_TRUE(ktest_passes(probe_with_properties));
+	}
 }
 
 KTEST(speed_setting_failures_are_logged_and_ignored)
@@ -173,37 +178,38 @@ KTEST(speed_setting_failures_are_logged_and_ignored)
 
 static long live_before;
 
-KTEST(probe_open_failure_returns_the_code_and_leaves_nothing)
+KTEST(probe_failures_return_their_code_and_leave_nothing)
 {
-	sx_module();
-	live_before = kxh_slab_live();
-	kxh_fault_arm("serdev_device_open", 0, 1, -EIO);
-	sx_add_uart(0, false);
-	KT_EQ(kxh_serdev_probe_result(sx_uart), -EIO);
-	KT_FALSE(kxh_serdev_bound(sx_uart));
-	KT_EQ(kxh_log_count_exact(3, "pps-uart: serdev open code: -5\n"), 1);
-	KT_EQ(g_ctx, NULL);
-	KT_EQ(kxh_wq_find("nmea_timeout_mon"), NULL);
-	KT_EQ(kxh_slab_live(), live_before);
-}
-
-KTEST(probe_allocation_failures_return_enomem_and_leave_nothing)
-{
-	unsigned int skip;
+	/* the error message, the whole text or (after the device's name) its end */
+	static const struct {
+		const char *site;
+		unsigned int skip;
+		int err;
+		const char *log;
+		bool whole;
+	} rows[] = {
+		{ "serdev_device_open", 0, -EIO, "pps-uart: serdev open code: -5\n", true },
+		/* context, channel 0, channel 1, receive FIFO */
+		{ "kmalloc", 0, -ENOMEM }, { "kmalloc", 1, -ENOMEM }, { "kmalloc", 2, -ENOMEM },
+		{ "kmalloc", 3, -ENOMEM, "kfifo alloc failed\n" },
+	};
 
 	sx_module();
 	live_before = kxh_slab_live();
-	/* context, channel 0, channel 1, receive FIFO */
-	for (skip = 0; skip < 4; skip++) {
+	KT_ROWS(r, rows) {
 		kxh_fault_clear();
 		kxh_log_clear();
-		kxh_fault_arm("kmalloc", skip, 1, -ENOMEM);
+		kxh_fault_arm(r->site, r->skip, 1, r->err);
 		sx_add_uart(0, false);
-		KT_EQ(kxh_serdev_probe_result(sx_uart), -ENOMEM);
+		KT_EQ(kxh_serdev_probe_result(sx_uart), r->err);
+		KT_FALSE(kxh_serdev_bound(sx_uart));
 		KT_EQ(g_ctx, NULL);
 		KT_EQ(kxh_wq_find("nmea_timeout_mon"), NULL);
 		KT_EQ(kxh_slab_live(), live_before);
-		KT_EQ(kxh_log_count_sub(3, "kfifo alloc failed\n"), skip == 3);
+		KT_EQ(kxh_log_count_sub(3, ""), r->log != NULL);
+		if (r->log)
+			KT_EQ(r->whole ? kxh_log_count_exact(3, r->log) :
+					 kxh_log_count_sub(3, r->log), 1);
 		kxh_serdev_del(sx_uart);
 	}
 	kxh_fault_clear();
