@@ -28,7 +28,7 @@ void ktest_fail(const char *file, int line, const char *fmt, ...)
 extern int ktest_row;
 #define KT_COUNT(tab) ((int)(sizeof(tab) / sizeof((tab)[0])))
 /* table-driven cases: the body runs with `row` (declared here) pointing at
- * each entry of `tab` in turn */
+ * each entry of `tab` in turn (a `continue` or `break` ends only that row) */
 #define KT_ROWS(row, tab) \
 	for (ktest_row = 0; ktest_row < KT_COUNT(tab) || (ktest_row = -1, 0); ktest_row++) \
 		for (const __typeof__((tab)[0]) *row = &(tab)[ktest_row]; row; row = NULL)
