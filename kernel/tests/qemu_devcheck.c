@@ -9,6 +9,7 @@
  *   qemu_devcheck quick    one round trip through the device (reload loop)
  *   qemu_devcheck nmea     the GPS stream's lines as read from the device
  *   qemu_devcheck drain    empties the line queue, prints the byte count
+ *   qemu_devcheck reader S reads the device for S seconds, counts lines
  *
  * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check and
  * "KXQ devcheck MODE failures N" at the end; the exit status is N != 0.
@@ -479,6 +480,47 @@ static void check_nmea(void)
 	      zda);
 }
 
+static volatile sig_atomic_t time_up;
+
+static void on_alarm(int sig)
+{
+	(void)sig;
+	time_up = 1;
+}
+
+/*
+ * A blocking reader for secs seconds (the alarm ends its last read with
+ * EINTR), while the shell rebinds the serial device under it.
+ */
+static void read_for(int secs)
+{
+	struct sigaction sa = { .sa_handler = on_alarm };
+	char buf[READ_MAX];
+	long total = 0, lines = 0;
+	int fd = open(DEV, O_RDONLY);
+	int n, i;
+
+	check(fd >= 0, "reader_open", "%s", strerror(errno));
+	if (fd < 0)
+		return;
+	sigaction(SIGALRM, &sa, NULL);
+	alarm(secs);
+	while (!time_up) {
+		n = dev_read(fd, buf, sizeof(buf));
+		if (n < 0 && n != -EINTR) {
+			printf("KXQ note reader error %d\n", n);
+			break;
+		}
+		for (i = 0; i < n; i++)
+			lines += buf[i] == '\n';
+		if (n > 0)
+			total += n;
+	}
+	close(fd);
+	printf("KXQ reader bytes %ld lines %ld\n", total, lines);
+	check(time_up && lines > 0, "reader_got_lines", "%ld lines", lines);
+}
+
 int main(int argc, char **argv)
 {
 	const char *mode = argc > 1 ? argv[1] : "quick";
@@ -490,6 +532,8 @@ int main(int argc, char **argv)
 		check_device_full();
 	} else if (!strcmp(mode, "nmea")) {
 		check_nmea();
+	} else if (!strcmp(mode, "reader")) {
+		read_for(argc > 2 ? atoi(argv[2]) : 3);
 	} else if (!strcmp(mode, "drain")) {
 		fd = open(DEV, O_RDONLY | O_NONBLOCK);
 		check(fd >= 0, "drain_open", "%s", strerror(errno));

@@ -6,12 +6,13 @@ one GGA (fix quality 1) and one ZDA sentence per GPS second, both with the
 same time field, the seconds advancing by one every 0.1 s of wall time,
 while the guest's console says so: from "KXQ gps start", silent from each
 "KXQ gps pause" to the next "KXQ gps resume", over at "KXQ gps stop" (or
-when the connection ends or the time limit runs out). What the guest's
-driver sends (the receiver commands) is written to RX_LOG.
+when the connection ends or the time limit runs out). Each "KXQ gps noise"
+sends 32 KiB of line noise at once. What the guest's driver sends (the
+receiver commands) is written to RX_LOG.
 
     qemu_gps_feed.py SOCKET CONSOLE_LOG LIMIT_SECONDS RX_LOG
 """
-import os
+import random
 import select
 import socket
 import sys
@@ -32,13 +33,32 @@ def second(t):
             sentence("GPZDA,%s,08,12,2026,00,00" % stamp)).encode()
 
 
-def console_state(path):
-    """"off", "on" or "stop", from the guest's markers so far"""
+def noise(seed, size):
+    """random bytes with line ends and sentence heads mixed in, some lines
+    far longer than the driver keeps"""
+    rnd = random.Random(seed)
+    heads = [b"$GPGGA,", b"$GNZDA,", b"$GPZDA,123456.5,06,12,2026,", b"\r\n", b"\n",
+             b",,,,,,,,,,,,,,", b"$GPGGA,120000.00,1,2,3,4,6,"]
+    out = bytearray()
+    while len(out) < size:
+        if rnd.random() < 0.3:
+            out += rnd.choice(heads)
+        else:
+            out += bytes(rnd.getrandbits(8) for _ in range(rnd.choice([1, 8, 64, 400])))
+    return bytes(out[:size])
+
+
+def console_text(path):
     try:
         with open(path, "rb") as f:
-            text = f.read()
+            return f.read()
     except OSError:
-        return "off"
+        return b""
+
+
+def console_state(path):
+    """"off", "on" or "stop", from the guest's markers so far"""
+    text = console_text(path)
     if b"KXQ gps stop" in text:
         return "stop"
     if b"KXQ gps start" not in text:
@@ -67,6 +87,7 @@ def main():
 
     t = 12 * 3600
     sent = 0
+    bursts = 0
     received = bytearray()
     next_second = time.monotonic()
     while time.monotonic() < end:
@@ -82,6 +103,13 @@ def main():
         if time.monotonic() < next_second:
             continue
         next_second = time.monotonic() + 0.1
+        if console_text(console).count(b"KXQ gps noise") > bursts:
+            try:
+                sock.sendall(noise(bursts, 32768))
+            except OSError:
+                break
+            bursts += 1
+            continue
         state = console_state(console)
         if state == "stop":
             break
@@ -96,7 +124,8 @@ def main():
     sock.close()
     with open(rx_log, "wb") as f:
         f.write(received)
-    print("qemu_gps_feed: %d seconds sent, %d bytes received" % (sent, len(received)))
+    print("qemu_gps_feed: %d seconds and %d noise bursts sent, %d bytes received" %
+          (sent, bursts, len(received)))
     return 0
 
 

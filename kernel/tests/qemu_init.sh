@@ -112,6 +112,36 @@ echo serial0-0 >$sdrv/bind
 say gps_rebound "$(exists $gps/driver)"
 /bin/qemu_devcheck nmea
 say gps_rebound_nmea_rc $?
+# unbind and bind ten times under the stream, with a reader on the device
+# and the attributes read all the while
+/bin/qemu_devcheck reader 4 &
+reader=$!
+(
+	end=$(($(date +%s) + 4))
+	while [ "$(date +%s)" -lt $end ]; do
+		cat /sys/pps_filter/* >/dev/null 2>&1
+	done
+) &
+attrs=$!
+i=0
+ok=0
+while [ $i -lt 10 ]; do
+	echo serial0-0 >$sdrv/unbind && sleep 0.1 && echo serial0-0 >$sdrv/bind && ok=$((ok + 1))
+	sleep 0.15
+	i=$((i + 1))
+done
+wait $reader
+say gps_stress_reader_rc $?
+wait $attrs
+say gps_stress_binds "$ok $(exists $gps/driver)"
+# 32 KiB of line noise with nobody reading: the queue keeps at most 4096
+# bytes; whole sentences flow again afterwards
+/bin/qemu_devcheck drain >/dev/null
+say gps noise
+sleep 3
+say gps_noise_queue "$(/bin/qemu_devcheck drain | sed -n 's/^KXQ drained //p')"
+/bin/qemu_devcheck nmea
+say gps_after_noise_nmea_rc $?
 log gps
 # an open device holds the module
 sleep 60 </dev/kx_pps &
