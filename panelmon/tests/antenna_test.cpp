@@ -25,24 +25,16 @@ protected:
 	}
 };
 
-TEST_F(Antenna, CurrentConversion)
+TEST_F(Antenna, Conversions)
 {
-	EXPECT_EQ(antenna_current_from_raw(0x03E8), 3);
-	EXPECT_EQ(antenna_current_from_raw(0xFC18), -3);
-	EXPECT_EQ(antenna_current_from_raw(0x7FFF), 124);
-	EXPECT_EQ(antenna_current_from_raw(0x8000), -124);
-	EXPECT_EQ(antenna_current_from_raw(0), 0);
-	// 262 counts are 0.998 mA: truncated toward zero, both signs.
-	EXPECT_EQ(antenna_current_from_raw(262), 0);
-	EXPECT_EQ(antenna_current_from_raw(static_cast<uint16_t>(-262)), 0);
-}
-
-TEST_F(Antenna, PowerConversion)
-{
-	EXPECT_EQ(antenna_power_from_raw(0x03E8), 95);
-	EXPECT_EQ(antenna_power_from_raw(0xFFFF), 6242);
-	EXPECT_EQ(antenna_power_from_raw(0x8000), 3121);  // unsigned, never negative
-	EXPECT_EQ(antenna_power_from_raw(0), 0);
+	// Current: signed; 262 counts are 0.998 mA, truncated toward zero, both signs.
+	for (auto [raw, ma] : {std::pair<uint16_t, int32_t>{0x03E8, 3}, {0xFC18, -3}, {0x7FFF, 124},
+	                       {0x8000, -124}, {0, 0}, {262, 0}, {static_cast<uint16_t>(-262), 0}})
+		EXPECT_EQ(antenna_current_from_raw(raw), ma) << raw;
+	// Power: unsigned, never negative.
+	for (auto [raw, mw] : {std::pair<uint16_t, int32_t>{0x03E8, 95}, {0xFFFF, 6242},
+	                       {0x8000, 3121}, {0, 0}})
+		EXPECT_EQ(antenna_power_from_raw(raw), mw) << raw;
 }
 
 // Configuration 0x4527; calibration 13438 (0x347E), computed in double precision.
@@ -58,33 +50,38 @@ TEST_F(Antenna, InitWritesConfigurationAndCalibration)
 
 TEST_F(Antenna, InitFailures)
 {
-	fake_i2c::bus1_missing = true;
-	std::string out = capture_stdout([] { EXPECT_EQ(antenna_monitor_init(), 1); });
-	EXPECT_EQ(out, "Failed to open I2C bus\n");
-	EXPECT_LT(antenna_fd, 0);
-
-	fake_i2c::reset();
-	fake_i2c::set_address_fails = true;
-	out = capture_stdout([] { EXPECT_EQ(antenna_monitor_init(), 1); });
-	EXPECT_EQ(out, "Failed to set I2C address\n");
-	EXPECT_EQ(fake_i2c::closed, std::vector<int>{fake_i2c::BUS1_FD});
-	EXPECT_LT(antenna_fd, 0);
-
-	fake_i2c::reset();
-	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
-		return t.is_write && t.bytes[0] == 0x00 ? 2 : -2;
+	struct {
+		const char *out;
+		void (*arrange)();
+		bool closed;  // the bus was opened, so it is closed again
+	} cases[] = {
+	    {"Failed to open I2C bus\n", [] { fake_i2c::bus1_missing = true; }, false},
+	    {"Failed to set I2C address\n", [] { fake_i2c::set_address_fails = true; }, true},
+	    {"Failed to write configuration\n",
+	     [] {
+		     fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
+			     return t.is_write && t.bytes[0] == 0x00 ? 2 : -2;
+		     };
+	     },
+	     true},
+	    {"Failed to write calibration\n",
+	     [] {
+		     fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
+			     return t.is_write && t.bytes[0] == 0x05 ? -1 : -2;
+		     };
+	     },
+	     true},
 	};
-	out = capture_stdout([] { EXPECT_EQ(antenna_monitor_init(), 1); });
-	EXPECT_EQ(out, "Failed to write configuration\n");
-	EXPECT_EQ(fake_i2c::closed, std::vector<int>{fake_i2c::BUS1_FD});
-
-	fake_i2c::reset();
-	fake_i2c::override_result = [](const fake_i2c::transfer &t, size_t) -> ssize_t {
-		return t.is_write && t.bytes[0] == 0x05 ? -1 : -2;
-	};
-	out = capture_stdout([] { EXPECT_EQ(antenna_monitor_init(), 1); });
-	EXPECT_EQ(out, "Failed to write calibration\n");
-	EXPECT_LT(antenna_fd, 0);
+	for (const auto &c : cases) {
+		fake_i2c::reset();
+		antenna_fd = -1;
+		c.arrange();
+		std::string out = capture_stdout([] { EXPECT_EQ(antenna_monitor_init(), 1); });
+		EXPECT_EQ(out, c.out);
+		EXPECT_LT(antenna_fd, 0) << c.out;
+		EXPECT_EQ(fake_i2c::closed, c.closed ? std::vector<int>{fake_i2c::BUS1_FD} : std::vector<int>{})
+		    << c.out;
+	}
 }
 
 TEST_F(Antenna, ReadSelectsCurrentThenPower)

@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <ostream>
 #include <string>
@@ -336,12 +337,7 @@ TEST_F(PanelGpio, ScriptPathWithAQuoteRunsOnce)
 	tick();
 	EXPECT_EQ(script_runs(), 1);
 	simboard_stop(&board);
-	std::remove((root + "/ran").c_str());
-	std::remove((root + "/root/resetparms.sh").c_str());
-	rmdir((root + "/root").c_str());
-	rmdir((root + "/dev").c_str());
-	rmdir((root + "/run").c_str());
-	rmdir(root.c_str());
+	std::filesystem::remove_all(root);
 }
 
 // One line held elsewhere before panelmon starts: the message of its step,

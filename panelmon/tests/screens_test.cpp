@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -87,36 +88,34 @@ TEST_F(Screens, NumbersAndTimeModesFromTexts)
 
 // ---- SNR average --------------------------------------------------------
 
-TEST_F(Screens, SnrAverageOfTheFourStrongest)
+// The average of the four strongest of the first four entries of each list
+// (19 characters are read), truncated toward zero; missing values count 0.
+TEST_F(Screens, SnrAverage)
 {
-	EXPECT_EQ(snr_average(), 0);
-	rundata("gsnrlist.dat", " 45  40  38  30  20  10   0   0   0   0   0   0 ");
-	rundata("asnrlist.dat", " 50  20  10   5   0   0   0   0   0   0   0   0 ");
-	EXPECT_EQ(snr_average(), (50 + 45 + 40 + 38) / 4);
-}
-
-TEST_F(Screens, SnrAverageCountsMissingValuesAsZero)
-{
-	rundata("lsnrlist.dat", "10 9");
-	EXPECT_EQ(snr_average(), 4);
-	rundata("lsnrlist.dat", "");
-	EXPECT_EQ(snr_average(), 0);
-}
-
-TEST_F(Screens, SnrAverageReadsOnlyTheFirstFourEntriesOfEachList)
-{
-	// Only 19 characters of each list are read: entries 5 on do not count.
-	rundata("bsnrlist.dat", "  1   2   3   4  99  99  99");
-	EXPECT_EQ(snr_average(), (4 + 3 + 2 + 1) / 4);
-}
-
-TEST_F(Screens, SnrAverageTruncatesTowardZeroAndSurvivesHugeValues)
-{
-	rundata("gsnrlist.dat", "-5 -6 -7 -9");
-	EXPECT_EQ(snr_average(), -6);  // -27 / 4
-	for (const char *list : {"gsnrlist.dat", "asnrlist.dat", "bsnrlist.dat", "lsnrlist.dat"})
-		rundata(list, "2147483647");
-	EXPECT_EQ(snr_average(), INT32_MAX);
+	const char *lists[] = {"gsnrlist.dat", "lsnrlist.dat", "asnrlist.dat", "bsnrlist.dat"};
+	const char *const max = "2147483647";
+	struct {
+		std::array<const char *, 4> texts;  // in the order of `lists`; nullptr: no file
+		int32_t average;
+	} cases[] = {
+	    {{}, 0},
+	    {{" 45  40  38  30  20  10   0   0   0   0   0   0 ", nullptr, " 50  20  10   5   0   0 "},
+	     (50 + 45 + 40 + 38) / 4},
+	    {{nullptr, "10 9"}, 4},
+	    {{nullptr, ""}, 0},
+	    {{nullptr, nullptr, nullptr, "  1   2   3   4  99  99  99"}, (4 + 3 + 2 + 1) / 4},
+	    {{"-5 -6 -7 -9"}, -6},  // -27 / 4
+	    {{max, max, max, max}, INT32_MAX},
+	};
+	for (const auto &c : cases) {
+		for (size_t i = 0; i < 4; i++) {
+			if (c.texts[i] != nullptr)
+				rundata(lists[i], c.texts[i]);
+			else
+				root.remove((std::string("/var/volatile/rundata/") + lists[i]).c_str());
+		}
+		EXPECT_EQ(snr_average(), c.average) << (c.texts[0] ? c.texts[0] : "-");
+	}
 }
 
 // ---- rows ---------------------------------------------------------------

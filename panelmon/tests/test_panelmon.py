@@ -335,14 +335,11 @@ def click(board):
 
 
 def test_pages_step_with_each_press(board, tree, start):
-    tree.rundata("addr0.dat", "10.0.0.1")
-    tree.rundata("addr1.dat", "10.0.1.1")
-    tree.rundata("mask0.dat", "255.255.255.0")
-    tree.rundata("gw0.dat", "10.0.0.254")
-    tree.rundata("mac0.dat", "00:11:22:33:44:55")
-    tree.rundata("mac1.dat", "00:11:22:33:44:56")
-    tree.rundata("numsats.dat", "9")
-    tree.rundata("lsnrlist.dat", " 10   9 ")
+    for name, text in (("addr0.dat", "10.0.0.1"), ("addr1.dat", "10.0.1.1"),
+                       ("mask0.dat", "255.255.255.0"), ("gw0.dat", "10.0.0.254"),
+                       ("mac0.dat", "00:11:22:33:44:55"), ("mac1.dat", "00:11:22:33:44:56"),
+                       ("numsats.dat", "9"), ("lsnrlist.dat", " 10   9 ")):
+        tree.rundata(name, text)
     tree.attr("gpsfix", "1")
     start()
     row1_becomes(board, "GPS: 2D  SNR Ave= 4 ", timeout=2.5)
