@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Loads kx-pps.ko into a real kernel: boots Debian 12's own amd64 kernel
-# (the image unpacked by scripts/kernel-headers, the same ABI as the 6.1
-# header tree the module was built against) under qemu with a small
+# Loads kx-pps.ko into a real kernel: boots a Debian 12 amd64 kernel (the
+# image unpacked by scripts/kernel-headers, the same ABI as the header tree
+# the module was built against: 6.1 or the 6.12 series) under qemu with a small
 # initramfs (busybox, qemu_init.sh, qemu_devcheck, both modules and the
 # kernel's I2C modules), then checks the serial console: load without and
 # with I2C adapter 1, the kernel messages and their order, /sys/pps_filter,
@@ -10,16 +10,17 @@
 # UART, fed by qemu_gps_feed.py), unload, three more load/unload rounds,
 # and a clean kernel log.
 #
-#   qemu_smoke.sh KBUILD_OUT WORKDIR
+#   qemu_smoke.sh TREE KBUILD_OUT WORKDIR      TREE: 6.1-amd64 | 6.12-amd64
 #
-# KBUILD_OUT: kbuild.sh's output for the 6.1-amd64 tree (kx-pps.ko and
+# KBUILD_OUT: kbuild.sh's output for that tree (kx-pps.ko and
 # phystub/kxpps-phystub.ko). The guest has 512 MiB: the i.MX93 register
 # blocks the module maps (0x424F0000 and up) lie above its RAM, where
 # nothing answers.
 set -euo pipefail
 
-kbuild=$1
-work=$2
+tree=$1
+kbuild=$2
+work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 env="$here/../../build-kheaders/trees.env"
 start=$(date +%s)
@@ -29,10 +30,13 @@ fail() { echo "qemu_smoke: $*" >&2; exit 1; }
 [ -r "$env" ] || fail "$env missing: run scripts/kernel-headers"
 # shellcheck disable=SC1090
 . "$env"
-[ -n "${KIMAGE_6_1_AMD64:-}" ] && [ -f "$KIMAGE_6_1_AMD64" ] ||
-	fail "no unpacked 6.1 kernel image: run scripts/kernel-headers"
-kmods=${KMODULES_6_1_AMD64:-}
-[ -d "$kmods" ] || fail "no unpacked 6.1 kernel modules: run scripts/kernel-headers"
+case $tree in
+6.1-amd64) kimage=${KIMAGE_6_1_AMD64:-} kmods=${KMODULES_6_1_AMD64:-} ;;
+6.12-amd64) kimage=${KIMAGE_6_12_AMD64:-} kmods=${KMODULES_6_12_AMD64:-} ;;
+*) fail "unknown tree $tree" ;;
+esac
+[ -n "$kimage" ] && [ -f "$kimage" ] || fail "no unpacked $tree kernel image: run scripts/kernel-headers"
+[ -d "$kmods" ] || fail "no unpacked $tree kernel modules: run scripts/kernel-headers"
 for tool in qemu-system-x86_64 cpio gcc iasl python3; do
 	command -v "$tool" >/dev/null || fail "$tool missing: run scripts/setup"
 done
@@ -78,7 +82,8 @@ iasl -p "$work/qemu_gps" "$here/qemu_gps.asl" >"$work/iasl.log" 2>&1 ||
 # ---- boot ----------------------------------------------------------------
 console="$work/console.log"
 # slub_debug: red zones, poisoning and sanity checks on every slab object,
-# so a use after free or an overrun by the module is reported as a BUG.
+# so a use after free or an overrun by the module is reported as a BUG;
+# KFENCE (6.12) guards a sampled allocation every 5 ms as well.
 # -M q35: its ICH9 SMBus (i2c-i801) becomes adapter 0, so i2c-stub is 1
 # ttyS1 (COM2) is a Unix socket, served by qemu, fed by qemu_gps_feed.py
 sockdir=$(mktemp -d /tmp/kxq-gps.XXXXXX)
@@ -92,8 +97,8 @@ timeout 100 qemu-system-x86_64 -M q35 -accel tcg -m 512M -smp 1 \
 	-serial stdio \
 	-chardev "socket,id=gps,path=$sockdir/gps,server=on,wait=off" -serial chardev:gps \
 	-acpitable "file=$work/qemu_gps.aml" \
-	-kernel "$KIMAGE_6_1_AMD64" -initrd "$work/initrd.cpio" \
-	-append "console=ttyS0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP rdinit=/init" \
+	-kernel "$kimage" -initrd "$work/initrd.cpio" \
+	-append "console=ttyS0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP kfence.sample_interval=5 rdinit=/init" \
 	</dev/null >"$console" 2>&1 || rc=$?
 wait "$feeder" || true
 cat "$work/feed.log"
