@@ -18,6 +18,7 @@
 
 #include "kx_i2c.h"
 #include "kx_path.h"
+#include "kx_text.h"
 
 #include <gpiod.h>
 
@@ -93,17 +94,6 @@ int usage()
 	return exit_failure;
 }
 
-int hex_digit(char c)
-{
-	if (c >= '0' && c <= '9')
-		return c - '0';
-	if (c >= 'a' && c <= 'f')
-		return c - 'a' + 10;
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	return -1;
-}
-
 // ADDRESS: hexadecimal digits with or without a 0x prefix, nothing else.
 // Values beyond 16 bits are not cut down, so the range check sees them.
 bool parse_address(const char *text, unsigned long *addr)
@@ -115,7 +105,7 @@ bool parse_address(const char *text, unsigned long *addr)
 		return false;
 	unsigned long v = 0;
 	for (; *p != '\0'; p++) {
-		int d = hex_digit(*p);
+		int d = kx_hex_digit(*p);
 		if (d < 0)
 			return false;
 		if (v <= max_address)
@@ -133,10 +123,10 @@ bool parse_mac(const char *text, unsigned char mac[mac_record])
 	for (size_t i = 0; i < mac_record; i++) {
 		if (i > 0 && *p++ != ':')
 			return false;
-		int hi = hex_digit(p[0]);
+		int hi = kx_hex_digit(p[0]);
 		if (hi < 0)
 			return false;
-		int lo = hex_digit(p[1]);
+		int lo = kx_hex_digit(p[1]);
 		if (lo < 0) {
 			mac[i] = static_cast<unsigned char>(hi);
 			p += 1;

@@ -27,6 +27,7 @@
 //   stats              ok stored=N ignored=N busy=N
 #include "board.h"
 #include "kx_path.h"
+#include "kx_text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -42,17 +43,6 @@ constexpr unsigned size = 2048;
 constexpr unsigned page = 16;
 constexpr int wp_line = 28;
 constexpr int64_t write_cycle_ns = 5 * 1000 * 1000;
-
-int hex_value(char c)
-{
-	if (c >= '0' && c <= '9')
-		return c - '0';
-	if (c >= 'a' && c <= 'f')
-		return c - 'a' + 10;
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	return -1;
-}
 
 int64_t monotonic_ns()
 {
@@ -164,13 +154,13 @@ struct Eeprom : SimI2cDevice {
 		if (w.size() == 3 && w[0] == "load" && w[2].size() % 2 == 0 &&
 		    range(w[1], std::to_string(w[2].size() / 2), &at, &n)) {
 			for (unsigned i = 0; i < n; i++) {
-				int hi = hex_value(w[2][2 * i]), lo = hex_value(w[2][2 * i + 1]);
+				int hi = kx_hex_digit(w[2][2 * i]), lo = kx_hex_digit(w[2][2 * i + 1]);
 				if (hi < 0 || lo < 0)
 					return "err bad hex";
 			}
 			for (unsigned i = 0; i < n; i++)
-				mem[at + i] = static_cast<uint8_t>(hex_value(w[2][2 * i]) * 16 +
-								   hex_value(w[2][2 * i + 1]));
+				mem[at + i] = static_cast<uint8_t>(kx_hex_digit(w[2][2 * i]) * 16 +
+								   kx_hex_digit(w[2][2 * i + 1]));
 			save();
 			return "ok";
 		}
