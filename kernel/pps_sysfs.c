@@ -35,13 +35,16 @@ static ssize_t gain_show(char *buf, const s32 *gain)
 	return sysfs_emit(buf, "%d (%lld)\n", k, (s64)k * KX_GAIN_SCALE);
 }
 
-static ssize_t gain_store(const char *buf, size_t count, s32 *gain)
+static ssize_t gain_store(const char *buf, size_t count, s32 *gain, bool loop_gain)
 {
 	int k;
 
 	if (sscanf(buf, "%d", &k) == 1) {
-		/* beyond the limit K or e_fp * K would not be exact */
-		if (k < -KX_GAIN_MAX || k > KX_GAIN_MAX)
+		/*
+		 * Beyond the limit the loop's K1 or e_fp * K1 would not be
+		 * exact; k2 is only stored and shown, so any value goes.
+		 */
+		if (loop_gain && (k < -KX_GAIN_MAX || k > KX_GAIN_MAX))
 			return -EINVAL;
 		WRITE_ONCE(*gain, k);
 	}
@@ -56,7 +59,7 @@ static ssize_t k1_show(struct kobject *kobj, struct kobj_attribute *attr, char *
 static ssize_t k1_store(struct kobject *kobj, struct kobj_attribute *attr,
 			const char *buf, size_t count)
 {
-	return gain_store(buf, count, &k1_hundred_thou_value);
+	return gain_store(buf, count, &k1_hundred_thou_value, true);
 }
 
 static ssize_t k2_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
@@ -67,7 +70,7 @@ static ssize_t k2_show(struct kobject *kobj, struct kobj_attribute *attr, char *
 static ssize_t k2_store(struct kobject *kobj, struct kobj_attribute *attr,
 			const char *buf, size_t count)
 {
-	return gain_store(buf, count, &k2_hundred_thou_value);
+	return gain_store(buf, count, &k2_hundred_thou_value, false);
 }
 
 /* ---- pause: 1 holds the loop, 0 resumes it from a fresh reference ------ */

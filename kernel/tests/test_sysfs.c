@@ -175,7 +175,9 @@ KTEST(gain_stores_follow_the_kernel_scanf_within_the_exact_range)
 		{ "k1", "-2068960", 8, -2068960, 12 },
 		/* digits beyond 64 bits wrap, and the wrapped value is checked too */
 		{ "k1", "99999999999", -EINVAL, -2068960, 12 },
-		{ "k2", "3200422", -EINVAL, -2068960, 12 },
+		/* k2 never enters the loop: the whole s32 range is stored */
+		{ "k2", "3200422", 7, -2068960, 3200422 },
+		{ "k2", "-2147483648", 11, -2068960, -2147483647 - 1 },
 	};
 
 	pps_sysfs_create();
@@ -186,6 +188,8 @@ KTEST(gain_stores_follow_the_kernel_scanf_within_the_exact_range)
 	}
 	rd("k1");
 	KT_STREQ(text, "-2068960 (-1388272160)\n");
+	rd("k2");
+	KT_STREQ(text, "-2147483648 (-1440961527808)\n");
 	wr("k1", "-7");
 	rd("k1");
 	KT_STREQ(text, "-7 (-4697)\n");
