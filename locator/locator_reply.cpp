@@ -158,6 +158,10 @@ void locator_build_reply(unsigned char (&reply)[locator_reply_size])
 	s.gps_fix = read_int("/sys/pps_filter/gpsfix", 255);
 	read_word39("/var/volatile/rundata/coords.dat", s.position);
 
+	// localtime_r() alone keeps the zone it loaded first; tzset() looks at
+	// /etc/localtime again, so a zone changed while the service runs shows
+	// in the next reply.
+	tzset();
 	std::time_t now = std::time(nullptr);
 	struct tm local;
 	if (localtime_r(&now, &local) != nullptr) {

@@ -3,8 +3,10 @@ KX_ROOT tree, requests over UDP on loopback in a private network namespace."""
 import os
 import random
 import socket
+import struct
 import subprocess
 import time
+from datetime import datetime, timedelta, timezone
 
 import pytest
 
@@ -217,6 +219,74 @@ def test_all_files_missing(loc, sock):
     # one message per source, in the order they are read
     assert lines[:10] == ["Error opening: %s/%s" % (root, rel) for rel in SOURCES]
     assert lines[10] == "Locator Sent 80 bytes to: 127.0.0.1"
+
+
+def tzif(offset, abbr):
+    """A TZif (version 1) zone file of one fixed offset from UTC."""
+    header = b"TZif" + b"\0" * 16 + struct.pack(">6l", 0, 0, 0, 0, 1, len(abbr) + 1)
+    return header + struct.pack(">lBB", offset, 0, 0) + abbr + b"\0"
+
+
+def ask_in_netns(pid):
+    """One request from inside the network namespace of process pid."""
+    client_code = ("import socket,sys;s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM);"
+                   "s.settimeout(3);s.sendto(b'\\xa1',('127.0.0.1',%d));"
+                   "sys.stdout.write(s.recv(4096).hex())" % PORT)
+    p = subprocess.run(["nsenter", "--net=/proc/%d/ns/net" % pid, "/usr/bin/python3", "-c",
+                        client_code], capture_output=True, text=True, timeout=10)
+    assert p.returncode == 0, p.stderr
+    return bytes.fromhex(p.stdout)
+
+
+def zone_time_between(reply, offset, before):
+    """True when bytes 18..20 hold the time in a zone of the given offset
+    some time between `before` (UTC) and now."""
+    t = (before + timedelta(seconds=offset)).replace(microsecond=0)
+    end = datetime.now(timezone.utc) + timedelta(seconds=offset)
+    while t <= end:
+        if (t.hour, t.minute, t.second) == tuple(reply[18:21]):
+            return True
+        t += timedelta(seconds=1)
+    return False
+
+
+@pytest.mark.skipif(not os.path.exists("/etc/localtime"), reason="no /etc/localtime to cover")
+def test_time_zone_change_seen_without_restart(tmp_path):
+    # The unit's time zone is /etc/localtime (TZ unset). A new zone written
+    # there while the service runs applies to the next reply. The service
+    # runs in a mount namespace with a zone file of the test's own over
+    # /etc/localtime, and in a network namespace of its own (the shared
+    # service holds the port here).
+    zone = tmp_path / "localtime"
+    zone.write_bytes(tzif(2 * 3600, b"AAA"))
+    root = tmp_path / "root"
+    root.mkdir()  # no files: the fix byte is 255, so the time is sent
+    env = {k: v for k, v in os.environ.items() if k != "TZ"}
+    env["KX_ROOT"] = str(root)
+    script = ('ip link set lo up && mount --bind "$1" /etc/localtime && exec "$0"')
+    proc = subprocess.Popen(["unshare", "--net", "--mount", "sh", "-c", script,
+                             os.environ["LOCATOR_BIN"], str(zone)], env=env,
+                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        deadline = time.monotonic() + 10
+        while True:
+            assert proc.poll() is None, "locator exited"
+            with open("/proc/%d/net/udp" % proc.pid) as f:
+                if ":1CCC " in f.read():  # port 7372 bound
+                    break
+            assert time.monotonic() < deadline, "locator did not bind"
+            time.sleep(0.02)
+        before = datetime.now(timezone.utc)
+        assert zone_time_between(ask_in_netns(proc.pid), 2 * 3600, before)
+
+        # the new zone, written in place with a new modification time
+        zone.write_bytes(tzif(-7 * 3600, b"BBB"))
+        os.utime(zone, (1000000000, 1000000000))
+        before = datetime.now(timezone.utc)
+        assert zone_time_between(ask_in_netns(proc.pid), -7 * 3600, before)
+    finally:
+        proc.kill()
+        proc.wait()
 
 
 def test_values_are_read_afresh_for_every_request(loc, sock):
