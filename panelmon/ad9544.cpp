@@ -347,6 +347,12 @@ int ad9544_setup()
 	}
 	if (kx_i2c_set_address(ad9544_fd, AD9544_I2C_ADDRESS) < 0) {
 		std::printf("ioctl I2C_SLAVE failed\n");
+		// Without a selected address the descriptor's transfers would go
+		// to address 0, the general call that every chip on the bus
+		// listens to. Give it up, so that the once-a-second reads and the
+		// skew fail and report instead.
+		kx_i2c_close(ad9544_fd);
+		ad9544_fd = -1;
 		return -1;
 	}
 	uint16_t product = 0, second = 0;

@@ -112,6 +112,15 @@ TEST_F(Ad9544, MissingBusAndRefusedAddress)
 	out = capture_stdout([&] { EXPECT_EQ(ad9544_setup(), -1); });
 	EXPECT_EQ(out, "ioctl I2C_SLAVE failed\n");
 	EXPECT_TRUE(fake_i2c::writes(fake_i2c::BUS0_FD).empty());
+	// The status reads then fail and report; nothing reaches the bus
+	// without a selected address.
+	out = capture_stdout([&] { EXPECT_LT(ad9544_read_temperature(), 0); });
+	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno -1\n");
+	out = capture_stdout([&] { EXPECT_LT(ad9544_set_skew(-100), 0); });
+	EXPECT_EQ(out, "pps: AD9544 unable to send data to device: errno -1\n"
+		       "pps: AD9544 unable to send data to device: errno -1\n");
+	EXPECT_TRUE(fake_i2c::writes(fake_i2c::BUS0_FD).empty());
+	EXPECT_EQ(chip_temperature, 25);
 }
 
 // One configuration write refused (-1) or cut short (2): what the set-up
