@@ -39,11 +39,12 @@ struct model {
 	unsigned int dac_requests;
 };
 
-static s64 clamp128(__int128 v)
+/* a seed beyond +-2^62 is taken as +-2^62 before a step is added */
+static __int128 bound62(s64 v)
 {
-	const __int128 lim = (__int128)1 << 31;
+	const __int128 lim = (__int128)1 << 62;
 
-	return (s64)(v > lim ? lim : v < -lim ? -lim : v);
+	return v > lim ? lim : v < -lim ? -lim : (__int128)v;
 }
 
 static void model_capture(struct model *m, u32 count)
@@ -68,8 +69,8 @@ static void model_capture(struct model *m, u32 count)
 
 		/* division by 2^26 truncating toward zero */
 		add = add / ((__int128)1 << 26);
-		v = (__int128)m->prv + add;
-		m->integ = clamp128(v);
+		v = bound62(m->prv) + add;
+		m->integ = (s64)v;
 		m->filtered = m->integ;
 		m->kount++;
 		m->num = (s32)(m->integ / (1LL << 26));
