@@ -74,9 +74,7 @@ static void model_capture(struct model *m, u32 count)
 		m->filtered = m->integ;
 		m->kount++;
 		m->num = (s32)(m->integ / (1LL << 26));
-		/* the subtraction in 32 bits, wrapping as the kernel's does */
-		m->dec = (s32)((u32)(s32)((__int128)m->integ * 10000 / (1LL << 26)) -
-			       10000u * (u32)m->num);
+		m->dec = (s32)((__int128)m->integ * 10000 / (1LL << 26)) - 10000 * m->num;
 		m->dac_requests++;
 		m->prv = m->integ;
 	}
