@@ -49,8 +49,8 @@ struct task_struct;
 #define KX_N0 25000000U
 #define KX_WINDOW 99U
 /*
- * The DAC spans corrections of -2^31..2^31 (-32..32 in units of 2^26); its
- * code saturates beyond.
+ * The DAC spans corrections of -2^31..2^31 (-32..32 in units of 2^26); the
+ * integrator is kept within that range.
  */
 #define KX_INTEG_LIMIT (1LL << 31)
 

@@ -80,18 +80,18 @@ void pps_set_integ_parts(s64 integ)
 /*
  * One integrator step: prv + (N0 - N) * K1 with K1 = k1 * 671. The gain
  * product is formed in 64 bits, so any stored k1 is exact (|K1| < 2^41 and
- * |N0 - N| <= 99 inside the window keep the step below 2^48). The
- * integrator is not bounded by the DAC's range: beyond +-2^31 the DAC code
- * saturates and freqcorr shows how far the loop wants to go. A seed
- * written from user space may lie anywhere; bounding the previous value to
- * +-2^62 first keeps the addition from overflowing (the integrator then
- * stops there instead of wrapping to the other sign).
+ * |N0 - N| <= 99 inside the window keep the step below 2^48). The sum is
+ * held within the DAC's range, +-2^31: an integrator wound up beyond what
+ * the DAC can express would only delay the recovery of a saturated loop.
+ * A seed written from user space may lie anywhere; bounding it to +-2^62
+ * first cannot change the clamped result and keeps the addition exact.
  */
 static inline s64 pps_integrate(s64 prv, s32 err, s32 k1)
 {
 	s64 step = (s64)err * ((s64)k1 * KX_GAIN_SCALE);
+	s64 integ = clamp_t(s64, prv, -(1LL << 62), 1LL << 62) + step;
 
-	return clamp_t(s64, prv, -(1LL << 62), 1LL << 62) + step;
+	return clamp_t(s64, integ, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
 }
 
 /* a channel-2 capture while the loop runs */

@@ -39,12 +39,11 @@ struct model {
 	unsigned int dac_requests;
 };
 
-/* a seed beyond +-2^62 is taken as +-2^62 before a step is added */
-static __int128 bound62(s64 v)
+static s64 clamp128(__int128 v)
 {
-	const __int128 lim = (__int128)1 << 62;
+	const __int128 lim = (__int128)1 << 31;
 
-	return v > lim ? lim : v < -lim ? -lim : (__int128)v;
+	return (s64)(v > lim ? lim : v < -lim ? -lim : v);
 }
 
 static void model_capture(struct model *m, u32 count)
@@ -69,8 +68,8 @@ static void model_capture(struct model *m, u32 count)
 
 		/* division by 2^26 truncating toward zero */
 		add = add / ((__int128)1 << 26);
-		v = bound62(m->prv) + add;
-		m->integ = (s64)v;
+		v = (__int128)m->prv + add;
+		m->integ = clamp128(v);
 		m->filtered = m->integ;
 		m->kount++;
 		m->num = (s32)(m->integ / (1LL << 26));
