@@ -439,7 +439,8 @@ def test_status_files(board, tree, start):
     board.command("ad9544 pins 0 0 0")
     p = start()
     file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000004\n", timeout=2.5)
-    assert tree.get("/var/volatile/rundata/ad9544temp.dat") == "0\n"
+    # Written just after the bits file, in the same pass.
+    file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "0\n")
 
     board.command("ad9544 set 0x3006 0x12")
     board.command("ad9544 set 0x3008 0x05")
@@ -476,7 +477,7 @@ def test_chip_that_does_not_answer(board, tree, start):
     board.command("ad9544 pins 1 1 0")
     p = start()
     file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000007\n", timeout=2.5)
-    assert tree.get("/var/volatile/rundata/ad9544temp.dat") == "25\n"
+    file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "25\n")
     out = p.output()
     assert out.startswith("pps: AD9544 unable to send register address to device: errno -1\n"
                           "Error returned id check!\n")
@@ -536,6 +537,9 @@ def test_monitor_failing_later_keeps_the_last_values(board, tree, start):
     board.command("ina226 fail none")  # never reopened: keeps failing
     n = p.output().count("Failed to read current\n")
     assert wait_for(lambda: p.output().count("Failed to read current\n") > n, 2.0)
+    # The files are rewritten (truncated, then written) just after the
+    # message; read them once that refresh is over, well before the next.
+    time.sleep(0.3)
     assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
     assert tree.get("/var/volatile/rundata/antenna_power.dat") == "6242\n"
 
@@ -561,4 +565,5 @@ def test_monitor_failing_on_power(board, tree, start):
     p = start()
     assert wait_for(lambda: "Failed to read power\n" in p.output(), 2.5)
     file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
+    time.sleep(0.3)  # the power file follows the current file in the same refresh
     assert tree.get("/var/volatile/rundata/antenna_power.dat") == "0\n"
