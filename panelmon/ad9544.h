@@ -35,7 +35,7 @@ struct ad9544_status {
 
 extern ad9544_status ad9544_state;
 extern int32_t chip_temperature;  // whole degrees Celsius, starts at 25
-extern int ad9544_fd;             // bus descriptor, negative until set up
+extern int ad9544_fd;             // bus descriptor; negative until set up, or unusable
 
 int ad9544_write_reg(uint16_t address, uint8_t value);
 int ad9544_write_block(uint16_t address, const uint8_t *bytes, size_t count);
