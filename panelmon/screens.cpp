@@ -64,6 +64,9 @@ void time_text(char *row, bool running)
 	if (running) {
 		std::time_t now = std::time(nullptr);
 		std::tm local;
+		// localtime_r need not look at the zone again; the appliance's
+		// scripts may change it while the daemon runs.
+		tzset();
 		if (localtime_r(&now, &local) != nullptr) {
 			h = local.tm_hour;
 			m = local.tm_min;
