@@ -166,7 +166,7 @@ def print_figures(f):
 # ---- picture --------------------------------------------------------------------
 
 GNUPLOT = """\
-set terminal pngcairo size 900,1050 font ",10"
+set terminal png size 800,960 font ",9"
 set output '{png}'
 set datafile separator ','
 set multiplot layout 3,1
@@ -181,13 +181,15 @@ set title 'Convergence from {offset}'
 set xrange [0:{early}]
 plot '{d}/early.csv' u 1:2 w l lw 2 t 'oscillator', \\
      '' u 1:3 w l t '64-s mean of counts', \\
-     '' u 1:4 axes x1y2 w l dt 2 lc rgb 'black' t 'DAC code'
+     '' u 1:4 axes x1y2 w l lc rgb '#808080' t 'DAC code'
 set title 'Whole run (room temperature cycle, random walk)'
 set xrange [0:{last}]
 set yrange [-{hold}:{hold}]
-plot '{d}/whole.csv' u 1:2 w l lw 2 t 'oscillator', \\
-     '' u 1:3 w l t '64-s mean of counts', \\
-     '' u 1:4 axes x1y2 w l dt 2 lc rgb 'black' t 'DAC code'
+set samples 2
+plot '{d}/whole.csv' u 1:3 w l lc rgb '#9be0c8' t '64-s mean of counts', \\
+     '' u 1:5 w l lw 2 lc rgb '#9400d3' t 'oscillator, 64-s mean', \\
+     {hold_lim} w l lc rgb 'red' t '+-1 ppb', -{hold_lim} w l lc rgb 'red' notitle, \\
+     '' u 1:4 axes x1y2 w l lc rgb '#808080' t 'DAC code'
 unset y2label
 unset y2tics
 set ytics mirror
@@ -206,12 +208,15 @@ unset multiplot
 
 
 def write_plot_data(d, disc, f):
-    dev = count_deviations(disc)
-    means = trailing_means(dev, WINDOW)
+    counts = trailing_means(count_deviations(disc), WINDOW)
+    osc = trailing_means(osc_errors(disc), WINDOW)
+
+    def ppb(v, scale):
+        return "" if v is None else f"{v * scale * 1e9:.4f}"
 
     def row(i):
-        m = "" if means[i] is None else f"{means[i] / N0 * 1e9:.4f}"
-        return f"{disc[i][0]},{disc[i][4] * E15 * 1e9:.4f},{m},{disc[i][2]}\n"
+        return (f"{disc[i][0]},{ppb(disc[i][4], E15)},{ppb(counts[i], 1.0 / N0)},"
+                f"{disc[i][2]},{ppb(osc[i], E15)}\n")
 
     early = min(len(disc), 1500)
     with open(os.path.join(d, "early.csv"), "w") as out:
@@ -230,13 +235,14 @@ def write_plot_data(d, disc, f):
 def draw(png, disc, f, offset_text):
     with tempfile.TemporaryDirectory() as d:
         early, names = write_plot_data(d, disc, f)
-        styles = ["lw 2 lc rgb '#1f77b4'", "lw 2 lc rgb '#2ca02c'",
-                  "lw 2 dt 2 lc rgb '#d62728'", "lw 2 dt 2 lc rgb '#ff7f0e'"]
-        plots = ", ".join(f"'{d}/adev{k}.csv' u 1:2 w lp pt 7 ps 0.6 {styles[k % 4]} t '{n}'"
+        # disciplined: filled circles; free-running: open squares
+        styles = ["lw 2 pt 7 lc rgb '#1f77b4'", "lw 2 pt 7 lc rgb '#2ca02c'",
+                  "lw 1 pt 4 lc rgb '#d62728'", "lw 1 pt 4 lc rgb '#ff7f0e'"]
+        plots = ", ".join(f"'{d}/adev{k}.csv' u 1:2 w lp ps 0.8 {styles[k % 4]} t '{n}'"
                           for k, n in enumerate(names))
         taumax = max(m for by_tau in f["adev"].values() for m, v in by_tau.items() if v)
         script = GNUPLOT.format(png=png, d=d, early=early, last=disc[-1][0],
-                                hold=5, offset=offset_text, taumax=taumax,
+                                hold=2, hold_lim=THRESHOLD * 1e9, offset=offset_text, taumax=taumax,
                                 adev_plots=plots, adev_from=f["adev_from"])
         subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
@@ -270,7 +276,7 @@ def cmd_run(a):
     free_csv = os.path.join(a.out, "loop_free.csv")
     subprocess.run([bench, *opts, "--csv", disc_csv], check=True)
     subprocess.run([bench, *opts, "--free-run", "--csv", free_csv], check=True)
-    print(f"runs: {disc_csv}, {free_csv}", flush=True)
+    print(f"runs: {os.path.relpath(disc_csv)}, {os.path.relpath(free_csv)}", flush=True)
     return report(disc_csv, free_csv, a.png)
 
 
