@@ -142,8 +142,8 @@ def figures(disc, free):
     return f
 
 
-def fmt(v, unit=""):
-    return "-" if v is None else f"{v:.3g}{unit}"
+def fmt(v):
+    return "-" if v is None else f"{v:.3g}"
 
 
 def print_figures(f):
@@ -240,10 +240,12 @@ def draw(png, disc, f, offset_text):
                   "lw 1 pt 4 lc rgb '#d62728'", "lw 1 pt 4 lc rgb '#ff7f0e'"]
         plots = ", ".join(f"'{d}/adev{k}.csv' u 1:2 w lp ps 0.8 {styles[k % 4]} t '{n}'"
                           for k, n in enumerate(names))
-        taumax = max(m for by_tau in f["adev"].values() for m, v in by_tau.items() if v)
-        script = GNUPLOT.format(png=png, d=d, early=early, last=disc[-1][0],
-                                hold=2, hold_lim=THRESHOLD * 1e9, offset=offset_text, taumax=taumax,
-                                adev_plots=plots, adev_from=f["adev_from"])
+        taumax = max((m for by_tau in f["adev"].values() for m, v in by_tau.items() if v),
+                     default=10)
+        script = GNUPLOT.format(png=png, d=d, early=early, last=disc[-1][0], hold=2,
+                                hold_lim=THRESHOLD * 1e9, offset=offset_text,
+                                taumax=taumax, adev_plots=plots,
+                                adev_from=f["adev_from"])
         subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
 
@@ -316,7 +318,8 @@ def cmd_compare(a):
     for name, only in ((a.a, only_a), (a.b, only_b)):
         if only:
             print(f"only in {name}: {len(only)} pulses ({only[0]}..{only[-1]})")
-    print(f"{len(diffs)} pulses differ")
+    first = f", the first at pulse {diffs[0][0]}" if diffs else ""
+    print(f"{len(diffs)} pulses differ{first}")
     return 1 if diffs or only_a or only_b else 0
 
 
@@ -327,7 +330,7 @@ def main(argv):
     r.add_argument("--bench")
     r.add_argument("--out", default=os.path.join(ROOT, "build", "loop"))
     r.add_argument("--png")
-    # unset options take the bench's defaults (kx_loop_bench --help)
+    # unset options take the bench's defaults (bench/README.md)
     for opt in ("--pulses", "--offset", "--seed", "--walk", "--temp-amp",
                 "--temp-period", "--k1"):
         r.add_argument(opt)
