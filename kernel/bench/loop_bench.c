@@ -48,7 +48,8 @@ struct bench_opts {
 	u64 seed;
 	s64 walk, temp_amp;
 	long temp_period;
-	const char *k1;		/* text for the k1 attribute, NULL = module default */
+	int set_k1;		/* else the module's default gain */
+	long long k1;
 	int free_run;
 	const char *csv;
 };
@@ -124,8 +125,10 @@ static void parse_args(int argc, char **argv, struct bench_opts *o)
 			o->temp_amp = num_arg(a, v);
 		else if (!strcmp(a, "--temp-period"))
 			o->temp_period = num_arg(a, v);
-		else if (!strcmp(a, "--k1"))
-			o->k1 = v;
+		else if (!strcmp(a, "--k1")) {
+			o->k1 = num_arg(a, v);
+			o->set_k1 = 1;
+		}
 		else if (!strcmp(a, "--csv"))
 			o->csv = v;
 		else
@@ -179,12 +182,18 @@ static u32 bench_second(struct kx_osc *osc, struct bench_stats *st)
 	return cycles;
 }
 
-static void set_k1(const char *text)
+/* the gain through its attribute, as on the board; it must read back */
+static void set_k1(long long k1)
 {
-	ssize_t ret = kxh_sysfs_write("pps_filter/k1", text);
+	char text[32], shown[64];
+	ssize_t ret;
 
-	if (ret < 0) {
-		fprintf(stderr, "k1 %s refused: %zd\n", text, ret);
+	snprintf(text, sizeof(text), "%lld", k1);
+	ret = kxh_sysfs_write("pps_filter/k1", text);
+	if (ret >= 0)
+		ret = kxh_sysfs_read("pps_filter/k1", shown, sizeof(shown));
+	if (ret < 0 || strtoll(shown, NULL, 10) != k1) {
+		fprintf(stderr, "k1 %lld not taken (%zd)\n", k1, ret);
 		exit(1);
 	}
 }
@@ -211,7 +220,7 @@ int main(int argc, char **argv)
 	kb_load(0);
 	/* the load's mid-scale write reaches the oscillator like any other */
 	dac_listen(&osc, !opt.free_run, &st);
-	if (opt.k1)
+	if (opt.set_k1)
 		set_k1(opt.k1);
 
 	fprintf(out, "pulse,count,dac_code,integ_fp,osc_error_e15\n");
