@@ -62,6 +62,31 @@ def bench(tmp_path, name, *opts):
     return lr.read_csv(str(csv))
 
 
+def dac_code(x):
+    """The DAC code for a correction x (2^26 fixed point), saturating."""
+    if abs(x) > 1 << 31:
+        return 0xFFFF if x > 0 else 0
+    q = abs(x) * 65535 // (1 << 32)
+    return 0x7FFF + (q if x >= 0 else -q)
+
+
+def test_rows_follow_the_loop_and_the_oscillator(tmp_path):
+    # the meaning of each column, which the virtual board's rows must share:
+    # over 1000 pulses (five counter wraps) every count adds (N0 - count) x
+    # k1 x 671 to integ_fp, the DAC then holds that correction's code, and the
+    # counts add up to the oscillator's phase in whole cycles
+    rows = bench(tmp_path, "rows", "--pulses", "1000", "--offset", "-2.7", "--k1", "350")
+    counted = made_e15 = 0
+    for prev, row in zip([None] + rows, rows):
+        p, count, code, integ, err = row
+        if prev:
+            assert integ - prev[3] == (lr.N0 - count) * 350 * 671, p
+            assert code == dac_code(integ), p
+        counted += count - lr.N0
+        made_e15 += err
+        assert counted == made_e15 // 40_000_000, p    # 1e-15 of 25e6 cycles
+
+
 @pytest.mark.parametrize("opts", [
     ("--offset", "1"),
     ("--offset", "-3"),
