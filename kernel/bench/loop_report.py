@@ -308,18 +308,26 @@ def compare(a_rows, b_rows):
     return diffs, sorted(a.keys() - b.keys()), sorted(b.keys() - a.keys())
 
 
+def dac_only(cols):
+    """The loop agreed but the DAC held another code at the next pulse."""
+    return [c for c, _, _ in cols] == ["dac_code"]
+
+
 def cmd_compare(a):
     diffs, only_a, only_b = compare(read_csv(a.a), read_csv(a.b))
     shown = diffs if a.all else diffs[:20]
     for p, cols in shown:
-        print(f"pulse {p}: " + ", ".join(f"{c} {x} vs {y}" for c, x, y in cols))
+        late = " (DAC write late)" if dac_only(cols) else ""
+        print(f"pulse {p}: " + ", ".join(f"{c} {x} vs {y}" for c, x, y in cols) + late)
     if len(shown) < len(diffs):
         print(f"... {len(diffs) - len(shown)} more (--all lists them)")
     for name, only in ((a.a, only_a), (a.b, only_b)):
         if only:
             print(f"only in {name}: {len(only)} pulses ({only[0]}..{only[-1]})")
     first = f", the first at pulse {diffs[0][0]}" if diffs else ""
-    print(f"{len(diffs)} pulses differ{first}")
+    late = sum(1 for _, cols in diffs if dac_only(cols))
+    print(f"{len(diffs)} pulses differ{first}; {late} only in the DAC code "
+          "(the same loop output, its write not landed by the next pulse)")
     return 1 if diffs or only_a or only_b else 0
 
 
