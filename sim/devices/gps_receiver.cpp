@@ -616,8 +616,12 @@ struct GpsReceiver : SimIoModel {
 		settle(now);
 		timespec h = host_now();
 		long long cur = h.tv_sec;
-		if (cur < host_second || cur - host_second > max_late_edges)
-			host_second = cur - 1;  // the host clock was stepped: go on from here
+		// The host clock was stepped: back, the next edge is the next
+		// boundary; far ahead, only the boundary just passed counts.
+		if (cur < host_second)
+			host_second = cur;
+		else if (cur - host_second > max_late_edges)
+			host_second = cur - 1;
 		while (host_second < cur) {
 			host_second++;
 			int64_t edge_ns = now - (cur - host_second) * ns_per_s - h.tv_nsec;
