@@ -26,6 +26,18 @@ echo 1 >/proc/sys/kernel/printk
 M=/lib/modules/kx
 K=/lib/modules/kernel
 say() { echo "KXQ $*"; }
+# until a receive run has ended after now, however slow the guest: bytes
+# queued after a drain come from a run that ends after it (and sends a
+# pending satellite-mode command at its end); 10 s is only a cap
+receive_run_after() {
+	local i=0
+	/bin/qemu_devcheck drain >/dev/null
+	while [ $i -lt 100 ] && [ "$(/bin/qemu_devcheck drain | sed -n 's/^KXQ drained //p')" = 0 ]; do
+		sleep 0.1
+		i=$((i + 1))
+	done
+	sleep 0.2
+}
 # the guest's uptime in hundredths of a second
 uptime_cs() { local t; t=$(cut -d' ' -f1 /proc/uptime); echo $((${t%.*} * 100 + 1${t#*.} - 100)); }
 log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
@@ -92,7 +104,7 @@ say gps_nmea_rc $?
 # satellite modes: 3 goes out to the receiver with the next lines, 7 not at
 # all (the feeder keeps what the driver sends)
 echo 3 >/sys/pps_filter/gpsmode
-sleep 1
+receive_run_after
 echo 7 >/sys/pps_filter/gpsmode
 sleep 1
 # the receiver falls silent: the timeout monitor clears the fix after 5 s;
