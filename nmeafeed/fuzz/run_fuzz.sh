@@ -1,18 +1,21 @@
 #!/bin/sh
-# Bounded fuzz run: seeds from the recorded session, then libFuzzer for
-# SECONDS seconds. Any crash, leak or sanitizer report fails the run.
-#   run_fuzz.sh FUZZER SESSION_FILE WORK_DIR SECONDS [stream]
+# Bounded fuzz run: seeds from the recorded session, then at most RUNS
+# inputs with CAP seconds as a safety cap (tests/fuzz_bounded.sh: any crash,
+# leak or sanitizer report fails the run, reaching the cap does not).
+#   run_fuzz.sh FUZZER SESSION_FILE WORK_DIR RUNS CAP [stream]
 # "stream": seeds are whole seconds of the session (the daemon target);
 # otherwise single sentences and format/sentence pairs (the library target).
 set -eu
-fuzzer=$1 session=$2 work=$3 seconds=$4 kind=${5:-sentence}
+fuzzer=$1 session=$2 work=$3 runs=$4 cap=$5 kind=${6:-sentence}
+bounded="$(dirname "$0")/../../tests/fuzz_bounded.sh"
+name=$(basename "$fuzzer")
 rm -rf "$work"
 mkdir -p "$work/seed" "$work/corpus"
 if [ "$kind" = stream ]; then
 	for i in 0 1 2 3 4; do
 		head -n $((12 * (i + 1))) "$session" > "$work/seed/seconds$((i + 1))"
 	done
-	exec "$fuzzer" -max_total_time="$seconds" -close_fd_mask=1 -print_final_stats=1 \
+	exec "$bounded" "$name" "$work/log" "$runs" "$cap" "$fuzzer" -close_fd_mask=1 \
 		-timeout=10 -rss_limit_mb=2048 "$work/corpus" "$work/seed"
 fi
 # One seed per sentence of the first seconds of the session, plus scanner
@@ -28,5 +31,5 @@ for fmt in tTcfdfdffDfd tTfdfdiiffcfci_ tciiiiiiiiiiiiifff 'tfdfdTc;c' tTfffffff
 done
 # -close_fd_mask=1: the library's diagnostics on standard output would only
 # slow the run down.
-exec "$fuzzer" -max_total_time="$seconds" -close_fd_mask=1 -print_final_stats=1 \
+exec "$bounded" "$name" "$work/log" "$runs" "$cap" "$fuzzer" -close_fd_mask=1 \
 	-timeout=10 -rss_limit_mb=2048 "$work/corpus" "$work/seed"

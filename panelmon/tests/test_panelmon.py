@@ -27,7 +27,12 @@ LED_3DFIX, LED_2DFIX = 0, 27
 PAGE0_IDLE = [ZERO_TIME, "GPS:N/A  SNR Ave= 0 "]
 
 
-def wait_for(check, timeout=3.0, step=0.02):
+# Every wait ends as soon as its condition holds; CAP only stops a test that
+# would otherwise hang, so a slow machine never fails a test.
+CAP = 20.0
+
+
+def wait_for(check, timeout=CAP, step=0.02):
     """Polls check() until it returns a true value; returns the last value."""
     end = time.monotonic() + timeout
     value = check()
@@ -125,17 +130,17 @@ def start(board):
         p.stop()
 
 
-def rows_become(board, want, timeout=3.0):
+def rows_become(board, want, timeout=CAP):
     got = wait_for(lambda: board.lcd_rows() == want, timeout)
     assert got, "LCD shows %r, expected %r" % (board.lcd_rows(), want)
 
 
-def row1_becomes(board, want, timeout=3.0):
+def row1_becomes(board, want, timeout=CAP):
     got = wait_for(lambda: board.lcd_row(1) == want, timeout)
     assert got, "row 1 shows %r, expected %r" % (board.lcd_row(1), want)
 
 
-def file_becomes(tree, fixed, want, timeout=3.0):
+def file_becomes(tree, fixed, want, timeout=CAP):
     got = wait_for(lambda: tree.get(fixed) == want, timeout)
     assert got, "%s holds %r, expected %r" % (fixed, tree.get(fixed), want)
 
@@ -144,7 +149,7 @@ def file_becomes(tree, fixed, want, timeout=3.0):
 
 def test_without_arguments_page0_replaces_the_cleared_display(board, tree, start):
     start()
-    rows_become(board, PAGE0_IDLE, timeout=2.5)
+    rows_become(board, PAGE0_IDLE)
 
 
 @pytest.mark.parametrize("args,banner", [
@@ -158,7 +163,7 @@ def test_banner_stays_while_the_button_is_held_at_start(board, tree, start, args
     time.sleep(1.3)  # the loop does not run until the button is released
     assert board.lcd_rows() == banner
     board.release()
-    rows_become(board, PAGE0_IDLE, timeout=2.5)
+    rows_become(board, PAGE0_IDLE)
     assert p.alive()
 
 
@@ -171,8 +176,8 @@ def test_without_board_reports_and_runs_on(tmp_path):
         proc = subprocess.Popen([PANELMON], env=env, stdout=out, stderr=subprocess.STDOUT)
         try:
             tree = Tree(root)
-            file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "25\n", timeout=3)
-            file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=3)
+            file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "25\n")
+            file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
             assert proc.poll() is None
         finally:
             proc.send_signal(signal.SIGTERM)
@@ -205,7 +210,7 @@ def test_gps_fix_2_then_1_then_3(board, tree, start):
     tree.attr("gps_time_set", "1\n")
     tree.rundata("gsnrlist.dat", " 45  40  38  30   0   0   0   0   0   0   0   0 ")
     start()
-    row1_becomes(board, "GPS: 3D  SNR Ave=38 ", timeout=2.5)
+    row1_becomes(board, "GPS: 3D  SNR Ave=38 ")
     assert TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0) != ZERO_TIME
     assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (1, 0)
 
@@ -229,36 +234,58 @@ def wait_for_fraction(low, high):
         time.sleep(((low - frac) % 1.0) + 0.001)
 
 
+def time_of_day(row):
+    """seconds since midnight of a time row"""
+    t = time.strptime(row.strip(), "%H:%M:%S UTC")
+    return t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec
+
+
 def test_the_time_row_follows_whole_seconds(board, tree, start):
     tree.attr("gps_time_set", "1\n")
     start()
-    first = wait_for(lambda: TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0), 2.5)
+    first = wait_for(lambda: TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0))
     assert first and first != ZERO_TIME
-    # The refresh runs just after x.1 s: from x.3 s on the row shows second x.
-    for _ in range(2):
-        wait_for_fraction(0.35, 0.8)
-        now = time.time()
-        want = time.strftime("    %H:%M:%S UTC    ", time.gmtime(now))
-        assert board.lcd_row(0) == want
-        time.sleep(0.5)
+    # The refresh runs just after x.1 s and shows second x. However late
+    # the refresh comes, the row never shows a second that has not begun,
+    # and it catches up with the clock second after second.
+    def on_the_clock():
+        row = board.lcd_row(0)
+        now = int(time.time()) % 86400
+        ahead = (time_of_day(row) - now) % 86400
+        assert ahead == 0 or ahead > 43200, "the row shows a second to come: %r" % row
+        return ahead == 0 and row not in shown and row
+
+    shown = []
+    for _ in range(3):
+        row = wait_for(on_the_clock)
+        assert row, "the row never showed the clock's second"
+        shown.append(row)
 
 
 def test_rows_are_sent_only_when_they_change(board, tree, start):
     tree.attr("gpsfix", "2\n")
     tree.attr("gps_time_set", "1\n")
     start()
-    row1_becomes(board, "GPS: 3D  SNR Ave= 0 ", timeout=2.5)
-    wait_for_fraction(0.4, 0.8)
+    row1_becomes(board, "GPS: 3D  SNR Ave= 0 ")
+
+    def shown():
+        return time_of_day(board.lcd_row(0))
+
+    # Count the transfers while the time row moves on by two seconds or
+    # more, however long that takes: each rewrite of row 0 (20 characters,
+    # each frame with one empty instruction byte 0x00, and one cursor move)
+    # moves it on by at least one second; row 1 is never rewritten.
+    first0 = shown()
     before = board.lcd_state()
-    time.sleep(3.0)
+    first = shown()
+    assert wait_for(lambda: (shown() - first) % 86400 >= 2)
     after = board.lcd_state()
-    # Three seconds: row 0 (the time) rewritten three times, row 1 never.
-    # Each character frame also carries one empty instruction byte (0x00);
-    # the rest are the three cursor moves.
+    seconds = (shown() - first0) % 86400
     chars = int(after["characters"]) - int(before["characters"])
     instructions = int(after["instructions"]) - int(before["instructions"])
-    assert chars == 60
-    assert instructions - chars == 3
+    rewrites = chars // 20
+    assert chars == 20 * rewrites and 1 <= rewrites <= seconds
+    assert instructions - chars == rewrites
 
 
 def count_ppsled_writes(tree, seconds):
@@ -280,11 +307,16 @@ def test_holdover_with_time_known_flashes_ppsled_each_second(board, tree, start)
     tree.attr("holdover_time", "3600\n")
     tree.attr("timeknown", "1\n")
     start()
-    row1_becomes(board, "Holdover: 3600 sec  ", timeout=2.5)
+    row1_becomes(board, "Holdover: 3600 sec  ")
     assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (0, 0)
     tree.remove("/sys/pps_filter/ppsled")
-    n = count_ppsled_writes(tree, 3.0)
-    assert 2 <= n <= 4
+    # At least three flashes, however long they take, and never more than
+    # one per second.
+    t0 = time.monotonic()
+    n = 0
+    while n < 3 and time.monotonic() - t0 < CAP:
+        n += count_ppsled_writes(tree, 0.5)
+    assert 3 <= n <= time.monotonic() - t0 + 2
 
 
 @pytest.mark.parametrize("holdover,timeknown,row1", [
@@ -297,7 +329,7 @@ def test_holdover_expired_or_zero_leaves_ppsled_alone(board, tree, start, holdov
     tree.attr("holdover_time", holdover + "\n")
     tree.attr("timeknown", timeknown + "\n")
     start()
-    row1_becomes(board, row1, timeout=2.5)
+    row1_becomes(board, row1)
     time.sleep(1.2)
     assert tree.get("/sys/pps_filter/ppsled") is None
 
@@ -307,7 +339,7 @@ def test_holdover_expired_or_zero_leaves_ppsled_alone(board, tree, start, holdov
 def test_peer_mode(board, tree, start):
     tree.put("/etc/time_mode", "1")
     start()
-    row1_becomes(board, "Peer Unsynced:     0", timeout=2.5)
+    row1_becomes(board, "Peer Unsynced:     0")
     assert TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0) != ZERO_TIME
     tree.rundata("time_since_peer_synced", "421")
     row1_becomes(board, "Peer Unsynced:   421")
@@ -320,7 +352,7 @@ def test_peer_mode(board, tree, start):
 def test_manual_mode(board, tree, start):
     tree.put("/etc/time_mode", " 2")
     start()
-    rows_become(board, [ZERO_TIME, "  Manual Time Mode  "], timeout=2.5)
+    rows_become(board, [ZERO_TIME, "  Manual Time Mode  "])
     tree.rundata("manual_time_set", "1")
     assert wait_for(lambda: TIME_RE.match(board.lcd_row(0)) and board.lcd_row(0) != ZERO_TIME)
     tree.put("/etc/time_mode", "7")
@@ -342,7 +374,7 @@ def test_pages_step_with_each_press(board, tree, start):
         tree.rundata(name, text)
     tree.attr("gpsfix", "1")
     start()
-    row1_becomes(board, "GPS: 2D  SNR Ave= 4 ", timeout=2.5)
+    row1_becomes(board, "GPS: 2D  SNR Ave= 4 ")
     pages = [
         ["IP0:        10.0.0.1", "IP1:        10.0.1.1"],
         ["MK0:   255.255.255.0", "MK1:                "],
@@ -352,34 +384,43 @@ def test_pages_step_with_each_press(board, tree, start):
     ]
     for want in pages:
         click(board)
-        rows_become(board, want, timeout=1.0)
+        rows_become(board, want)
         if want[0].startswith("GW0"):
-            # Pages 1 to 5 follow their files at every tick.
-            t0 = time.monotonic()
+            # Pages 1 to 5 follow their files at every tick, without a press.
             tree.rundata("gw1.dat", "10.0.1.254")
-            rows_become(board, ["GW0:      10.0.0.254", "GW1:      10.0.1.254"], timeout=1.0)
-            assert time.monotonic() - t0 < 0.6
+            rows_become(board, ["GW0:      10.0.0.254", "GW1:      10.0.1.254"])
     # A press on page 5 selects page 0, but the rows keep the page-5 texts
-    # until the next refresh (x.1 s).
-    wait_for_fraction(0.2, 0.3)
-    click(board)
-    time.sleep(0.25)
-    assert time.time() % 1.0 < 0.95
-    assert board.lcd_rows() == pages[-1]
-    rows_become(board, [ZERO_TIME, "GPS: 2D  SNR Ave= 4 "], timeout=2.0)
+    # until the next refresh (x.1 s). Only a look that ends before that
+    # refresh is due tells; on a busy machine the look may come too late,
+    # then the test goes round the pages again.
+    for _ in range(5):
+        wait_for_fraction(0.2, 0.3)
+        pressed = time.time()
+        click(board)
+        rows = board.lcd_rows()
+        if int(time.time() - 0.1) == int(pressed - 0.1):
+            assert rows == pages[-1]
+            break
+        for want in pages:
+            click(board)
+            rows_become(board, want)
+    else:
+        pytest.skip("no press and look fitted between two refreshes")
+    rows_become(board, [ZERO_TIME, "GPS: 2D  SNR Ave= 4 "])
 
 
 def test_five_second_hold_reaches_the_reset_prompt(board, tree, start):
     tree.rundata("addr0.dat", "10.0.0.1")
     start()
-    rows_become(board, PAGE0_IDLE, timeout=2.5)
-    board.press()
+    rows_become(board, PAGE0_IDLE)
     t0 = time.monotonic()
-    rows_become(board, ["IP0:        10.0.0.1", "IP1:                "], timeout=1.0)
+    board.press()
+    rows_become(board, ["IP0:        10.0.0.1", "IP1:                "])
     prompt = ["Reset to Defaults???", "Hold Btn 5 secs     "]
-    assert wait_for(lambda: board.lcd_rows() == prompt, 8.0)
-    held = time.monotonic() - t0
-    assert 4.5 <= held <= 7.0
+    assert wait_for(lambda: board.lcd_rows() == prompt)
+    # never before the five seconds (less one 100 ms tick) from the press;
+    # a slow machine only makes it later
+    assert time.monotonic() - t0 >= 4.9
     board.release()
     time.sleep(0.5)
     assert board.lcd_rows() == prompt  # the prompt stays until the next press
@@ -407,14 +448,14 @@ def expected_setup_log():
 def test_ad9544_configuration_byte_for_byte(board, tree, start):
     start()
     want = expected_setup_log()
-    assert wait_for(lambda: len(board.i2c_log(0, 0x48)) >= len(want), 3.0)
+    assert wait_for(lambda: len(board.i2c_log(0, 0x48)) >= len(want))
     log = board.i2c_log(0, 0x48)
     assert log[:len(want)] == want
     # After the set-up only the once-a-second status reads follow (IO update,
     # register addresses 0x3003..0x3201 and their reads) and, at the first
     # refresh, the skew for the missing /etc/antenna_delay (0, not the start
     # value 12515) with its IO update.
-    file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "0\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "0\n")
     log = board.i2c_log(0, 0x48)
     allowed = {"w:000f01", "w:3006", "w:3008", "w:3100", "w:3101", "w:3200", "w:3201",
                "w:3003", "w:086e000000"}
@@ -427,7 +468,7 @@ def test_ad9544_configuration_byte_for_byte(board, tree, start):
 def test_ad9544_wrong_id_writes_no_configuration(board, tree, start):
     board.command("ad9544 set 0x0004 0x21 0x01")
     p = start()
-    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000003\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000003\n")
     assert p.output().startswith(
         "pps: AD9544 Part ID does not match  0x0121\nError returned id check!\n")
     writes = [e for e in board.i2c_log(0, 0x48) if e.startswith("w:")]
@@ -438,7 +479,7 @@ def test_ad9544_wrong_id_writes_no_configuration(board, tree, start):
 def test_status_files(board, tree, start):
     board.command("ad9544 pins 0 0 0")
     p = start()
-    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000004\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000004\n")
     # Written just after the bits file, in the same pass.
     file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "0\n")
 
@@ -461,22 +502,33 @@ def test_status_files(board, tree, start):
 
 def test_status_files_follow_the_tenths_of_the_second(board, tree, start):
     start()
-    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000003\n", timeout=2.5)
-    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "0\n", timeout=2.5)
-    time.sleep(1.0)
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000003\n")
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "0\n")
     # The clock-chip files are written in the fifth tenth of each second,
-    # the antenna files in the refresh of the first tenth.
+    # the antenna files in the refresh of the first tenth. A write may come
+    # late on a busy machine, so each file needs only one of its next ten
+    # writes inside its own four tenths (a schedule on the wrong tenth
+    # never gets there); ten late writes in a row are not the machine's
+    # speed but a fault.
     for name, low in (("ad9544bits.dat", 0.5), ("ad9544temp.dat", 0.5),
                       ("antenna_current.dat", 0.1), ("antenna_power.dat", 0.1)):
-        mtime = os.stat(tree.path("/var/volatile/rundata/" + name)).st_mtime
-        assert low <= mtime % 1.0 < low + 0.3, (name, mtime % 1.0)
+        path = tree.path("/var/volatile/rundata/" + name)
+        seen = []
+        for _ in range(10):
+            last = os.stat(path).st_mtime
+            assert wait_for(lambda: os.stat(path).st_mtime != last, step=0.01)
+            seen.append(os.stat(path).st_mtime % 1.0)
+            if low <= seen[-1] < low + 0.4:
+                break
+        else:
+            raise AssertionError("%s written at fractions %r" % (name, seen))
 
 
 def test_chip_that_does_not_answer(board, tree, start):
     board.command("ad9544 nack on")
     board.command("ad9544 pins 1 1 0")
     p = start()
-    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000007\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/ad9544bits.dat", "0x00000007\n")
     file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "25\n")
     out = p.output()
     assert out.startswith("pps: AD9544 unable to send register address to device: errno -1\n"
@@ -488,13 +540,13 @@ def test_chip_that_does_not_answer(board, tree, start):
 def test_skew_is_set_once_per_change(board, tree, start):
     tree.put("/etc/antenna_delay", "100")
     p = start()
-    assert wait_for(lambda: "Set skew to -100\n" in p.output(), 2.5)
+    assert wait_for(lambda: "Set skew to -100\n" in p.output())
     assert board.command("ad9544 state").endswith("skew=-100")
     assert board.command("ad9544 get 0x086E 3") == "9cffff"
     time.sleep(1.2)
     assert p.output().count("Set skew to") == 1
     tree.remove("/etc/antenna_delay")
-    assert wait_for(lambda: "Set skew to 0\n" in p.output(), 2.0)
+    assert wait_for(lambda: "Set skew to 0\n" in p.output())
     assert board.command("ad9544 get 0x086E 3") == "000000"
     time.sleep(1.2)
     assert p.output().count("Set skew to") == 2
@@ -503,7 +555,7 @@ def test_skew_is_set_once_per_change(board, tree, start):
 def test_delay_matching_the_start_value_sends_no_skew(board, tree, start):
     tree.put("/etc/antenna_delay", "-12515\n")
     p = start()
-    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
     time.sleep(1.1)
     assert "Set skew" not in p.output()
     assert not any(e.startswith("w:086e") for e in board.i2c_log(0, 0x48))
@@ -514,14 +566,15 @@ def test_delay_matching_the_start_value_sends_no_skew(board, tree, start):
 def test_absent_monitor(board, tree, start):
     os.unlink(os.path.join(board.root, "dev", "i2c-1"))  # no /dev/i2c-1
     p = start()
-    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
     t0 = time.monotonic()
     n0 = p.output().count("Failed to read current\n")
-    time.sleep(2.05)
+    # one failed reading per refresh: at least two more come, and never
+    # more than one a second
+    assert wait_for(lambda: p.output().count("Failed to read current\n") - n0 >= 2)
     out = p.output()
     assert out.count("Failed to open I2C bus\n") == 1
-    assert 2 <= out.count("Failed to read current\n") - n0 <= 3
-    assert time.monotonic() - t0 < 3
+    assert out.count("Failed to read current\n") - n0 <= time.monotonic() - t0 + 2
     assert tree.get("/var/volatile/rundata/antenna_current.dat") == "0\n"
     assert tree.get("/var/volatile/rundata/antenna_power.dat") == "0\n"
 
@@ -530,18 +583,16 @@ def test_monitor_failing_later_keeps_the_last_values(board, tree, start):
     board.command("ina226 current 1000")
     board.command("ina226 power 0xFFFF")
     p = start()
-    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "6242\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "6242\n")
     assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
     board.command("ina226 fail current")
-    assert wait_for(lambda: "Failed to read current\n" in p.output(), 2.0)
+    assert wait_for(lambda: "Failed to read current\n" in p.output())
     board.command("ina226 fail none")  # never reopened: keeps failing
     n = p.output().count("Failed to read current\n")
-    assert wait_for(lambda: p.output().count("Failed to read current\n") > n, 2.0)
-    # The files are rewritten (truncated, then written) just after the
-    # message; read them once that refresh is over, well before the next.
-    time.sleep(0.3)
-    assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
-    assert tree.get("/var/volatile/rundata/antenna_power.dat") == "6242\n"
+    assert wait_for(lambda: p.output().count("Failed to read current\n") > n)
+    # The files are rewritten just after the message, with the last values.
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "3\n")
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "6242\n")
 
 
 @pytest.mark.parametrize("failure,message", [
@@ -551,7 +602,7 @@ def test_monitor_failing_later_keeps_the_last_values(board, tree, start):
 def test_monitor_refusing_its_set_up(board, tree, start, failure, message):
     board.command("ina226 fail " + failure)
     p = start()
-    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n", timeout=2.5)
+    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
     out = p.output()
     assert out.count(message) == 1
     assert "Failed to read current\n" in out
@@ -563,7 +614,7 @@ def test_monitor_failing_on_power(board, tree, start):
     board.command("ina226 power 1000")
     board.command("ina226 fail power")
     p = start()
-    assert wait_for(lambda: "Failed to read power\n" in p.output(), 2.5)
+    assert wait_for(lambda: "Failed to read power\n" in p.output())
     file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
-    time.sleep(0.3)  # the power file follows the current file in the same refresh
-    assert tree.get("/var/volatile/rundata/antenna_power.dat") == "0\n"
+    # the power file follows the current file in the same refresh
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "0\n")

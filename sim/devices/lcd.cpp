@@ -33,6 +33,7 @@ int64_t monotonic_ns()
 struct Lcd : SimI2cDevice {
 	uint8_t ddram[0x80];
 	uint8_t cgram[64] = {};
+	bool nack = false;       // the chip stops acknowledging (lcd nack on)
 	bool to_cgram = false;   // data goes to character generator memory
 	int ac = 0;              // address counter
 	bool increment = true;   // entry mode I/D
@@ -147,6 +148,8 @@ struct Lcd : SimI2cDevice {
 
 	int on_write(int, const uint8_t *p, size_t len) override
 	{
+		if (nack)
+			return ENXIO;
 		if (busy_until != 0 && monotonic_ns() < busy_until)
 			early++;
 		size_t i = 0;
@@ -170,6 +173,8 @@ struct Lcd : SimI2cDevice {
 	// A read returns the busy flag (never busy here) and the address counter.
 	int on_read(int, uint8_t *out, size_t len) override
 	{
+		if (nack)
+			return ENXIO;
 		std::memset(out, ac & 0x7f, len);
 		return 0;
 	}
@@ -190,7 +195,11 @@ struct Lcd : SimI2cDevice {
 				      display_shift, instructions, characters, early);
 			return b;
 		}
-		return "err usage: lcd rows | lcd row 0|1 | lcd state";
+		if (w.size() == 2 && w[0] == "nack" && (w[1] == "on" || w[1] == "off")) {
+			nack = w[1] == "on";
+			return "ok";
+		}
+		return "err usage: lcd rows | lcd row 0|1 | lcd state | lcd nack on|off";
 	}
 };
 

@@ -101,10 +101,10 @@ def test_errors_raise_in_the_client():
         assert board.lcd_rows() == [" " * 20, " " * 20]  # display still off
 
 
-def test_button_nowait_answers_at_once():
+def test_button_nowait_drives_the_line():
+    # (whether nowait answers before the debounce period is checked with a
+    # requested line in simboard_test.cpp)
     with SimBoard() as board:
         board.command("gpio set 1 1")
-        t = time.monotonic()
         board.command("button press nowait")
-        assert time.monotonic() - t < 0.5
         assert board.gpio_get(1) == 0

@@ -117,3 +117,20 @@ def test_board_that_went_away(board):
     assert r.stdout == ("Error opening: %s/dev/i2c-0\n" % root).encode()
     board.sock.close()
     board.sock = None
+
+
+def test_display_that_does_not_answer(board):
+    # Every frame goes unacknowledged: the tool runs through and exits as
+    # usual, the display keeps what it showed, the next run after the chip
+    # answers again is whole.
+    run(board.env(), "before")
+    board.command("lcd nack on")
+    board.i2c_clear(0, 0x3E)
+    r = run(board.env(), "during")
+    assert (r.returncode, r.stdout) == (0, b"")
+    log = board.i2c_log(0, 0x3E)
+    assert log and all(e.startswith("w!") for e in log)
+    assert board.lcd_rows() == ["before".ljust(20), BLANK]
+    board.command("lcd nack off")
+    assert run(board.env(), "after").returncode == 0
+    assert board.lcd_rows() == ["after".ljust(20), BLANK]

@@ -96,7 +96,7 @@ def zda(hhmmss_sss, day, month, year):
 class Daemon:
     """One nmeafeed process in its own KX_ROOT tree."""
 
-    def __init__(self, binary=None, root=None, make_fifo=True, extra_env=None):
+    def __init__(self, binary=None, root=None, make_fifo=True, extra_env=None, user=None):
         self.binary = binary or os.environ["NMEAFEED_BIN"]
         self.own_root = root is None
         self.root = root or tempfile.mkdtemp(prefix="nmeafeed.")
@@ -108,6 +108,7 @@ class Daemon:
         if make_fifo:
             self.make_fifo()
         self.extra_env = extra_env or {}
+        self.user = user  # run the daemon as this uid (the test runs as root)
         self.proc = None
         self.out = bytearray()
         self.err = bytearray()
@@ -126,7 +127,8 @@ class Daemon:
         env["KX_ROOT"] = self.root
         env.update(self.extra_env)
         self.proc = subprocess.Popen([self.binary], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     user=self.user)
         for stream, buf in ((self.proc.stdout, self.out), (self.proc.stderr, self.err)):
             t = threading.Thread(target=self._collect, args=(stream, buf), daemon=True)
             t.start()
