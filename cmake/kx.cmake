@@ -23,6 +23,11 @@ function(kx_gtest name)
   if(NOT P_LABELS)
     set(P_LABELS unit)
   endif()
+  if(NOT BUILD_TESTING)
+    # defined for the directories that refer to it, never built
+    add_executable(${name} EXCLUDE_FROM_ALL ${P_SOURCES})
+    return()
+  endif()
   add_executable(${name} ${P_SOURCES})
   target_link_libraries(${name} PRIVATE ${P_LIBS} GTest::gtest GTest::gtest_main)
   set_target_properties(${name} PROPERTIES

@@ -37,7 +37,7 @@ for f in "$src"/phystub/*; do
 done
 
 log="$out/build.log"
-if ! nice -n 10 make -C "$kdir" M="$out" W=1 KCFLAGS=-Werror -j2 modules >"$log" 2>&1; then
+if ! nice -n 10 make -C "$kdir" M="$out" W=1 KCFLAGS=-Werror KXPPS_PHYSTUB=m -j2 modules >"$log" 2>&1; then
 	cat "$log"
 	echo "kbuild: $tree: build failed" >&2
 	exit 1

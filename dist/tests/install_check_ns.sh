@@ -1,0 +1,165 @@
+#!/usr/bin/env bash
+# The parts of install_check.sh that need the installed files at their real
+# paths; run by it in private namespaces (never directly).
+#
+#   install_check_ns.sh services ROOT   units verified, init scripts at work
+#   install_check_ns.sh udev ROOT       the udev rule on a made-up sysfs
+set -uo pipefail
+
+mode=$1
+root=$2
+fail=0
+bad() { echo "install_check: $*" >&2; fail=1; }
+
+mount --make-rprivate /
+
+# /dev of our own with the few nodes programs expect
+private_dev() {
+	mkdir -p /run/hostdev
+	mount --rbind /dev /run/hostdev
+	mount -t tmpfs tmpfs /dev
+	for n in null zero urandom; do
+		touch "/dev/$n"
+		mount --bind "/run/hostdev/$n" "/dev/$n"
+	done
+	umount -l /run/hostdev
+}
+
+# lays ROOT's copy of DIR over DIR (at its nearest existing ancestor)
+overlay() {
+	local dir=$1
+	while [ ! -d "$dir" ]; do dir=$(dirname "$dir"); done
+	mount -t overlay overlay -o "lowerdir=$root$dir:$dir" "$dir"
+}
+
+# one reply from the locator, or nothing after 10 s
+locator_reply() {
+	/usr/bin/python3 - <<'PY'
+import socket, sys, time
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(0.5)
+for _ in range(20):
+    s.sendto(b"\xa1", ("127.0.0.1", 7372))
+    try:
+        data = s.recv(512)
+    except OSError:
+        time.sleep(0.2)
+        continue
+    sys.stdout.write(f"{len(data)} {data[0]}\n")
+    break
+PY
+}
+
+# the program's arguments in its unit's ExecStart, one per line
+unit_args() {
+	local line
+	line=$(sed -n 's/^ExecStart=//p' "$KX_SYSTEMD_UNITDIR/$1.service")
+	eval "set -- $line"
+	printf '%s\n' "$@"
+}
+
+gone() {	# process ended (a zombie counts as ended)
+	local n=0
+	while [ $n -lt 100 ]; do
+		[ -e "/proc/$1" ] || return 0
+		[ "$(awk '{ print $3 }' "/proc/$1/stat" 2>/dev/null)" = Z ] && return 0
+		sleep 0.1
+		n=$((n + 1))
+	done
+	return 1
+}
+
+# start, status, restart, stop of each init script, run by the shell $1
+init_scripts() {
+	local sh=$1 p s pid
+	for p in nmeafeed panelmon locator; do
+		s=$KX_SYSV_INITDIR/$p
+		$sh "$s" start >/dev/null || { bad "$p ($sh): start failed"; continue; }
+		$sh "$s" status >/dev/null || bad "$p ($sh): status after start is $?"
+		pid=$(cat "/var/run/$p.pid")
+		[ "$(readlink "/proc/$pid/exe")" = "$KX_SBINDIR/$p" ] || bad "$p ($sh): pid $pid is not $p"
+		# started as its systemd unit starts it
+		[ "$(tr '\0' '\n' <"/proc/$pid/cmdline")" = "$(unit_args $p)" ] ||
+			bad "$p ($sh): arguments differ from the unit's: $(tr '\0' ' ' <"/proc/$pid/cmdline")"
+		$sh "$s" start >/dev/null || bad "$p ($sh): second start failed"
+		[ "$(pgrep -c -x "$p")" = 1 ] || bad "$p ($sh): a second start made a second process"
+		if [ $p = locator ]; then
+			[ "$(locator_reply)" = "80 6" ] || bad "locator ($sh): no 80-byte reply"
+		fi
+		$sh "$s" restart >/dev/null || bad "$p ($sh): restart failed"
+		gone "$pid" || bad "$p ($sh): restart left the old process"
+		pid=$(cat "/var/run/$p.pid")
+		if [ $p = locator ]; then
+			[ "$(locator_reply)" = "80 6" ] || bad "locator ($sh): no reply after restart"
+		fi
+		$sh "$s" stop >/dev/null || bad "$p ($sh): stop failed"
+		gone "$pid" || bad "$p ($sh): still running after stop"
+		$sh "$s" status >/dev/null
+		[ $? -eq 3 ] || bad "$p ($sh): status after stop is not 3"
+		$sh "$s" stop >/dev/null || bad "$p ($sh): stop when stopped failed"
+	done
+}
+
+services() {
+	mount -t tmpfs tmpfs /run
+	mount -t tmpfs tmpfs /var
+	ln -s /run /var/run
+	private_dev
+	ip link set lo up
+	for d in "$KX_SBINDIR" "$KX_SYSTEMD_UNITDIR" "$KX_SYSV_INITDIR"; do
+		overlay "$d"
+	done
+
+	local units="nmeafeed.service panelmon.service locator.service" out
+	[ -f "/lib/systemd/system/$KX_CHRONY_SERVICE" ] && units="$units $KX_CHRONY_SERVICE"
+	# shellcheck disable=SC2086
+	out=$(cd "$KX_SYSTEMD_UNITDIR" && systemd-analyze verify $units 2>&1) ||
+		bad "systemd-analyze verify failed"
+	[ -z "$out" ] || bad "systemd-analyze verify: $out"
+
+	init_scripts "$(command -v sh)"
+	# as on an image with busybox's sh and start-stop-daemon
+	mkdir -p /run/busybox
+	ln -s "$(command -v busybox)" /run/busybox/start-stop-daemon
+	PATH=/run/busybox:$PATH init_scripts "busybox sh"
+	[ -d /var/volatile/rundata ] || bad "init scripts did not make /var/volatile/rundata"
+}
+
+# a pps class device with its name attribute, or the NMEA character device
+fake_device() {	# CLASS NAME MAJOR:MINOR [PPS_NAME]
+	local d=/sys/devices/virtual/$1/$2
+	mkdir -p "$d" "/sys/class/$1"
+	printf 'MAJOR=%s\nMINOR=%s\nDEVNAME=%s\n' "${3%:*}" "${3#*:}" "$2" >"$d/uevent"
+	echo "$3" >"$d/dev"
+	[ $# -lt 4 ] || echo "$4" >"$d/name"
+	ln -s "../../../class/$1" "$d/subsystem"
+	ln -s "../../devices/virtual/$1/$2" "/sys/class/$1/$2"
+}
+
+udev() {
+	mount -t tmpfs tmpfs /run
+	private_dev
+	mount -t tmpfs tmpfs /sys
+	mkdir -p /run/udev/rules.d
+	cp "$root$KX_UDEV_RULESDIR/60-kx-pps.rules" /run/udev/rules.d/
+	fake_device pps pps0 250:0 kx-pps
+	fake_device pps pps1 250:1 pps-gpio
+	fake_device pps_chardev_class kx_pps 240:0
+	export SYSTEMD_DEVICE_VERIFY_SYSFS=0	# this /sys is a tmpfs
+
+	local out
+	out=$(udevadm test --action=add /sys/class/pps/pps0 2>&1)
+	grep -qx 'DEVLINKS=.*/dev/pps-kx\( .*\)\?' <<<"$out" || bad "udev: kx-pps source gets no /dev/pps-kx"
+	grep -qx 'TAGS=.*:systemd:.*' <<<"$out" || bad "udev: kx-pps source not tagged for systemd"
+	out=$(udevadm test --action=add /sys/class/pps/pps1 2>&1)
+	if grep -q '^DEVLINKS=.*/dev/pps-kx' <<<"$out"; then bad "udev: another pps source got /dev/pps-kx"; fi
+	out=$(udevadm test --action=add /sys/class/pps_chardev_class/kx_pps 2>&1)
+	grep -q '60-kx-pps.rules:[0-9]* MODE 0600' <<<"$out" || bad "udev: /dev/kx_pps is not made 0600"
+}
+
+case $mode in
+services) services ;;
+udev) udev ;;
+*) echo "install_check_ns.sh: unknown mode $mode" >&2; exit 2 ;;
+esac
+exit $fail
