@@ -33,11 +33,14 @@
 #include "kx_path.h"
 #include "kxk_module.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
 #include <memory>
@@ -55,6 +58,13 @@
 namespace {
 
 std::atomic<bool> stopping{false};
+
+int64_t monotonic_ns()
+{
+	timespec ts;
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return ts.tv_sec * INT64_C(1000000000) + ts.tv_nsec;
+}
 
 // ---- sockets ---------------------------------------------------------------
 
@@ -81,19 +91,37 @@ int unix_connect(const std::string &path, int type)
 	return fd;
 }
 
-// One command on simboard's control socket; its reply is read and dropped.
-void board_command(const std::string &command)
+// One command on simboard's control socket: its reply line ("" when none).
+std::string board_command(const std::string &command)
 {
 	int fd = unix_connect(kx_path("/run/simboard.sock"), SOCK_STREAM);
 	if (fd < 0)
-		return;
-	std::string line = command + "\n";
+		return "";
+	std::string line = command + "\n", reply;
 	if (send(fd, line.data(), line.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(line.size())) {
 		char c;
-		while (read(fd, &c, 1) == 1 && c != '\n') {
-		}
+		while (read(fd, &c, 1) == 1 && c != '\n')
+			reply += c;
 	}
 	close(fd);
+	return reply;
+}
+
+// The board's LPUART changes speed only once its transmitter is empty:
+// wait until every byte sent so far has left at the old speed and the
+// receiver model has taken it.
+void wait_line_drained(int64_t done_ns)
+{
+	int64_t left = done_ns + 20000000 - monotonic_ns();
+	if (left > 0)
+		usleep(static_cast<useconds_t>(left / 1000));
+	for (int i = 0; i < 200 && !stopping; i++) {
+		std::string state = board_command("gps state");
+		size_t at = state.find(" rx_pending=");
+		if (at == std::string::npos || std::atol(state.c_str() + at + 12) == 0)
+			return;
+		usleep(10000);
+	}
 }
 
 // ---- the wire to the board ------------------------------------------------
@@ -107,8 +135,18 @@ std::mutex speed_mutex;
 std::condition_variable speed_cv;
 unsigned int speed_wanted = 0, speed_told = 0;
 
+// When the last byte written so far has left the line at the speed in
+// force (CLOCK_MONOTONIC ns): 10 bits a byte.
+int64_t tx_done_ns = 0;
+unsigned int tx_speed = 9600;
+
 void wire_transmit(void *, const unsigned char *data, size_t len)
 {
+	{
+		std::lock_guard<std::mutex> lock(speed_mutex);
+		tx_done_ns = std::max(tx_done_ns, monotonic_ns()) +
+			     static_cast<int64_t>(len) * 10 * 1000000000 / tx_speed;
+	}
 	std::lock_guard<std::mutex> lock(uart_mutex);
 	if (uart_fd >= 0)
 		send(uart_fd, data, len, MSG_NOSIGNAL | MSG_DONTWAIT);
@@ -129,10 +167,13 @@ void speed_teller()
 		if (stopping)
 			break;
 		unsigned int speed = speed_wanted;
+		int64_t done = tx_done_ns;
 		lock.unlock();
+		wait_line_drained(done);
 		board_command("gps uart " + std::to_string(speed));
 		lock.lock();
 		speed_told = speed;
+		tx_speed = speed;
 	}
 }
 
@@ -162,18 +203,29 @@ const kxk_wire wire = {wire_transmit, wire_speed, wire_i2c, nullptr};
 // Serial bytes from the receiver model into the module's serial driver.
 // The port stays connected; when the board is not there yet, or goes, it
 // is tried again every 100 ms.
+bool uart_connect()
+{
+	int fd = unix_connect(kx_path("/dev/ttyGPS0"), SOCK_STREAM);
+	std::lock_guard<std::mutex> lock(uart_mutex);
+	uart_fd = fd;
+	return fd >= 0;
+}
+
 void uart_reader()
 {
-	std::string path = kx_path("/dev/ttyGPS0");
 	while (!stopping) {
-		int fd = unix_connect(path, SOCK_STREAM);
-		if (fd < 0) {
+		int fd;
+		{
+			std::lock_guard<std::mutex> lock(uart_mutex);
+			fd = uart_fd;
+		}
+		if (fd < 0 && !uart_connect()) {
 			usleep(100000);
 			continue;
 		}
 		{
 			std::lock_guard<std::mutex> lock(uart_mutex);
-			uart_fd = fd;
+			fd = uart_fd;
 		}
 		unsigned char buf[512];
 		ssize_t n;
@@ -521,6 +573,8 @@ int main()
 		std::fprintf(stderr, "kxkernel: cannot bind %s\n", kx_path("/dev/tpm4").c_str());
 		return 1;
 	}
+	// the wire is there before the module's probe talks to the receiver
+	uart_connect();
 	int err = kxk_load(&wire);
 	if (err != 0) {
 		std::fprintf(stderr, "kxkernel: module load failed: %d\n", err);

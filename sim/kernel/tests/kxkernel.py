@@ -48,9 +48,12 @@ class KxKernel:
             self.proc.wait()
             raise RuntimeError("kxkernel did not start:\n" + "".join(self.output))
         # keep draining its log so it never blocks on a full pipe
-        threading.Thread(target=lambda: self.output.extend(self.proc.stdout),
-                         daemon=True).start()
+        threading.Thread(target=self._drain, daemon=True).start()
         return self
+
+    def _drain(self):
+        for line in self.proc.stdout:
+            self.output.append(line)
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
