@@ -6,7 +6,10 @@ a sentence arrives. Runs under `unshare --mount` (ctest does that).
 """
 import errno
 import os
+import signal
 import socket
+import subprocess
+import sys
 import tempfile
 import threading
 
@@ -108,3 +111,23 @@ def test_nonblocking_read_of_an_empty_queue(live):
         assert e.value.errno == errno.EAGAIN
     finally:
         os.close(fd)
+
+
+def test_reader_killed_while_blocked(live):
+    # nmeafeed stopped while it waits for a line: the read ends, the device
+    # is released and can be opened again
+    reader = subprocess.Popen([sys.executable, "-c",
+                               "import os, sys; fd = os.open(sys.argv[1], os.O_RDONLY); "
+                               "print('open', flush=True); os.read(fd, 100)", live.device],
+                              stdout=subprocess.PIPE, text=True)
+    assert reader.stdout.readline() == "open\n"
+    reader.send_signal(signal.SIGTERM)
+    assert reader.wait(timeout=LIMIT) == -signal.SIGTERM
+    for _ in range(LIMIT * 10):     # the release follows the exit
+        try:
+            os.close(os.open(live.device, os.O_RDONLY))
+            return
+        except OSError as e:
+            assert e.errno == errno.EBUSY
+            threading.Event().wait(0.1)
+    raise AssertionError("the device stayed busy after its reader died")
