@@ -102,8 +102,9 @@ class Appliance:
         configure(self.root)
         self.board = SimBoard(root=self.root,
                               binary=os.path.join(self.build, "bin", "simboard")).start()
+        # KXH_LOG=1: the module's kernel messages on kxkernel's output
         self.kernel = KxKernel(self.root, os.path.join(self.build, "bin", "kxkernel"),
-                               env=self.board.env()).start()
+                               env=self.board.env(KXH_LOG="1")).start()
         sim_bin = os.path.join(self.build, "sim", "bin")
         self.spawn("nmeafeed", [os.path.join(sim_bin, "nmeafeed")])
         self.spawn("panelmon", [os.path.join(sim_bin, "panelmon")])

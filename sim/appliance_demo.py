@@ -10,7 +10,8 @@ chronyd (-x, never touching this machine's clock) reads the NTP segment.
 
 Each second the demo prints what a person at the unit and on the network
 sees, and walks a scenario: start-up from +1 ppm, fix qualification, the
-loop locking, the GPS lost (holdover), the fix back.
+loop locking, the GPS lost (holdover, the VCXO drifting), the fix back, the
+receiver falling silent, the front-panel button.
 
 Run as root inside private network, IPC and mount namespaces (scripts/demo).
 """
@@ -19,30 +20,59 @@ import time
 
 from appliance import Appliance, describe_reply, locator_query
 
-K1 = 2000   # ten times the default gain: locks from +1 ppm in well under a minute
+K1 = 2000        # ten times the default gain (see below)
+ONE_COUNT = 40   # ppb: one oscillator cycle in 25,000,000, what one pulse can see
 
-# (second, what happens, control commands for simboard)
+# (second, what happens, simboard control commands)
 SCENARIO = [
-    (50, "GPS lost: antenna unplugged, no fix and no pulses", ["gps fix 0", "gps pulses 0"]),
-    (80, "GPS back: fix and pulses return", ["gps fix 1", "gps pulses 1"]),
-    (100, "button pressed: front-panel page 1", ["button press", "button release"]),
-    (104, "button pressed: front-panel page 2", ["button press", "button release"]),
+    (45, "GPS lost (antenna unplugged): no fix, no pulses; meanwhile the cabinet "
+         "warms and the VCXO, held at its last DAC code, runs +80 ppb fast",
+         ["gps fix 0", "gps pulses 0", "osc step 80"]),
+    (75, "GPS back: fix and pulses return", ["gps fix 1", "gps pulses 1"]),
+    (95, "the receiver falls silent for 8 s (pulses go on)", ["gps silent 1"]),
+    (103, "the receiver talks again", ["gps silent 0"]),
+    (108, "button pressed: front-panel page 1", ["button press", "button release"]),
+    (111, "button pressed: front-panel page 2", ["button press", "button release"]),
 ]
 LENGTH = int(sys.argv[2]) if len(sys.argv) > 2 else 115
+
+
+class Watch:
+    """Announces the changes a person would notice."""
+
+    def __init__(self):
+        self.seen = {}
+
+    def change(self, key, value, texts, second):
+        if key in self.seen and self.seen[key] != value and value in texts:
+            print("   --- %s (after %d s)" % (texts[value], second))
+        self.seen[key] = value
+
+
+def kernel_messages(app, start):
+    """The module's kernel messages since `start`, without the per-second
+    PHY alignment reports."""
+    lines = app.kernel.output[start:]
+    shown = [l.rstrip() for l in lines
+             if l.startswith("<") and not l[3:].startswith("[") and "register" not in l]
+    return len(app.kernel.output), shown
 
 
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
     with Appliance(build, chrony=True) as app:
-        print("the unit is up; the VCXO runs free at %+.0f ppb (osc state: %s)" % (
-            float(app.osc()["offset_ppb"]), app.board.command("osc state")))
+        print("The unit is up. Its VCXO runs free at %+.0f ppb (1 ppm fast); the loop "
+              "counts\nits cycles between GPS pulses (25,000,000 when exact)." %
+              float(app.osc()["error_ppb"]))
         app.kernel.write_attr("k1", str(K1))
-        print("loop gain k1 raised from 200 to %d through /sys/pps_filter/k1 (time constant\n"
-              "about 6 pulses instead of 64), so the demo sees the lock in its two minutes" % K1)
-        print()
+        print("Loop gain k1 raised from 200 to %d through /sys/pps_filter/k1: a time "
+              "constant\nof about 6 pulses instead of 64, so the lock shows within "
+              "these two minutes.\n" % K1)
+        watch = Watch()
         start = time.monotonic()
         events = list(SCENARIO)
-        last_count = None
+        last_pulses = None
+        log_at = len(app.kernel.output)
         for second in range(1, LENGTH + 1):
             while events and events[0][0] <= second:
                 _, what, commands = events.pop(0)
@@ -50,20 +80,30 @@ def main():
                 for c in commands:
                     app.board.command(c)
             time.sleep(max(0.0, start + second - time.monotonic()))
+            log_at, messages = kernel_messages(app, log_at)
+            for m in messages[:4]:
+                print("   kernel: %s" % m)
             rows = app.board.lcd_rows()
             osc = app.osc()
-            count = osc.get("pulses")
-            captured = osc.get("count") if count != last_count else "(no pulse)"
-            last_count = count
+            error = float(osc.get("error_ppb", "nan"))
+            pulses = osc.get("pulses")
+            captured = osc.get("count") if pulses != last_pulses else "(no pulse)"
+            last_pulses = pulses
+            gpsfix, known = app.attr("gpsfix"), app.attr("timeknown")
+            watch.change("fix", gpsfix, {"1": "GPS fix qualified", "0": "GPS fix lost"}, second)
+            watch.change("known", known, {"1": "time known"}, second)
+            locked = "in" if abs(error) < ONE_COUNT else "out"
+            watch.change("lock", locked, {"in": "loop locked: VCXO within one count (40 ppb)",
+                                          "out": "VCXO off by more than one count"}, second)
             print("%3ds |%s|%s|  count %s  freqcorr %s  dac %s  vcxo %+.2f ppb" % (
-                second, rows[0], rows[1], captured, app.attr("freqcorr"),
-                osc.get("dac"), float(osc.get("error_ppb", "nan"))))
-            print("      gpsfix %s  timeknown %s  holdover %s s   chrony: %s" % (
-                app.attr("gpsfix"), app.attr("timeknown"), app.attr("holdover_time"),
-                app.chrony_source()))
+                second, rows[0], rows[1], captured, app.attr("freqcorr"), osc.get("dac"),
+                error))
+            print("      gpsfix %s  timeknown %s  holdover %s s   chronyd: %s" % (
+                gpsfix, known, app.attr("holdover_time"), app.chrony_source()))
             print("      locator: %s" % describe_reply(locator_query()))
     print()
-    print("The loop's behaviour over a longer run is pictured in docs/loop.png.")
+    print("The loop over a longer run, from +1 ppm with the default gain, is pictured in "
+          "docs/loop.png.")
     return 0
 
 

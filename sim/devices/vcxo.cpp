@@ -8,13 +8,16 @@
 //
 // At each edge of the GPS receiver's pulse the oscillator model
 // (kernel/vboard/kx_osc.c, the same file the virtual board's kernel module
-// uses) runs one second, and TPM4's channel-2 capture, the free-running
+// uses) runs the seconds since the previous edge (more than one when edges
+// were missing: the oscillator and TPM4's counter run on without them),
+// and TPM4's channel-2 capture, the free-running
 // counter at the edge, goes to the live kernel as one datagram on
 // $KX_ROOT/dev/tpm4: "COUNT OVERFLOW" (OVERFLOW 1 when the 32-bit counter
 // wrapped since the previous edge). No kernel listening = the capture is
 // lost, as on a board without the module loaded.
 //
-// Control (`osc ...`): state; offset PPB (free-running error at mid-scale,
+// Control (`osc ...`): state (count: cycles between the last two captures,
+// pulses: captures made); offset PPB (free-running error at mid-scale,
 // parts per 10^9, default +1000 = +1 ppm); step PPB (a sudden change of the
 // offset); walk FS (random-walk step per second, 10^-15); temp PPB SECONDS
 // (slow temperature drift: peak and period, 0 0 for none).
@@ -74,7 +77,7 @@ public:
 				      "ok dac=%u error_ppb=%.3f offset_ppb=%.3f count=%u counter=%u pulses=%llu",
 				      osc_.dac_code, kx_osc_error(&osc_) / double(fs_per_ppb),
 				      osc_.offset / double(fs_per_ppb), last_count_, osc_.counter,
-				      static_cast<unsigned long long>(osc_.seconds));
+				      static_cast<unsigned long long>(pulses_));
 			return buf;
 		}
 		if (w.size() == 2 && (w[0] == "offset" || w[0] == "step" || w[0] == "walk")) {
@@ -109,16 +112,28 @@ private:
 		return sim_parse_number(word[0] == '+' ? word.substr(1) : word, ok);
 	}
 
-	static void on_pulse(void *arg, int64_t, int64_t)
+	static void on_pulse(void *arg, int64_t, int64_t edge_ns)
 	{
-		static_cast<Vcxo *>(arg)->pulse();
+		static_cast<Vcxo *>(arg)->pulse(edge_ns);
 	}
 
-	void pulse()
+	// The oscillator runs on between edges that do not come (pulses
+	// switched off): one modelled second per second since the last edge.
+	void pulse(int64_t edge_ns)
 	{
+		int64_t seconds = 1;
+		if (last_edge_ns_ != 0)
+			seconds = (edge_ns - last_edge_ns_ + 500000000) / 1000000000;
+		last_edge_ns_ = edge_ns;
 		u32 before = osc_.counter;
-		last_count_ = kx_osc_second(&osc_);
-		int overflow = osc_.counter < before;
+		bool overflow = false;
+		for (int64_t i = 0; i < seconds; i++) {
+			u32 at = osc_.counter;
+			kx_osc_second(&osc_);
+			overflow = overflow || osc_.counter < at;
+		}
+		last_count_ = osc_.counter - before;  // TPM4's view: cycles since the last capture
+		pulses_++;
 		if (fd_ < 0)
 			fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 		std::string path = kx_path("/dev/tpm4");
@@ -128,13 +143,15 @@ private:
 			return;
 		path.copy(sa.sun_path, path.size());
 		char msg[32];
-		int n = std::snprintf(msg, sizeof msg, "%u %d", osc_.counter, overflow);
+		int n = std::snprintf(msg, sizeof msg, "%u %d", osc_.counter, overflow ? 1 : 0);
 		sendto(fd_, msg, static_cast<size_t>(n), MSG_DONTWAIT,
 		       reinterpret_cast<sockaddr *>(&sa), sizeof sa);
 	}
 
 	kx_osc osc_{};
 	u32 last_count_ = 0;
+	int64_t last_edge_ns_ = 0;
+	unsigned long long pulses_ = 0;
 	int fd_ = -1;
 };
 
