@@ -19,8 +19,9 @@
 // Control (`osc ...`): state (count: cycles between the last two captures,
 // pulses: captures made); offset PPB (free-running error at mid-scale,
 // parts per 10^9, default +1000 = +1 ppm); step PPB (a sudden change of the
-// offset); walk FS (random-walk step per second, 10^-15); temp PPB SECONDS
-// (slow temperature drift: peak and period, 0 0 for none).
+// offset); walk FS (random-walk step per second, 10^-15, default 50000);
+// temp PPB SECONDS (slow temperature drift: peak and period, default 20
+// 1200; 0 0 for none).
 #include "board.h"
 #include "devices/gps_receiver.h"
 #include "kx_path.h"
@@ -37,12 +38,20 @@ extern "C" {
 namespace {
 
 constexpr int64_t fs_per_ppb = 1000000;
+// A quiet VCXO in a closed cabinet: a random walk of up to 0.05 ppb a
+// second and a 20 ppb temperature swing over 20 minutes.
+constexpr int64_t default_walk = 50000;
+constexpr int64_t default_temp_ppb = 20;
+constexpr u32 default_temp_period = 1200;
 
 class Vcxo final : public SimI2cDevice {
 public:
 	Vcxo()
 	{
 		kx_osc_init(&osc_, KX_OSC_PPM, 0x5EED);
+		osc_.walk_step = default_walk;
+		osc_.temp_amp = default_temp_ppb * fs_per_ppb;
+		osc_.temp_period = default_temp_period;
 		gps_pulse_hook_add(on_pulse, this);
 	}
 	~Vcxo() override
