@@ -158,7 +158,11 @@ class Appliance:
         for line in r.stdout.splitlines():
             f = line.split(",")
             if len(f) >= 10 and f[2] == "GPS":
-                return "GPS state %s reach %s last %s offset %s" % (f[1], f[5], f[6], f[7])
+                if f[5] == "0":
+                    return "GPS source, no sample yet"
+                # state: * selected, ? unusable; reach: octal register of the last 8 polls
+                return "GPS %s reach %s, last sample %s s ago, offset %+.3f s" % (
+                    f[1], f[5], f[6], float(f[7]))
         return "no GPS source yet"
 
     def wait_for(self, what, test, limit=120):
