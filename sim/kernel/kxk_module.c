@@ -232,8 +232,3 @@ int kxk_dev_close(void *fp)
 	kxh_cpu_leave();
 	return ret;
 }
-
-int64_t kxk_realtime_offset_ns(void)
-{
-	return kxh_time_real_ns() - kxh_live_host_real_ns();
-}

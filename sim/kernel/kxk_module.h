@@ -48,9 +48,6 @@ long kxk_dev_read(void *f, char *buf, size_t count, int nonblock, const volatile
 long kxk_dev_write(void *f, const char *buf, size_t count);
 int kxk_dev_close(void *f);
 
-/* the simulated CLOCK_REALTIME minus the machine's, ns (the system-clock setter moves it) */
-int64_t kxk_realtime_offset_ns(void);
-
 #ifdef __cplusplus
 }
 #endif
