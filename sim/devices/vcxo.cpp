@@ -12,8 +12,9 @@
 // were missing: the oscillator and TPM4's counter run on without them),
 // and TPM4's channel-2 capture, the free-running
 // counter at the edge, goes to the live kernel as one datagram on
-// $KX_ROOT/dev/tpm4: "COUNT OVERFLOW" (OVERFLOW 1 when the 32-bit counter
-// wrapped since the previous edge). No kernel listening = the capture is
+// $KX_ROOT/dev/tpm4: "COUNT OVERFLOW EDGE" (OVERFLOW 1 when the 32-bit
+// counter wrapped since the previous edge; EDGE the edge's CLOCK_MONOTONIC
+// time in ns, at which the PHYs time-stamp it in hardware). No kernel listening = the capture is
 // lost, as on a board without the module loaded.
 //
 // Control (`osc ...`): state (count: cycles between the last two captures,
@@ -151,8 +152,9 @@ private:
 		if (fd_ < 0 || path.size() >= sizeof sa.sun_path)
 			return;
 		path.copy(sa.sun_path, path.size());
-		char msg[32];
-		int n = std::snprintf(msg, sizeof msg, "%u %d", osc_.counter, overflow ? 1 : 0);
+		char msg[64];
+		int n = std::snprintf(msg, sizeof msg, "%u %d %lld", osc_.counter, overflow ? 1 : 0,
+				      static_cast<long long>(edge_ns));
 		sendto(fd_, msg, static_cast<size_t>(n), MSG_DONTWAIT,
 		       reinterpret_cast<sockaddr *>(&sa), sizeof sa);
 	}

@@ -78,20 +78,23 @@ void kxk_unload(void)
 	kxh_live_stop();
 }
 
-void kxk_pulse(uint32_t count, int overflow)
+void kxk_pulse(uint32_t count, int overflow, int64_t edge_ns)
 {
-	s64 now;
+	s64 stamp;
 	int i;
 
 	kxh_cpu_enter();
 	if (loaded) {
-		now = ktime_get_real();
+		/* CLOCK_REALTIME at the edge: the PHYs stamp it in hardware */
+		stamp = ktime_get_real();
+		if (edge_ns > 0 && edge_ns <= ktime_get())
+			stamp -= ktime_get() - edge_ns;
 		if (overflow)
 			kxh_tpm4_overflow(kb.tpm4);
 		kb_pulse(count);
 		/* both PHYs time-stamp the same pulse */
 		for (i = 0; i < 2; i++)
-			kxpps_phystub_pulse(kb.phy[i], (u32)i, now);
+			kxpps_phystub_pulse(kb.phy[i], (u32)i, stamp);
 	}
 	kxh_cpu_leave();
 }

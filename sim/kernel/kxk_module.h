@@ -27,8 +27,12 @@ struct kxk_wire {
 int kxk_load(const struct kxk_wire *wire);
 void kxk_unload(void);
 
-/* the pulse: TPM4 channel 2 captured `count` (overflow: the counter wrapped) */
-void kxk_pulse(uint32_t count, int overflow);
+/*
+ * The pulse: TPM4 channel 2 captured `count` (overflow: the counter
+ * wrapped); the edge was at `edge_ns` (CLOCK_MONOTONIC, 0: now), when the
+ * PHYs time-stamp it.
+ */
+void kxk_pulse(uint32_t count, int overflow, int64_t edge_ns);
 /* bytes from the receiver; the number the serial driver took */
 size_t kxk_uart_receive(const void *data, size_t len);
 /* wake every sleeper to test its condition again (a signal was raised) */

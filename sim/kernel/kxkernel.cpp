@@ -10,7 +10,8 @@
 //   - the GPS UART is the receiver model's serial line ($KX_ROOT/dev/ttyGPS0),
 //     and each speed the module sets is declared to the model (`gps uart N`);
 //   - TPM4's channel-2 capture and the pulse interrupt come from the VCXO
-//     model: a datagram per pulse on $KX_ROOT/dev/tpm4 ("COUNT OVERFLOW").
+//     model: a datagram per pulse on $KX_ROOT/dev/tpm4 ("COUNT OVERFLOW
+//     EDGE"), and both PHYs (the stub's) time-stamp the edge.
 // What user space sees of the module appears under $KX_ROOT through FUSE:
 //   - sys/pps_filter, a directory mount: one file per attribute; a read
 //     calls the attribute's show, a write its store (a store's error is the
@@ -256,8 +257,9 @@ void pulse_reader()
 		msg[n] = '\0';
 		unsigned long count;
 		int overflow = 0;
-		if (std::sscanf(msg, "%lu %d", &count, &overflow) >= 1)
-			kxk_pulse(static_cast<uint32_t>(count), overflow);
+		long long edge_ns = 0;
+		if (std::sscanf(msg, "%lu %d %lld", &count, &overflow, &edge_ns) >= 1)
+			kxk_pulse(static_cast<uint32_t>(count), overflow, edge_ns);
 	}
 }
 
