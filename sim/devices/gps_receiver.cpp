@@ -197,6 +197,7 @@ struct GpsReceiver : SimIoModel {
 	unsigned garble_k = 1;
 	std::string delivered;    // output bytes due, handed over in one send
 	int64_t last_flush = 0;
+	int64_t out_free_at = 0;  // when the last output byte was through
 
 	// sockets
 	std::string path;
@@ -282,6 +283,7 @@ struct GpsReceiver : SimIoModel {
 		uint8_t b = out.q.front();
 		bool mismatch = uart != 0 && uart != out.head_speed;
 		int64_t done = out.head_done();
+		out_free_at = done;
 		out.q.pop_front();
 		out.head_start = done;
 		out.head_speed = speed;
@@ -532,10 +534,15 @@ struct GpsReceiver : SimIoModel {
 	{
 		if (silent)
 			return;
-		// what the line can still carry before the next edge, less what is queued
-		int64_t left = edge_ns + ns_per_s - now;
-		size_t capacity = left > 0 ? static_cast<size_t>(left / (10 * ns_per_s / speed)) : 0;
-		size_t room = capacity > out.q.size() ? capacity - out.q.size() : 0;
+		// The receiver starts talking at the edge, however late this loop
+		// gets there: the line is free from the edge, or once what is
+		// still queued is out; what fits before the next edge is the room.
+		int64_t byte_ns = 10 * ns_per_s / speed;
+		int64_t free_from = out.q.empty() ? out_free_at
+			: out.head_done() + static_cast<int64_t>(out.q.size() - 1) * byte_ns;
+		free_from = std::max(free_from, edge_ns);
+		int64_t left = edge_ns + ns_per_s - free_from;
+		size_t room = left > 0 ? static_cast<size_t>(left / byte_ns) : 0;
 		std::string b = burst(host_sec + offset, true);
 		if (b.size() > room) {
 			overruns++;
@@ -543,7 +550,7 @@ struct GpsReceiver : SimIoModel {
 			if (b.size() > room)
 				return;
 		}
-		queue(out, b, speed, now);
+		queue(out, b, speed, std::min(free_from, now));
 		seconds_sent++;
 	}
 

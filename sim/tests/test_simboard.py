@@ -13,7 +13,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
 from simboard import BoardError, SimBoard  # noqa: E402
 
 SIMBOARD = os.environ.get("KX_SIMBOARD", "simboard")
-SOCKETS = ["dev/i2c-0", "dev/i2c-1", "dev/gpiochip0", "run/simboard.sock"]
+SOCKETS = ["dev/i2c-0", "dev/i2c-1", "dev/gpiochip0", "dev/ttyGPS0", "run/simboard.sock"]
 
 
 def test_creates_its_sockets_and_removes_them_on_quit():
