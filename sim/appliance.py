@@ -134,6 +134,7 @@ class Appliance:
             self.kernel.stop()
         if self.board:
             self.board.stop()
+        shutil.rmtree(self.root, ignore_errors=True)
 
     def __enter__(self):
         return self.start()

@@ -6,6 +6,7 @@ a sentence arrives. Runs under `unshare --mount` (ctest does that).
 """
 import errno
 import os
+import shutil
 import signal
 import socket
 import subprocess
@@ -34,6 +35,7 @@ def live():
         yield k
         uart.close()
     gps.close()
+    shutil.rmtree(root, ignore_errors=True)
 
 
 def gga(second):
