@@ -22,6 +22,7 @@
 #include <kxhost/bug.h>
 #include <kxhost/fault.h>
 #include <kxhost/kthread.h>
+#include <kxhost/live.h>
 #include <kxhost/wait.h>
 
 #define MAX_TURNS 1000000
@@ -164,8 +165,14 @@ static void *kthread_main(void *arg)
 	t->started = !t->should_stop;
 	pthread_mutex_unlock(&big);
 
-	if (t->started)
+	if (t->started) {
+		/* live mode: the thread runs on the CPU like every other context */
+		if (kxh_live())
+			kxh_cpu_enter();
 		ret = t->fn(t->data);
+		if (kxh_live())
+			kxh_cpu_leave();
+	}
 
 	pthread_mutex_lock(&big);
 	t->result = ret;
@@ -263,6 +270,9 @@ int kthread_stop(struct task_struct *k)
 		kxh_bug("kthread_stop() of no thread");
 	if (k == self)
 		kxh_bug("kthread_stop() of the calling thread");
+	/* live mode: the thread needs the CPU to reach its end */
+	if (kxh_live())
+		kxh_cpu_leave();
 	pthread_mutex_lock(&big);
 	__atomic_store_n(&k->should_stop, 1, __ATOMIC_RELEASE);
 	wake_locked(k);
@@ -288,6 +298,8 @@ int kthread_stop(struct task_struct *k)
 	ret = k->result;
 	pthread_cond_destroy(&k->cv);
 	free(k);
+	if (kxh_live())
+		kxh_cpu_enter();
 	return ret;
 }
 
@@ -321,6 +333,8 @@ long kxh_kthread_wait_schedule(struct wait_queue_head *wq_head, long timeout, in
 	might_sleep();
 	if (timeout != MAX_SCHEDULE_TIMEOUT)
 		kxh_bug("timed sleeps of kernel threads are not modelled");
+	if (kxh_live())
+		kxh_cpu_leave();
 	pthread_mutex_lock(&big);
 	me->sleeping = 1;
 	if (concurrent)
@@ -333,6 +347,8 @@ long kxh_kthread_wait_schedule(struct wait_queue_head *wq_head, long timeout, in
 	}
 	me->sleeping = 0;
 	pthread_mutex_unlock(&big);
+	if (kxh_live())
+		kxh_cpu_enter();
 	return timeout;
 }
 

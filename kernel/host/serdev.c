@@ -34,6 +34,8 @@ struct kxh_uart {
 	struct kxh_serdev_write *writes;
 	unsigned int nwrites, capwrites;
 	unsigned int speed_sets;
+	const struct kxh_serdev_line *line;	/* live: the far end of the wire */
+	void *line_arg;
 };
 
 static LIST_HEAD(uarts);
@@ -213,6 +215,8 @@ unsigned int serdev_device_set_baudrate(struct serdev_device *serdev, unsigned i
 		kxh_bug("speed set on a closed port");
 	if (!kxh_fault_check("serdev_device_set_baudrate"))
 		u->speed = speed;
+	if (u->line && u->line->speed)
+		u->line->speed(u->line_arg, u->speed);
 	return u->speed;
 }
 
@@ -257,6 +261,8 @@ int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 	w->speed = u->speed;
 	memcpy(u->tx + u->tx_len, buf, count);
 	u->tx_len += count;
+	if (u->line && u->line->transmit)
+		u->line->transmit(u->line_arg, buf, count);
 	return (int)count;
 }
 
@@ -343,4 +349,15 @@ bool kxh_serdev_bound(struct serdev_device *serdev)
 int kxh_serdev_probe_result(struct serdev_device *serdev)
 {
 	return to_uart(serdev)->probe_result;
+}
+
+void kxh_serdev_connect(struct serdev_device *serdev, const struct kxh_serdev_line *line,
+			void *arg)
+{
+	struct kxh_uart *u = to_uart(serdev);
+
+	u->line = line;
+	u->line_arg = arg;
+	if (line && line->speed)
+		line->speed(arg, u->speed);
 }

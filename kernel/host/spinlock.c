@@ -10,6 +10,7 @@
 #include <linux/mutex.h>
 #include <kxhost/bug.h>
 #include <kxhost/kthread.h>
+#include <kxhost/live.h>
 
 extern _Thread_local int kxh_locks_held;
 extern _Thread_local int kxh_irqs_off;
@@ -115,6 +116,9 @@ void mutex_init(struct mutex *lock)
 void mutex_lock(struct mutex *lock)
 {
 	might_sleep();
+	/* live mode: the holder may sleep with it; wait for the CPU and the mutex */
+	while (kxh_live() && lock->locked)
+		kxh_live_wait(-1);
 	if (lock->locked)
 		kxh_bug("mutex %p taken twice (deadlock)", (void *)lock);
 	lock->locked = 1;
@@ -141,6 +145,7 @@ void mutex_unlock(struct mutex *lock)
 	if (!lock->locked)
 		kxh_bug("mutex %p released while free", (void *)lock);
 	lock->locked = 0;
+	kxh_live_kick();
 }
 
 bool mutex_is_locked(struct mutex *lock)

@@ -218,10 +218,14 @@ ssize_t kxh_sysfs_read(const char *path, char *buf, size_t size)
 
 ssize_t kxh_sysfs_write(const char *path, const char *text)
 {
+	return kxh_sysfs_write_len(path, text, strlen(text));
+}
+
+ssize_t kxh_sysfs_write_len(const char *path, const char *text, size_t len)
+{
 	struct kobject *kobj;
 	struct kxh_sysfs_file *f = find_file(path, &kobj);
 	struct kobj_attribute *ka;
-	size_t len = strlen(text);
 	ssize_t ret;
 	char *page;
 
@@ -267,6 +271,29 @@ int kxh_sysfs_files(const char *dir)
 	for (f = k->files; f; f = f->next)
 		n++;
 	return n;
+}
+
+const char *kxh_sysfs_file_name(const char *dir, int i)
+{
+	struct kobject *k = find_dir(dir);
+	struct kxh_sysfs_file *f;
+
+	for (f = k ? k->files : NULL; f; f = f->next)
+		if (!i--)
+			return f->attr->name;
+	return NULL;
+}
+
+bool kxh_sysfs_can(const char *path, bool show, bool store)
+{
+	struct kobject *kobj;
+	struct kxh_sysfs_file *f = find_file(path, &kobj);
+	struct kobj_attribute *ka;
+
+	if (!f)
+		return false;
+	ka = container_of(f->attr, struct kobj_attribute, attr);
+	return (!show || ka->show) && (!store || ka->store);
 }
 
 unsigned int kxh_kobjects(void)

@@ -7,6 +7,7 @@
 #include <linux/timer.h>
 #include <linux/timekeeping.h>
 #include <kxhost/bug.h>
+#include <kxhost/live.h>
 #include <kxhost/time.h>
 
 #define NS_PER_JIFFY (NSEC_PER_SEC / HZ)
@@ -58,6 +59,12 @@ static void fire_timers(void)
 	} while (fired);
 }
 
+/* the monotonic time now: the virtual clock, or in live mode the real one */
+static s64 now_ns(void)
+{
+	return kxh_live() ? kxh_live_mono_ns() : mono_ns;
+}
+
 static void set_mono(s64 ns)
 {
 	mono_ns = ns;
@@ -68,7 +75,7 @@ static void set_mono(s64 ns)
 
 void kxh_time_set_real(s64 sec, long nsec)
 {
-	real_offset_ns = sec * NSEC_PER_SEC + nsec - mono_ns;
+	real_offset_ns = sec * NSEC_PER_SEC + nsec - now_ns();
 }
 
 void kxh_time_advance_ns(s64 ns)
@@ -88,12 +95,31 @@ void kxh_time_advance_ns(s64 ns)
 
 s64 kxh_time_mono_ns(void)
 {
-	return mono_ns;
+	return now_ns();
 }
 
 s64 kxh_time_real_ns(void)
 {
-	return mono_ns + real_offset_ns;
+	return now_ns() + real_offset_ns;
+}
+
+/* live mode: CLOCK_REALTIME starts at the machine's and lives on its own */
+void kxh_time_live_start(void)
+{
+	struct timespec64 ts;
+	s64 host = kxh_live_host_real_ns();
+
+	ts = ns_to_timespec64(host);
+	mono_ns = kxh_live_mono_ns();
+	kxh_time_set_real(ts.tv_sec, ts.tv_nsec);
+	jiffies = (unsigned long)(mono_ns / NS_PER_JIFFY);
+	jiffies_64 = (u64)jiffies;
+}
+
+/* live mode, each jiffy (CPU held): jiffies catch up, expired timers fire */
+void kxh_time_live_tick(void)
+{
+	set_mono(kxh_live_mono_ns());
 }
 
 s64 kxh_time_slept_ns(void)
@@ -102,15 +128,15 @@ s64 kxh_time_slept_ns(void)
 }
 
 /* clock reads */
-ktime_t ktime_get(void) { return mono_ns; }
-ktime_t ktime_get_real(void) { return mono_ns + real_offset_ns; }
-ktime_t ktime_get_boottime(void) { return mono_ns; }
-ktime_t ktime_get_raw(void) { return mono_ns; }
-u64 ktime_get_ns(void) { return (u64)mono_ns; }
-u64 ktime_get_real_ns(void) { return (u64)(mono_ns + real_offset_ns); }
-u64 ktime_get_boottime_ns(void) { return (u64)mono_ns; }
+ktime_t ktime_get(void) { return now_ns(); }
+ktime_t ktime_get_real(void) { return now_ns() + real_offset_ns; }
+ktime_t ktime_get_boottime(void) { return now_ns(); }
+ktime_t ktime_get_raw(void) { return now_ns(); }
+u64 ktime_get_ns(void) { return (u64)now_ns(); }
+u64 ktime_get_real_ns(void) { return (u64)(now_ns() + real_offset_ns); }
+u64 ktime_get_boottime_ns(void) { return (u64)now_ns(); }
 time64_t ktime_get_real_seconds(void) { return ns_to_timespec64(ktime_get_real()).tv_sec; }
-time64_t ktime_get_seconds(void) { return ns_to_timespec64(mono_ns).tv_sec; }
+time64_t ktime_get_seconds(void) { return ns_to_timespec64(now_ns()).tv_sec; }
 
 void ktime_get_real_ts64(struct timespec64 *ts)
 {
@@ -119,20 +145,22 @@ void ktime_get_real_ts64(struct timespec64 *ts)
 
 void ktime_get_ts64(struct timespec64 *ts)
 {
-	*ts = ns_to_timespec64(mono_ns);
+	*ts = ns_to_timespec64(now_ns());
 }
 
 void ktime_get_raw_ts64(struct timespec64 *ts)
 {
-	*ts = ns_to_timespec64(mono_ns);
+	*ts = ns_to_timespec64(now_ns());
 }
 
 void ktime_get_snapshot(struct system_time_snapshot *snap)
 {
-	snap->cycles = (u64)mono_ns;
-	snap->real = ktime_get_real();
-	snap->raw = mono_ns;
-	snap->boot = mono_ns;
+	s64 mono = now_ns();
+
+	snap->cycles = (u64)mono;
+	snap->real = mono + real_offset_ns;
+	snap->raw = mono;
+	snap->boot = mono;
 	snap->clock_was_set_seq = 0;
 	snap->cs_was_changed_seq = 0;
 }
@@ -210,6 +238,26 @@ static void sleep_ns(s64 ns)
 {
 	might_sleep();
 	slept_ns += ns;
+	if (kxh_live()) {
+		s64 until = kxh_live_mono_ns() + ns;
+
+		while (kxh_live_mono_ns() < until)
+			kxh_live_wait(until);
+		return;
+	}
+	kxh_time_advance_ns(ns);
+}
+
+/* a busy delay: live, the CPU stays taken for real time */
+static void delay_ns(s64 ns)
+{
+	if (kxh_live()) {
+		s64 until = kxh_live_mono_ns() + ns;
+
+		while (kxh_live_mono_ns() < until)
+			;
+		return;
+	}
 	kxh_time_advance_ns(ns);
 }
 
@@ -235,15 +283,15 @@ void usleep_range(unsigned long min, unsigned long max)
 
 void udelay(unsigned long usecs)
 {
-	kxh_time_advance_ns((s64)usecs * NSEC_PER_USEC);
+	delay_ns((s64)usecs * NSEC_PER_USEC);
 }
 
 void mdelay(unsigned long msecs)
 {
-	kxh_time_advance_ns((s64)msecs * NSEC_PER_MSEC);
+	delay_ns((s64)msecs * NSEC_PER_MSEC);
 }
 
 void ndelay(unsigned long nsecs)
 {
-	kxh_time_advance_ns((s64)nsecs);
+	delay_ns((s64)nsecs);
 }

@@ -11,6 +11,7 @@
 #include <kxhost/bug.h>
 #include <kxhost/irq.h>
 #include <kxhost/kthread.h>
+#include <kxhost/live.h>
 #include <kxhost/time.h>
 #include <kxhost/wait.h>
 
@@ -44,7 +45,7 @@ void kxh_signal_clear(void)
 
 int kxh_signal_is_pending(void)
 {
-	return signal_flag;
+	return signal_flag || kxh_live_signal_pending();
 }
 
 unsigned long kxh_wait_steps(void)
@@ -70,6 +71,7 @@ void __wake_up(struct wait_queue_head *wq_head, unsigned int mode, int nr, void 
 	/* wake-ups may come from several threads (host kernel threads) */
 	__atomic_fetch_add(&wq_head->kxh_wakeups, 1, __ATOMIC_SEQ_CST);
 	kxh_kthread_wake_queue(wq_head);
+	kxh_live_kick();
 }
 
 long kxh_prepare_to_wait_event(struct wait_queue_head *wq_head, int state)
@@ -80,9 +82,29 @@ long kxh_prepare_to_wait_event(struct wait_queue_head *wq_head, int state)
 		kxh_bug("sleeping on a wait queue in atomic context");
 	if (kxh_in_kthread())
 		return kxh_kthread_prepare_wait(wq_head, state);
-	if ((state & TASK_INTERRUPTIBLE) && signal_flag)
+	if ((state & TASK_INTERRUPTIBLE) && kxh_signal_is_pending())
 		return -ERESTARTSYS;
 	return 0;
+}
+
+/* live mode: give the CPU up until woken, signalled or out of time */
+static long live_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
+{
+	unsigned int wakeups = __atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST);
+	s64 deadline = -1, left;
+
+	if (timeout != MAX_SCHEDULE_TIMEOUT)
+		deadline = kxh_live_mono_ns() + (s64)timeout * NS_PER_JIFFY;
+	wq_head->kxh_sleepers++;
+	while (__atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST) == wakeups &&
+	       !((state & TASK_INTERRUPTIBLE) && kxh_signal_is_pending()) &&
+	       (deadline < 0 || kxh_live_mono_ns() < deadline))
+		kxh_live_wait(deadline);
+	wq_head->kxh_sleepers--;
+	if (deadline < 0)
+		return timeout;
+	left = deadline - kxh_live_mono_ns();
+	return left > 0 ? (long)((left + NS_PER_JIFFY - 1) / NS_PER_JIFFY) : 0;
 }
 
 long kxh_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
@@ -92,6 +114,8 @@ long kxh_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
 	/* a host kernel thread sleeps for real until woken */
 	if (kxh_in_kthread())
 		return kxh_kthread_wait_schedule(wq_head, timeout, state);
+	if (kxh_live())
+		return live_wait_schedule(wq_head, timeout, state);
 	wakeups = __atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST);
 	might_sleep();
 	sleep_steps++;

@@ -15,6 +15,7 @@
 #include <kxhost/bug.h>
 #include <kxhost/fault.h>
 #include <kxhost/irq.h>
+#include <kxhost/live.h>
 #include <kxhost/workqueue.h>
 
 struct workqueue_struct {
@@ -22,6 +23,7 @@ struct workqueue_struct {
 	unsigned int flags;
 	struct list_head items;
 	struct list_head node;		/* on all_wqs */
+	struct work_struct *current_work;	/* live: the item its worker runs */
 };
 
 static struct workqueue_struct system_wq_store = {
@@ -31,7 +33,8 @@ static struct workqueue_struct system_wq_store = {
 };
 struct workqueue_struct *system_wq = &system_wq_store;
 static LIST_HEAD(all_wqs);
-static struct work_struct *running;
+/* the item this thread runs (live mode has a worker thread per queue) */
+static _Thread_local struct work_struct *running;
 
 static void all_wqs_init(void)
 {
@@ -55,6 +58,7 @@ static void delayed_work_timer_fn(struct timer_list *t)
 	/* still pending: from the timer straight onto the queue */
 	dwork->work.wq = dwork->wq;
 	list_add_tail(&dwork->work.entry, &dwork->wq->items);
+	kxh_live_kick();
 }
 
 void kxh_init_delayed_work(struct delayed_work *dwork, work_func_t func)
@@ -82,6 +86,10 @@ struct workqueue_struct *alloc_workqueue(const char *fmt, unsigned int flags,
 	va_end(ap);
 	wq->flags = flags;
 	INIT_LIST_HEAD(&wq->items);
+	if (kxh_live() && kxh_live_worker_start(wq, kxh_wq_live_run)) {
+		free(wq);
+		return NULL;
+	}
 	list_add_tail(&wq->node, &all_wqs);
 	return wq;
 }
@@ -95,9 +103,27 @@ static void run_one(struct workqueue_struct *wq)
 	list_del_init(&work->entry);
 	work->pending = 0;
 	running = work;
+	wq->current_work = work;
 	work->runs++;
 	work->func(work);
+	wq->current_work = NULL;
 	running = NULL;
+	kxh_live_kick();
+}
+
+/* live mode: the worker runs what is queued (CPU held) */
+void kxh_wq_live_run(struct workqueue_struct *wq)
+{
+	while (!list_empty(&wq->items))
+		run_one(wq);
+}
+
+/* live mode: sleep until the work is neither queued (when asked) nor running */
+static void live_wait_work(struct work_struct *work, bool queued_too)
+{
+	while ((queued_too && work->pending) ||
+	       (work->wq && work->wq->current_work == work))
+		kxh_live_wait(-1);
 }
 
 unsigned int kxh_wq_run(struct workqueue_struct *wq)
@@ -176,6 +202,11 @@ struct workqueue_struct *kxh_wq_find(const char *name)
 void flush_workqueue(struct workqueue_struct *wq)
 {
 	might_sleep();
+	if (kxh_live()) {
+		while (!list_empty(&wq->items) || wq->current_work)
+			kxh_live_wait(-1);
+		return;
+	}
 	kxh_wq_run(wq);
 }
 
@@ -189,6 +220,8 @@ void destroy_workqueue(struct workqueue_struct *wq)
 	if (wq == system_wq)
 		kxh_bug("destroy_workqueue(system_wq)");
 	drain_workqueue(wq);
+	if (kxh_live())
+		kxh_live_worker_stop(wq);
 	list_del(&wq->node);
 	free(wq);
 }
@@ -204,6 +237,7 @@ bool queue_work(struct workqueue_struct *wq, struct work_struct *work)
 	work->pending = 1;
 	work->wq = wq;
 	list_add_tail(&work->entry, &wq->items);
+	kxh_live_kick();
 	return true;
 }
 
@@ -234,10 +268,15 @@ bool cancel_work(struct work_struct *work)
 
 bool cancel_work_sync(struct work_struct *work)
 {
+	bool ret;
+
 	might_sleep();
 	if (running == work)
 		kxh_bug("cancel_work_sync from the work itself (deadlock)");
-	return cancel_work(work);
+	ret = cancel_work(work);
+	if (kxh_live())
+		live_wait_work(work, false);
+	return ret;
 }
 
 bool cancel_delayed_work(struct delayed_work *dwork)
@@ -251,10 +290,15 @@ bool cancel_delayed_work(struct delayed_work *dwork)
 
 bool cancel_delayed_work_sync(struct delayed_work *dwork)
 {
+	bool ret;
+
 	might_sleep();
 	if (running == &dwork->work)
 		kxh_bug("cancel_delayed_work_sync from the work itself (deadlock)");
-	return cancel_delayed_work(dwork);
+	ret = cancel_delayed_work(dwork);
+	if (kxh_live())
+		live_wait_work(&dwork->work, false);
+	return ret;
 }
 
 bool mod_delayed_work(struct workqueue_struct *wq, struct delayed_work *dwork,
@@ -269,6 +313,12 @@ bool mod_delayed_work(struct workqueue_struct *wq, struct delayed_work *dwork,
 bool flush_work(struct work_struct *work)
 {
 	might_sleep();
+	if (kxh_live()) {
+		bool busy = work->pending || (work->wq && work->wq->current_work == work);
+
+		live_wait_work(work, true);
+		return busy;
+	}
 	if (!work->pending)
 		return false;
 	if (!list_empty(&work->entry) || !work->wq) {
@@ -287,6 +337,7 @@ bool flush_delayed_work(struct delayed_work *dwork)
 	if (del_timer(&dwork->timer)) {
 		dwork->work.wq = dwork->wq;
 		list_add_tail(&dwork->work.entry, &dwork->wq->items);
+		kxh_live_kick();
 	}
 	return flush_work(&dwork->work);
 }

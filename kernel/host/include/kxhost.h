@@ -12,6 +12,7 @@
 #include <kxhost/io.h>
 #include <kxhost/irq.h>
 #include <kxhost/kthread.h>
+#include <kxhost/live.h>
 #include <kxhost/module.h>
 #include <kxhost/of.h>
 #include <kxhost/phy.h>

@@ -27,5 +27,11 @@ void kxh_i2c_clear(void);
 unsigned int kxh_i2c_clients(void);
 /* adapter references held by the module */
 int kxh_i2c_adapter_refs(int nr);
+/*
+ * A live bus: each message also goes to xfer(), which moves the bytes on
+ * the real (or simulated) bus and returns 0 or a negative error number
+ * (-ENXIO when no chip acknowledges); the transfer stops at an error.
+ */
+void kxh_i2c_connect(int nr, int (*xfer)(int bus, struct i2c_msg *msg));
 
 #endif

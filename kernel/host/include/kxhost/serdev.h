@@ -42,4 +42,15 @@ bool kxh_serdev_is_open(struct serdev_device *serdev);
 bool kxh_serdev_bound(struct serdev_device *serdev);
 int kxh_serdev_probe_result(struct serdev_device *serdev);
 
+/*
+ * A live wire (<kxhost/live.h>): every byte written also goes to
+ * transmit(), and the UART's speed, now and at each change, to speed().
+ */
+struct kxh_serdev_line {
+	void (*transmit)(void *arg, const unsigned char *data, size_t len);
+	void (*speed)(void *arg, unsigned int speed);
+};
+void kxh_serdev_connect(struct serdev_device *serdev, const struct kxh_serdev_line *line,
+			void *arg);
+
 #endif

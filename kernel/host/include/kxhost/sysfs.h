@@ -13,6 +13,12 @@
 
 ssize_t kxh_sysfs_read(const char *path, char *buf, size_t size);
 ssize_t kxh_sysfs_write(const char *path, const char *text);
+/* the same for bytes that need not be text */
+ssize_t kxh_sysfs_write_len(const char *path, const char *text, size_t len);
+/* name of the i-th file of a directory, NULL past the last */
+const char *kxh_sysfs_file_name(const char *dir, int i);
+/* the file has the handlers asked for */
+bool kxh_sysfs_can(const char *path, bool show, bool store);
 bool kxh_sysfs_exists(const char *path);
 /* mode of the file, or -ENOENT */
 int kxh_sysfs_mode(const char *path);

@@ -21,4 +21,8 @@ s64 kxh_time_slept_ns(void);
 unsigned int kxh_time_settime_count(void);
 struct timespec64 kxh_time_settime_last(void);
 
+/* live mode (<kxhost/live.h>): start from the machine's clock; each jiffy */
+void kxh_time_live_start(void);
+void kxh_time_live_tick(void);
+
 #endif

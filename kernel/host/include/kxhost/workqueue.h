@@ -19,5 +19,7 @@ unsigned int kxh_wq_flags(struct workqueue_struct *wq);
 unsigned int kxh_wq_count(void);
 /* look a workqueue up by name, NULL when none */
 struct workqueue_struct *kxh_wq_find(const char *name);
+/* live mode (<kxhost/live.h>): a queue's worker runs what is queued */
+void kxh_wq_live_run(struct workqueue_struct *wq);
 
 #endif

@@ -11,6 +11,7 @@
 #define E2BIG 7
 #define EAGAIN 11
 #define ENOMEM 12
+#define EACCES 13
 #define EFAULT 14
 #define EBUSY 16
 #define EEXIST 17

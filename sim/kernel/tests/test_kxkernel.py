@@ -1,0 +1,135 @@
+"""kxkernel's files as user space sees them: the module's attributes and
+character device through FUSE, with their kernel semantics.
+
+The test plays the GPS receiver itself on dev/ttyGPS0, so it decides when
+a sentence arrives. Runs under `unshare --mount` (ctest does that).
+"""
+import errno
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+
+import pytest
+
+from kxkernel import KxKernel
+
+LIMIT = 30  # seconds: a safety cap, never a measure
+
+
+@pytest.fixture
+def live():
+    root = tempfile.mkdtemp(prefix="kxk.")
+    os.makedirs(os.path.join(root, "dev"))
+    gps = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+    gps.bind(os.path.join(root, "dev/ttyGPS0"))
+    gps.listen(1)
+    gps.settimeout(LIMIT)
+    with KxKernel(root) as k:
+        uart, _ = gps.accept()
+        k.uart = uart
+        yield k
+        uart.close()
+    gps.close()
+    shutil.rmtree(root, ignore_errors=True)
+
+
+def gga(second):
+    body = "GPGGA,1200%02d.000,4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,," % second
+    sum_ = 0
+    for c in body.encode():
+        sum_ ^= c
+    return "$%s*%02X\r\n" % (body, sum_)
+
+
+@pytest.mark.parametrize("name,text,err", [
+    ("k1", "2068961", errno.EINVAL),     # beyond the exact-product limit
+    ("k1", "-2068961", errno.EINVAL),
+    ("gpsfix", "1", errno.EACCES),       # read-only attribute
+])
+def test_store_error_reaches_writer(live, name, text, err):
+    before = live.read_attr(name)
+    with pytest.raises(OSError) as e:
+        live.write_attr(name, text)
+    assert e.value.errno == err
+    assert live.read_attr(name) == before
+
+
+def test_store_then_show(live):
+    assert live.write_attr("k1", "300") == 3
+    assert live.read_attr("k1").split()[0] == "300"
+    names = os.listdir(os.path.join(live.root, "sys/pps_filter"))
+    assert len(names) == 19 and "k1" in names
+    assert all(os.path.isfile(live.attr(n)) for n in names)
+
+
+def test_one_opener(live):
+    fd = os.open(live.device, os.O_RDONLY)
+    try:
+        with pytest.raises(OSError) as e:
+            os.open(live.device, os.O_RDONLY)
+        assert e.value.errno == errno.EBUSY
+    finally:
+        os.close(fd)
+    os.close(os.open(live.device, os.O_RDONLY))  # free again once closed
+
+
+def test_blocking_read_wakes_on_a_sentence(live):
+    fd = os.open(live.device, os.O_RDONLY)
+    got = []
+    reader = threading.Thread(target=lambda: got.append(os.read(fd, 4096)))
+    reader.start()
+    reader.join(0.5)
+    assert reader.is_alive() and not got     # nothing queued: the read sleeps
+    live.uart.sendall(gga(1).encode())
+    reader.join(LIMIT)
+    os.close(fd)
+    assert got == [gga(1).rstrip("\r\n").encode() + b"\n"]
+
+
+def test_reads_are_cut_at_256_bytes(live):
+    fd = os.open(live.device, os.O_RDONLY)
+    lines = b"".join(gga(s).encode() for s in range(6))
+    want = lines.replace(b"\r\n", b"\n")
+    live.uart.sendall(lines)
+    data = b""
+    while len(data) < len(want):
+        chunk = os.read(fd, 4096)
+        assert 0 < len(chunk) <= 256
+        data += chunk
+    os.close(fd)
+    assert data == want
+
+
+def test_nonblocking_read_of_an_empty_queue(live):
+    fd = os.open(live.device, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        with pytest.raises(OSError) as e:
+            os.read(fd, 100)
+        assert e.value.errno == errno.EAGAIN
+    finally:
+        os.close(fd)
+
+
+def test_reader_killed_while_blocked(live):
+    # nmeafeed stopped while it waits for a line: the read ends, the device
+    # is released and can be opened again
+    reader = subprocess.Popen([sys.executable, "-c",
+                               "import os, sys; fd = os.open(sys.argv[1], os.O_RDONLY); "
+                               "print('open', flush=True); os.read(fd, 100)", live.device],
+                              stdout=subprocess.PIPE, text=True)
+    assert reader.stdout.readline() == "open\n"
+    reader.send_signal(signal.SIGTERM)
+    assert reader.wait(timeout=LIMIT) == -signal.SIGTERM
+    for _ in range(LIMIT * 10):     # the release follows the exit
+        try:
+            os.close(os.open(live.device, os.O_RDONLY))
+            return
+        except OSError as e:
+            assert e.errno == errno.EBUSY
+            threading.Event().wait(0.1)
+    raise AssertionError("the device stayed busy after its reader died")
