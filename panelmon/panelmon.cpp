@@ -93,7 +93,7 @@ void apply_gpsfix(int32_t gpsfix)
 		// In holdover with the time still known the PPS LED keeps flashing
 		// once a second.
 		if (holdover_value > 0 && time_known_flag == 1)
-			write_value_file(kx_path("/sys/pps_filter/ppsled").c_str(), "1");
+			write_attribute(kx_path("/sys/pps_filter/ppsled").c_str(), "1");
 		break;
 	default:
 		break;
