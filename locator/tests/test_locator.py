@@ -395,7 +395,10 @@ def test_bind_retried_until_the_port_is_free(tmp_path, service):
             reply, _ = request(s, timeout=0.5)
         s.close()
         assert reply is not None and len(reply) == 80
-        assert "Locator Sent 80 bytes to: 127.0.0.1\n" in out.read_text()
+        # The line is printed after the send.
+        while "Locator Sent 80 bytes to: 127.0.0.1\n" not in out.read_text():
+            assert time.monotonic() < deadline + 10, out.read_text()
+            time.sleep(0.05)
     finally:
         other.terminate()
         other.wait(timeout=5)
