@@ -83,7 +83,7 @@ TEST_F(Dispatch, ZdaRunsTheSecondsWork)
 
 // Whether handle_line took the line: a GGA kept, a GSV collected, a ZDA
 // turned into an NTP sample.
-class Checksum : public RundataTest {
+class ChecksumGate : public RundataTest {
 protected:
 	bool taken(const std::string &line)
 	{
@@ -99,7 +99,7 @@ protected:
 	const std::string zda = with_checksum("$GPZDA,123519.000,07,12,2026,00,00");
 };
 
-TEST_F(Checksum, FieldPresentMustMatchAbsentIsTaken)
+TEST_F(ChecksumGate, FieldPresentMustMatchAbsentIsTaken)
 {
 	auto lower = [](std::string s) {
 		for (size_t i = s.size() - 2; i < s.size(); i++)
@@ -136,7 +136,7 @@ TEST_F(Checksum, FieldPresentMustMatchAbsentIsTaken)
 // byte, and the sentence is dropped; the checksum digits may only change
 // their case. (A damaged "*" leaves a sentence without checksum, whose
 // fields before it are intact: it is taken.)
-TEST_F(Checksum, EverySingleDamagedCharacterIsDropped)
+TEST_F(ChecksumGate, EverySingleDamagedCharacterIsDropped)
 {
 	captured([&] {
 		for (const std::string &line : {gga, gsv, zda}) {
