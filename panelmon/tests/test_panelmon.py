@@ -537,9 +537,8 @@ def test_monitor_failing_later_keeps_the_last_values(board, tree, start):
     board.command("ina226 fail none")  # never reopened: keeps failing
     n = p.output().count("Failed to read current\n")
     assert wait_for(lambda: p.output().count("Failed to read current\n") > n, 2.0)
-    # The files are rewritten (truncated, then written) just after the
-    # message; read them once that refresh is over, well before the next.
-    time.sleep(0.3)
+    # The files are replaced whole (by rename): read at any moment, they
+    # hold the last values.
     assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
     assert tree.get("/var/volatile/rundata/antenna_power.dat") == "6242\n"
 
@@ -565,5 +564,5 @@ def test_monitor_failing_on_power(board, tree, start):
     p = start()
     assert wait_for(lambda: "Failed to read power\n" in p.output(), 2.5)
     file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
-    time.sleep(0.3)  # the power file follows the current file in the same refresh
-    assert tree.get("/var/volatile/rundata/antenna_power.dat") == "0\n"
+    # The power file follows the current file in the same refresh.
+    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "0\n")
