@@ -5,6 +5,7 @@
 // service answers at most one request every 50 ms so that a flood of
 // requests cannot take the CPU from the timing daemons; further requests
 // wait in the socket.
+#include "kx_file.h"
 #include "kx_path.h"
 #include "locator_reply.h"
 
@@ -19,19 +20,27 @@
 
 namespace {
 
-int open_locator_socket()
+// At boot another service may still hold the port: the failure is reported
+// and the bind tried again every second until the port is ours, so the
+// service never runs on unbound, answering nobody.
+unique_fd open_locator_socket()
 {
-	int fd = socket(AF_INET, SOCK_DGRAM, 0);
 	sockaddr_in addr{};
 	addr.sin_family = AF_INET;
 	addr.sin_addr.s_addr = htonl(INADDR_ANY);
 	addr.sin_port = htons(locator_port);
-	if (bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) < 0)
+	for (;;) {
+		unique_fd fd(socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
+		if (fd.valid() &&
+		    bind(fd.get(), reinterpret_cast<sockaddr *>(&addr), sizeof(addr)) == 0) {
+			int flags = fcntl(fd.get(), F_GETFL, 0);
+			if (flags >= 0)
+				fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
+			return fd;
+		}
 		std::printf("Error binding socket\n");
-	int flags = fcntl(fd, F_GETFL, 0);
-	if (flags >= 0)
-		fcntl(fd, F_SETFL, flags | O_NONBLOCK);
-	return fd;
+		sleep(1);
+	}
 }
 
 void answer(int fd, const sockaddr_in &from)
@@ -62,7 +71,8 @@ int main()
 {
 	kx_unbuffered_output();
 	std::printf("Locator Service Started\n");
-	int fd = open_locator_socket();
+	unique_fd sock = open_locator_socket();
+	int fd = sock.get();
 
 	static unsigned char request[locator_max_request];
 	for (;;) {

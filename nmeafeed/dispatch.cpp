@@ -38,6 +38,29 @@ void copy_to_slot(char *slot, const char *line)
 
 } // namespace
 
+// A "*" only ever stands before the checksum: a line that holds one
+// carries a checksum field, which must be the "*", two hexadecimal digits
+// (either case) and the line end, and must equal the XOR of the characters
+// from after the "$" up to the "*". Anything else there is damage.
+bool nmea_checksum_mismatch(const char *line)
+{
+	const char *star = strchr(line, '*');
+	if (star == nullptr)
+		return false;
+	int32_t high = nmea_hex_value(star[1]);
+	int32_t low = high < 0 ? -1 : nmea_hex_value(star[2]);
+	if (high < 0 || low < 0)
+		return true;
+	const char *tail = star + 3;
+	if (*tail == '\r')
+		tail++;
+	if (*tail == '\n')
+		tail++;
+	if (*tail != '\0')
+		return true;
+	return nmea_checksum(line) != ((high << 4) | low);
+}
+
 void nmeafeed_reset_state()
 {
 	memset(gga_line, 0, sizeof gga_line);
@@ -47,6 +70,11 @@ void nmeafeed_reset_state()
 
 void handle_line(const char *line)
 {
+	// A character damaged on the serial line must never become the time,
+	// the position or an NTP sample: a sentence whose checksum disagrees
+	// with it is dropped. One without a checksum is taken as it stands.
+	if (nmea_checksum_mismatch(line))
+		return;
 	if (has_type(line, kGgaTypes, 5)) {
 		copy_to_slot(gga_line, line);
 		for (constellation_state &cs : constellations) {

@@ -4,10 +4,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "gps_reset.h"
+#include "kx_file.h"
 #include "kx_path.h"
 #include "line_assembly.h"
 #include "nmeafeed.h"
@@ -15,20 +17,22 @@
 
 namespace {
 
-int nmea_fd = -1;
+// The device hands out at most 256 bytes per read.
+constexpr size_t kReadSize = 256;
+
 line_assembly assembly;
 
 // The kernel module may not be loaded yet: try every second until it is.
-void open_nmea_source(const std::string &path)
+unique_fd open_nmea_source(const std::string &path)
 {
 	for (;;) {
 		printf("Starting nmeafeed: opening port %s.\n", path.c_str());
-		nmea_fd = open(path.c_str(), O_RDONLY);
-		if (nmea_fd < 0)
+		unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+		if (!fd.valid())
 			printf("failed to open nmea source %s", path.c_str());
 		sleep(1);
-		if (nmea_fd >= 0)
-			return;
+		if (fd.valid())
+			return fd;
 	}
 }
 
@@ -37,25 +41,37 @@ void open_nmea_source(const std::string &path)
 int main()
 {
 	kx_unbuffered_output();
-	nmea_fd = -1;
 	line_assembly_reset(&assembly);
 	nmeafeed_reset_state();
 
 	request_gps_reset();
 	ntp_shm_setup();
-	open_nmea_source(kx_path("/dev/kx_pps"));
+	const std::string path = kx_path("/dev/kx_pps");
+	unique_fd source = open_nmea_source(path);
 
-	// One byte per read: the device hands out lines in arbitrary pieces.
+	// The device hands out lines in arbitrary pieces; each piece is taken
+	// byte by byte.
 	for (;;) {
-		char byte;
-		if (read(nmea_fd, &byte, 1) < 1) {
+		char chunk[kReadSize];
+		ssize_t n = read(source.get(), chunk, sizeof chunk);
+		if (n < 1) {
 			printf("failed to read from nmea source");
+			if (n < 0 && errno == EINTR)
+				continue;
+			// End of data or a lasting error: reading again at once would
+			// only fail again. Start over as at start-up, without the
+			// piece of a line the old stream left.
+			source.reset();
+			source = open_nmea_source(path);
+			line_assembly_reset(&assembly);
 			continue;
 		}
-		const char *line = line_assembly_push(&assembly, byte);
-		if (line != nullptr) {
-			handle_line(line);
-			line_assembly_reset(&assembly);
+		for (ssize_t i = 0; i < n; i++) {
+			const char *line = line_assembly_push(&assembly, chunk[i]);
+			if (line != nullptr) {
+				handle_line(line);
+				line_assembly_reset(&assembly);
+			}
 		}
 	}
 }

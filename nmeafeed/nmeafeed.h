@@ -48,7 +48,13 @@ extern constellation_state constellations[kSystemCount];
 // Back to the start-up state (no GGA, no GSV).
 void nmeafeed_reset_state();
 
-// Dispatches one complete line by its first six characters.
+// True when the line carries a checksum field (it holds a "*") that is not
+// "*hh" (either case) right before the line end or does not match the
+// characters before it. A line without "*" has no checksum: false.
+bool nmea_checksum_mismatch(const char *line);
+
+// Dispatches one complete line by its first six characters; a line whose
+// checksum does not match is dropped.
 void handle_line(const char *line);
 
 // The work of one ZDA line: status files, ZDA print, NTP sample.

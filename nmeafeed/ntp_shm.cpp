@@ -12,16 +12,31 @@
 
 volatile shm_time *ntp_shm = nullptr;
 
+namespace {
+
+// Stores and loads of the fields another process reads while we write.
+// Relaxed unless stated: the fences and the release of valid order them.
+template <typename T> void put(volatile T *field, T value)
+{
+	__atomic_store_n(field, value, __ATOMIC_RELAXED);
+}
+
+} // namespace
+
 void shm_clear(volatile shm_time *seg)
 {
+	// A restarted daemon finds the segment as the last one left it, maybe
+	// with a reader polling it: the sample is withdrawn before it is wiped.
+	put(&seg->valid, 0);
+	__atomic_thread_fence(__ATOMIC_RELEASE);
 	auto *bytes = reinterpret_cast<volatile unsigned char *>(seg);
 	for (size_t i = 0; i < sizeof(shm_time); i++)
-		bytes[i] = 0;
-	seg->mode = 1;
-	seg->leap = 0;
-	seg->precision = -20; // 2^-20 s, about a microsecond
-	seg->nsamples = 3;
-	seg->valid = 0;
+		put(&bytes[i], static_cast<unsigned char>(0));
+	put(&seg->mode, 1);
+	put(&seg->leap, 0);
+	put(&seg->precision, -20); // 2^-20 s, about a microsecond
+	put(&seg->nsamples, 3);
+	__atomic_store_n(&seg->valid, 0, __ATOMIC_RELEASE);
 }
 
 void ntp_shm_setup()
@@ -60,17 +75,25 @@ int64_t zda_stamp_seconds(const zda_stamp &stamp)
 void shm_write_sample(volatile shm_time *seg, int64_t clock_sec, int64_t clock_nsec,
                       const timespec &now)
 {
-	seg->valid = 0;
+	// The mode-1 reader (the NTP daemon, in another process and maybe on
+	// another core) reads count, valid and the fields, then count again.
+	// valid cleared and count increased must be visible before any new
+	// field (the release fence), and every field before valid is set again
+	// (the release store). Plain stores give neither on the board's arm64
+	// cores.
+	put(&seg->valid, 0);
 	// Wraps after 2^32 samples instead of overflowing.
-	seg->count = static_cast<int32_t>(static_cast<uint32_t>(seg->count) + 1u);
-	seg->clockTimeStampSec = clock_sec;
-	seg->clockTimeStampUSec = static_cast<int32_t>(clock_nsec / 1000);
-	seg->clockTimeStampNSec = static_cast<uint32_t>(clock_nsec);
-	seg->receiveTimeStampSec = now.tv_sec;
-	seg->receiveTimeStampUSec = static_cast<int32_t>(now.tv_nsec / 1000);
-	seg->receiveTimeStampNSec = static_cast<uint32_t>(now.tv_nsec);
-	seg->leap = 0;
-	seg->valid = 1;
+	int32_t count = __atomic_load_n(&seg->count, __ATOMIC_RELAXED);
+	put(&seg->count, static_cast<int32_t>(static_cast<uint32_t>(count) + 1u));
+	__atomic_thread_fence(__ATOMIC_RELEASE);
+	put(&seg->clockTimeStampSec, clock_sec);
+	put(&seg->clockTimeStampUSec, static_cast<int32_t>(clock_nsec / 1000));
+	put(&seg->clockTimeStampNSec, static_cast<uint32_t>(clock_nsec));
+	put(&seg->receiveTimeStampSec, static_cast<int64_t>(now.tv_sec));
+	put(&seg->receiveTimeStampUSec, static_cast<int32_t>(now.tv_nsec / 1000));
+	put(&seg->receiveTimeStampNSec, static_cast<uint32_t>(now.tv_nsec));
+	put(&seg->leap, 0);
+	__atomic_store_n(&seg->valid, 1, __ATOMIC_RELEASE);
 }
 
 void shm_feed(const zda_stamp *stamp)

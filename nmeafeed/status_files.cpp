@@ -5,22 +5,19 @@
 #include <cstring>
 #include <string>
 
+#include "kx_file.h"
 #include "kx_path.h"
 #include "nmeafeed.h"
 #include "ntp_shm.h"
 
 namespace {
 
-// Replaces a status file whole: truncate, one write, close. The readers
-// (panelmon, locator) read the whole file each time. A file that cannot be
-// opened is skipped.
+// Replaces a status file whole. The readers (panelmon, locator, scripts)
+// open and read it at any moment, so it is swapped in by rename, never
+// truncated in place. A file that cannot be written is skipped.
 void write_status_file(const char *fixed_path, const char *text)
 {
-	FILE *f = fopen(kx_path(fixed_path).c_str(), "w");
-	if (f == nullptr)
-		return;
-	fprintf(f, "%s", text);
-	fclose(f);
+	kx_replace_file(kx_path(fixed_path).c_str(), text);
 }
 
 // Decimal places of a power-of-ten scale (1000 -> 3).

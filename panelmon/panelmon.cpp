@@ -7,8 +7,9 @@
 // delay as the clock chip's skew.
 //
 // One thread paced by a POSIX timer that fires every 100 ms on whole tenths
-// of the system clock. The timer's signal handler only raises two flags and
-// posts a semaphore; the loop does everything else:
+// of the system clock (armed again on the next tenth when the clock is set
+// back). The timer's signal handler only raises two flags and posts a
+// semaphore; the loop does everything else:
 //   x.1 s  refresh: kernel attributes, LEDs, antenna monitor, skew, page 0
 //   x.5 s  clock-chip status files
 //   every tick  button, pages 1 to 5 and the reset steps, changed LCD rows
@@ -93,7 +94,7 @@ void apply_gpsfix(int32_t gpsfix)
 		// In holdover with the time still known the PPS LED keeps flashing
 		// once a second.
 		if (holdover_value > 0 && time_known_flag == 1)
-			write_value_file(kx_path("/sys/pps_filter/ppsled").c_str(), "1");
+			write_attribute(kx_path("/sys/pps_filter/ppsled").c_str(), "1");
 		break;
 	default:
 		break;
@@ -130,6 +131,76 @@ void send_row(uint8_t row, const char *text, char *shown)
 	std::strcpy(shown, text);
 }
 
+// Arms the tick timer: first expiry at sec.nsec of the system clock, then
+// every 100 ms, so the ticks fall on whole tenths.
+int arm_tick(time_t sec, long nsec)
+{
+	itimerspec its;
+	std::memset(&its, 0, sizeof its);
+	its.it_value.tv_sec = sec;
+	its.it_value.tv_nsec = nsec;
+	its.it_interval.tv_sec = 0;
+	its.it_interval.tv_nsec = NSEC_PER_TICK;
+	return timer_settime(tick_timer, TIMER_ABSTIME, &its, nullptr);
+}
+
+// The expiries are absolute times of the system clock. Stepped forward (GPS
+// time set, chrony, manual time mode), the clock only brings the next tick
+// at once and the rhythm goes on. Stepped back by N seconds, it leaves the
+// next expiry N seconds away and the panel would freeze that long. So when
+// no tick has come for two intervals, the timer is asked how far its next
+// expiry is; further than one interval means the clock went back, and the
+// timer is armed again on the next whole tenth.
+void rearm_if_stranded()
+{
+	itimerspec left;
+	if (timer_gettime(tick_timer, &left) != 0)
+		return;
+	long long left_ns = static_cast<long long>(left.it_value.tv_sec) * 1000000000LL +
+	                    left.it_value.tv_nsec;
+	if (left_ns > 0 && left_ns <= NSEC_PER_TICK)
+		return;
+	timespec now;
+	if (clock_gettime(CLOCK_REALTIME, &now) != 0)
+		return;
+	long tenth = now.tv_nsec / NSEC_PER_TICK + 1;
+	time_t sec = now.tv_sec;
+	if (tenth == 10) {
+		sec++;
+		tenth = 0;
+	}
+	arm_tick(sec, tenth * NSEC_PER_TICK);
+}
+
+// A deadline two tick intervals from now on the monotonic clock, which no
+// setting of the system clock moves.
+timespec watchdog_deadline()
+{
+	timespec t;
+	clock_gettime(CLOCK_MONOTONIC, &t);
+	t.tv_nsec += 2 * NSEC_PER_TICK;
+	if (t.tv_nsec >= 1000000000L) {
+		t.tv_sec++;
+		t.tv_nsec -= 1000000000L;
+	}
+	return t;
+}
+
+// Takes one posted tick. A wait the tick signal interrupts is resumed; a
+// wait that sees no tick for two intervals checks the timer.
+void wait_tick()
+{
+	timespec deadline = watchdog_deadline();
+	for (;;) {
+		if (sem_clockwait(&tick_sem, CLOCK_MONOTONIC, &deadline) == 0)
+			return;
+		if (errno == ETIMEDOUT) {
+			rearm_if_stranded();
+			deadline = watchdog_deadline();
+		}
+	}
+}
+
 void loop_pass()
 {
 	if (poll_button_edge() == static_cast<int>(BUTTON_LINE))
@@ -162,8 +233,7 @@ void loop_pass()
 	if (page <= 98)
 		detect_hold();
 
-	while (sem_wait(&tick_sem) != 0 && errno == EINTR) {
-	}
+	wait_tick();
 }
 
 void show_banner(uint8_t row, const char *text, char *line)
@@ -213,13 +283,7 @@ int main(int argc, char **argv)
 
 	// First expiry on the next whole second, then every 100 ms: the ticks
 	// fall on whole tenths of the system clock.
-	itimerspec its;
-	std::memset(&its, 0, sizeof its);
-	its.it_value.tv_sec = now.tv_sec + 1;
-	its.it_value.tv_nsec = 0;
-	its.it_interval.tv_sec = 0;
-	its.it_interval.tv_nsec = NSEC_PER_TICK;
-	if (timer_settime(tick_timer, TIMER_ABSTIME, &its, nullptr) == -1) {
+	if (arm_tick(now.tv_sec + 1, 0) == -1) {
 		std::perror("timer_settime");
 		return 1;
 	}

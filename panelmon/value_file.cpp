@@ -1,5 +1,7 @@
 #include "value_file.h"
 
+#include "kx_file.h"
+
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +30,11 @@ int read_value_file(const char *path, char *text, size_t size)
 }
 
 void write_value_file(const char *path, const char *text)
+{
+	kx_replace_file(path, text);
+}
+
+void write_attribute(const char *path, const char *text)
 {
 	std::FILE *f = std::fopen(path, "w");
 	if (f == nullptr)

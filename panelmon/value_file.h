@@ -15,9 +15,15 @@ inline constexpr size_t VALUE_TEXT_MAX = 19;
 // with `text` empty when the file cannot be opened.
 int read_value_file(const char *path, char *text, size_t size);
 
-// Replaces the file's content with `text`. A file that cannot be opened is
-// skipped silently.
+// Replaces the status file's content with `text` as one step (temporary file
+// renamed over it), so a reader never finds it empty or half written. A file
+// that cannot be written is skipped silently.
 void write_value_file(const char *path, const char *text);
+
+// Writes `text` to a kernel attribute (created when absent, as in a test
+// tree). Attributes cannot be renamed over: the kernel takes each write as
+// it comes. A file that cannot be opened is skipped silently.
+void write_attribute(const char *path, const char *text);
 
 // The base-10 number at the start of `text`: leading white space and a sign
 // are accepted, parsing stops at the first non-digit, no digits give 0.

@@ -1,8 +1,18 @@
+#include "kx_file.h"
 #include "kx_path.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <dirent.h>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -36,6 +46,128 @@ TEST(KxPath, RootPrefixesWithExactlyOneSlash)
 	EXPECT_EQ(kx_path("/dev/gpiochip0"), "/tmp/sim/dev/gpiochip0");
 	RootGuard h("/tmp/sim");
 	EXPECT_EQ(kx_path("/etc/time_mode"), "/tmp/sim/etc/time_mode");
+}
+
+// A private folder (on a tmpfs where there is one, as on the appliance),
+// removed with whatever is left in it.
+struct TempDir {
+	TempDir()
+	{
+		std::string name = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+		name += "/kx_file_test.XXXXXX";
+		path = mkdtemp(name.data());
+	}
+	~TempDir()
+	{
+		for (const std::string &f : entries())
+			unlink((path + "/" + f).c_str());
+		rmdir(path.c_str());
+	}
+	std::vector<std::string> entries() const
+	{
+		std::vector<std::string> names;
+		DIR *d = opendir(path.c_str());
+		while (dirent *e = d ? readdir(d) : nullptr)
+			if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+				names.push_back(e->d_name);
+		if (d)
+			closedir(d);
+		return names;
+	}
+	std::string path;
+};
+
+std::string read_whole(const std::string &path)
+{
+	unique_fd fd(open(path.c_str(), O_RDONLY));
+	std::string text;
+	char buf[256];
+	ssize_t n;
+	while (fd.valid() && (n = read(fd.get(), buf, sizeof buf)) > 0)
+		text.append(buf, static_cast<size_t>(n));
+	return text;
+}
+
+// A reader polling the file while it is rewritten many times only ever sees
+// one of the whole texts written, never an empty or a partial file.
+TEST(KxReplaceFile, ConcurrentReaderSeesOnlyWholeTexts)
+{
+	TempDir dir;
+	const std::string path = dir.path + "/gsnrlist.dat";
+	const std::string texts[] = {
+	    " 45  40  38  30  27  25  20  19  18  16  12  10 ", "7", "545.4", "48.117,11.516"};
+	ASSERT_EQ(kx_replace_file(path.c_str(), texts[0].c_str()), 0);
+
+	std::atomic<bool> done{false};
+	std::atomic<long> reads{0}, bad{0};
+	std::string first_bad;
+	std::thread reader([&] {
+		while (!done.load()) {
+			std::string seen = read_whole(path);
+			reads++;
+			bool whole = false;
+			for (const std::string &t : texts)
+				whole = whole || seen == t;
+			if (!whole && bad++ == 0)
+				first_bad = seen;
+		}
+	});
+	for (int i = 0; i < 4000; i++)
+		ASSERT_EQ(kx_replace_file(path.c_str(), texts[i % 4].c_str()), 0);
+	done = true;
+	reader.join();
+
+	EXPECT_EQ(bad.load(), 0) << "first bad read: \"" << first_bad << "\"";
+	EXPECT_GT(reads.load(), 0);
+	EXPECT_EQ(read_whole(path), texts[3]);
+	EXPECT_EQ(dir.entries(), std::vector<std::string>{"gsnrlist.dat"}) << "temporary left";
+}
+
+// The content arrives by rename: a new inode each time. The mode of an
+// existing file is kept; a new file gets 0666 less the umask.
+TEST(KxReplaceFile, RenamedOverKeepingTheMode)
+{
+	TempDir dir;
+	const std::string path = dir.path + "/numsats.dat";
+	mode_t mask = umask(022);
+	ASSERT_EQ(kx_replace_file(path.c_str(), "8"), 0);
+	struct stat a, b;
+	ASSERT_EQ(stat(path.c_str(), &a), 0);
+	EXPECT_EQ(a.st_mode & 07777, 0644u);
+
+	ASSERT_EQ(chmod(path.c_str(), 0600), 0);
+	ASSERT_EQ(stat(path.c_str(), &a), 0);
+	ASSERT_EQ(kx_replace_file(path.c_str(), "12", 2), 0);
+	ASSERT_EQ(stat(path.c_str(), &b), 0);
+	umask(mask);
+	EXPECT_NE(a.st_ino, b.st_ino);
+	EXPECT_EQ(b.st_mode & 07777, 0600u);
+	EXPECT_EQ(read_whole(path), "12");
+	EXPECT_EQ(dir.entries().size(), 1u);
+}
+
+// Failures leave the old state and no temporary behind: a missing folder,
+// a path that is a folder, and a stale temporary of this process id.
+TEST(KxReplaceFile, FailuresAndLeftovers)
+{
+	TempDir dir;
+	EXPECT_EQ(kx_replace_file((dir.path + "/no/such/x.dat").c_str(), "1"), -1);
+
+	const std::string sub = dir.path + "/sub";
+	ASSERT_EQ(mkdir(sub.c_str(), 0755), 0);
+	EXPECT_EQ(kx_replace_file(sub.c_str(), "1"), -1);
+	struct stat st;
+	ASSERT_EQ(stat(sub.c_str(), &st), 0);
+	EXPECT_TRUE(S_ISDIR(st.st_mode));
+	EXPECT_EQ(dir.entries(), std::vector<std::string>{"sub"});
+	rmdir(sub.c_str());
+
+	const std::string path = dir.path + "/coords.dat";
+	const std::string stale = dir.path + "/.coords.dat." + std::to_string(getpid()) + ".tmp";
+	ASSERT_EQ(kx_replace_file(stale.c_str(), "half"), 0);
+	ASSERT_EQ(kx_replace_file(path.c_str(), "48.117,11.516"), 0);
+	EXPECT_EQ(read_whole(path), "48.117,11.516");
+	EXPECT_EQ(dir.entries(), std::vector<std::string>{"coords.dat"});
 }
 
 } // namespace

@@ -90,10 +90,16 @@ class Locator:
 
     def __init__(self, root, workdir, binary=None):
         self.tree = Tree(root)
+        self.root = root
+        self.binary = binary or locator_bin()
         self.out_path = os.path.join(workdir, "locator.out")
-        env = dict(os.environ, KX_ROOT=root, TZ=TZ)
+        self.start()
+
+    def start(self):
+        """Starts the process (again, after stop) and waits for the bind."""
+        env = dict(os.environ, KX_ROOT=self.root, TZ=TZ)
         self.out = open(self.out_path, "wb")
-        self.proc = subprocess.Popen([binary or locator_bin()], env=env,
+        self.proc = subprocess.Popen([self.binary], env=env,
                                      stdout=self.out, stderr=subprocess.STDOUT)
         self._wait_bound()
 

@@ -380,16 +380,38 @@ def test_start_line_printed_first(loc):
     assert loc.output().startswith("Locator Service Started\n")
 
 
-def test_bind_failure_reported(tmp_path, loc):
-    # The port is taken by the running service: a second one reports it,
-    # carries on and keeps running.
-    other = subprocess.Popen([os.environ["LOCATOR_BIN"]], env=dict(os.environ, KX_ROOT=str(tmp_path)),
-                             stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    time.sleep(0.5)
-    assert other.poll() is None
-    other.terminate()
-    out, _ = other.communicate(timeout=5)
-    assert out.decode() == "Locator Service Started\nError binding socket\n"
+def test_bind_retried_until_the_port_is_free(tmp_path, service):
+    # The port is held (here by the running service, at boot by another
+    # one): a second service reports it and tries again every second, then
+    # answers once the port is free.
+    service.tree.reset()
+    out = tmp_path / "other.out"
+    with open(out, "wb") as f:
+        other = subprocess.Popen([os.environ["LOCATOR_BIN"]],
+                                 env=dict(os.environ, KX_ROOT=service.tree.root),
+                                 stdout=f, stderr=subprocess.STDOUT)
+    try:
+        deadline = time.monotonic() + 10
+        while out.read_text().count("Error binding socket\n") < 2:
+            assert other.poll() is None and time.monotonic() < deadline, out.read_text()
+            time.sleep(0.05)
+        assert out.read_text().startswith("Locator Service Started\nError binding socket\n")
+        service.stop()
+        s = client()
+        reply = None
+        while reply is None and time.monotonic() < deadline + 5:
+            reply, _ = request(s, timeout=0.5)
+        s.close()
+        assert reply is not None and len(reply) == 80
+        # The line is printed after the send.
+        while "Locator Sent 80 bytes to: 127.0.0.1\n" not in out.read_text():
+            assert time.monotonic() < deadline + 10, out.read_text()
+            time.sleep(0.05)
+    finally:
+        other.terminate()
+        other.wait(timeout=5)
+        if service.proc.poll() is not None:
+            service.start()
 
 
 # --- load -------------------------------------------------------------------

@@ -70,7 +70,7 @@ TEST_F(Dispatch, LongLinesAreCutToTheSlot)
 
 TEST_F(Dispatch, ZdaRunsTheSecondsWork)
 {
-	std::string out = captured([] { feed({kGga, "$GPZDA,123519.000,07,12,2026,00,00*4C"}); });
+	std::string out = captured([] { feed({kGga, "$GPZDA,123519.000,07,12,2026,00,00*59"}); });
 	EXPECT_EQ(out, "ZDA: 12/7/2026 12:35:19\n");
 	EXPECT_EQ(read("numsats.dat"), "8");
 	for (const char *t : {"$GNZDA", "$GLZDA", "$GAZDA", "$BDZDA"}) {
@@ -79,6 +79,82 @@ TEST_F(Dispatch, ZdaRunsTheSecondsWork)
 	}
 	out = captured([] { feed({"$GPZDB,000001.000,01,01,2027,00,00"}); });
 	EXPECT_EQ(out, "");
+}
+
+// Whether handle_line took the line: a GGA kept, a GSV collected, a ZDA
+// turned into an NTP sample.
+class ChecksumGate : public RundataTest {
+protected:
+	bool taken(const std::string &line)
+	{
+		nmeafeed_reset_state();
+		shm_clear(&seg);
+		ntp_shm = &seg;
+		handle_line((line + "\n").c_str());
+		return gga_line[0] != '\0' || constellations[0].gsv_count > 0 || seg.count != 0;
+	}
+	shm_time seg;
+	const std::string gga = kGga;
+	const std::string gsv = with_checksum("$GPGSV,1,1,02,05,40,083,46,09,12,200,38");
+	const std::string zda = with_checksum("$GPZDA,123519.000,07,12,2026,00,00");
+};
+
+TEST_F(ChecksumGate, FieldPresentMustMatchAbsentIsTaken)
+{
+	auto lower = [](std::string s) {
+		for (size_t i = s.size() - 2; i < s.size(); i++)
+			s[i] = static_cast<char>(tolower(s[i]));
+		return s;
+	};
+	const std::string zda_lower = with_checksum("$GPZDA,000028.000,01,01,2027,00,00");
+	ASSERT_NE(lower(zda_lower), zda_lower) << "needs a letter among the digits";
+	struct {
+		std::string line;
+		bool taken;
+	} cases[] = {
+	    {gga, true},
+	    {gsv, true},
+	    {zda, true},
+	    {lower(zda_lower), true},
+	    {zda + "\r", true},
+	    {zda.substr(0, zda.size() - 3), true},       // no checksum field
+	    {zda.substr(0, zda.size() - 1), false},      // one digit
+	    {zda.substr(0, zda.size() - 2) + "G0", false}, // not hexadecimal
+	    {zda.substr(0, zda.size() - 3) + "*", false},
+	    {zda + " ", false},                          // more after the digits
+	    {zda + "\r\r", false},
+	    {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48", false},
+	};
+	std::string out = captured([&] {
+		for (const auto &c : cases)
+			EXPECT_EQ(taken(c.line), c.taken) << c.line;
+	});
+	EXPECT_EQ(out.find("ZDA: 12/7/2026"), 0u) << out;
+}
+
+// Any one character changed between "$" and the line end, to any other
+// byte, and the sentence is dropped; the checksum digits may only change
+// their case. (A damaged "*" leaves a sentence without checksum, whose
+// fields before it are intact: it is taken.)
+TEST_F(ChecksumGate, EverySingleDamagedCharacterIsDropped)
+{
+	captured([&] {
+		for (const std::string &line : {gga, gsv, zda}) {
+			ASSERT_TRUE(taken(line)) << line;
+			for (size_t i = 1; i < line.size(); i++) {
+				for (int b = 1; b < 256; b++) {
+					std::string damaged = line;
+					damaged[i] = static_cast<char>(b);
+					if (damaged == line || b == '\n')
+						continue;
+					bool same_digit = i + 2 >= line.size() &&
+					                  nmea_hex_value(damaged[i]) == nmea_hex_value(line[i]);
+					bool star = i + 3 == line.size();
+					ASSERT_EQ(taken(damaged), same_digit || star) << damaged;
+				}
+			}
+		}
+	});
 }
 
 } // namespace

@@ -53,7 +53,7 @@ TEST_F(NtpFeed, ZdaSampleValues)
 {
 	timespec before{}, after{};
 	clock_gettime(CLOCK_REALTIME, &before);
-	std::string out = captured([] { feed({"$GPZDA,235959.600,31,12,2024,00,00*4F"}); });
+	std::string out = captured([] { feed({"$GPZDA,235959.600,31,12,2024,00,00*54"}); });
 	clock_gettime(CLOCK_REALTIME, &after);
 	EXPECT_EQ(out, "ZDA: 12/31/2024 23:59:60\n");
 	EXPECT_EQ(seg.count, 1);

@@ -10,7 +10,7 @@ namespace {
 
 using Status = RundataTest;
 
-const char *kZda = "$GPZDA,123519.000,07,12,2026,00,00*4C";
+const char *kZda = "$GPZDA,123519.000,07,12,2026,00,00*59";
 
 TEST_F(Status, GgaGsvAndZdaWriteTheFilesOfTheSystemsSeen)
 {
@@ -122,30 +122,30 @@ std::vector<int> aggregated_prns(std::initializer_list<const char *> lines)
 TEST_F(Status, AggregationOrderAndLimits)
 {
 	// SNR 30,40,30,40,40,30: the 40s, then the 30s, each in order of arrival.
-	EXPECT_EQ(aggregated_prns({"$GPGSV,2,1,06,01,1,1,30,02,1,1,40,03,1,1,30,04,1,1,40*00\n",
-	                           "$GPGSV,2,2,06,05,1,1,40,06,1,1,30*00\n"}),
+	EXPECT_EQ(aggregated_prns({"$GPGSV,2,1,06,01,1,1,30,02,1,1,40,03,1,1,30,04,1,1,40*78\n",
+	                           "$GPGSV,2,2,06,05,1,1,40,06,1,1,30*7B\n"}),
 	          (std::vector<int>{2, 4, 5, 1, 3, 6, 0, 0, 0, 0, 0, 0}));
 	EXPECT_EQ(constellations[0].sat_list[3].snr, 30);
 
-	EXPECT_EQ(aggregated_prns({"$GPGSV,3,1,10,01,1,1,11,02,1,1,12,03,1,1,13,04,1,1,14*00\n",
-	                           "$GPGSV,3,2,10,05,1,1,15,06,1,1,16,07,1,1,17,08,1,1,18*00\n",
-	                           "$GPGSV,3,3,10,09,1,1,19,10,1,1,20*00\n"}),
+	EXPECT_EQ(aggregated_prns({"$GPGSV,3,1,10,01,1,1,11,02,1,1,12,03,1,1,13,04,1,1,14*7A\n",
+	                           "$GPGSV,3,2,10,05,1,1,15,06,1,1,16,07,1,1,17,08,1,1,18*79\n",
+	                           "$GPGSV,3,3,10,09,1,1,19,10,1,1,20*7A\n"}),
 	          (std::vector<int>{10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0, 0}));
 	for (int i = 0; i < 12; i++)
 		EXPECT_EQ(constellations[0].sat_list[i].snr, i < 10 ? 20 - i : 0) << i;
 	EXPECT_EQ(constellations[0].gsv_records[2].msg_index, 3);
 
 	// Fourteen satellites: the strongest twelve are kept.
-	EXPECT_EQ(aggregated_prns({"$GPGSV,4,1,14,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n",
-	                           "$GPGSV,4,2,14,05,1,1,35,06,1,1,26,07,1,1,37,08,1,1,28*00\n",
-	                           "$GPGSV,4,3,14,09,1,1,39,10,1,1,10,11,1,1,41,12,1,1,42*00\n",
-	                           "$GPGSV,4,4,14,13,1,1,43,14,1,1,05*00\n"}),
+	EXPECT_EQ(aggregated_prns({"$GPGSV,4,1,14,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*79\n",
+	                           "$GPGSV,4,2,14,05,1,1,35,06,1,1,26,07,1,1,37,08,1,1,28*7A\n",
+	                           "$GPGSV,4,3,14,09,1,1,39,10,1,1,10,11,1,1,41,12,1,1,42*78\n",
+	                           "$GPGSV,4,4,14,13,1,1,43,14,1,1,05*79\n"}),
 	          (std::vector<int>{13, 12, 11, 9, 7, 5, 3, 1, 8, 6, 4, 2}));
 
 	// Message counts beyond the buffers are harmless.
-	EXPECT_EQ(aggregated_prns({"$GPGSV,1,1,99,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*00\n"}),
+	EXPECT_EQ(aggregated_prns({"$GPGSV,1,1,99,01,1,1,31,02,1,1,22,03,1,1,33,04,1,1,24*79\n"}),
 	          (std::vector<int>{3, 1, 4, 2, 0, 0, 0, 0, 0, 0, 0, 0}));
-	EXPECT_EQ(aggregated_prns({"$GPGSV,1,1,-5,01,1,1,31*00\n"})[0], 0);
+	EXPECT_EQ(aggregated_prns({"$GPGSV,1,1,-5,01,1,1,31*62\n"})[0], 0);
 }
 
 TEST_F(Status, WideValuesAreCutAtTheBuffer)
@@ -214,7 +214,7 @@ TEST(ZdaStamp, MissingNumbers)
 {
 	zda_stamp s{};
 	EXPECT_FALSE(read_zda_stamp("$GPZDA,,,,,,*48\n", &s));
-	EXPECT_FALSE(read_zda_stamp("$GPZDA,235959.600,,,,,*48\n", &s));
+	EXPECT_FALSE(read_zda_stamp("$GPZDA,235959.600,,,,,*51\n", &s));
 	EXPECT_FALSE(read_zda_stamp("$GPZDA,235959.600,31,12,\n", &s));
 	EXPECT_FALSE(read_zda_stamp("$GPZDA", &s));
 	EXPECT_FALSE(read_zda_stamp("", &s));

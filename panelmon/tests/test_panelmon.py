@@ -590,9 +590,10 @@ def test_monitor_failing_later_keeps_the_last_values(board, tree, start):
     board.command("ina226 fail none")  # never reopened: keeps failing
     n = p.output().count("Failed to read current\n")
     assert wait_for(lambda: p.output().count("Failed to read current\n") > n)
-    # The files are rewritten just after the message, with the last values.
-    file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "3\n")
-    file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "6242\n")
+    # The files are replaced whole (by rename): read at any moment, they
+    # hold the last values.
+    assert tree.get("/var/volatile/rundata/antenna_current.dat") == "3\n"
+    assert tree.get("/var/volatile/rundata/antenna_power.dat") == "6242\n"
 
 
 @pytest.mark.parametrize("failure,message", [
@@ -616,5 +617,5 @@ def test_monitor_failing_on_power(board, tree, start):
     p = start()
     assert wait_for(lambda: "Failed to read power\n" in p.output())
     file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
-    # the power file follows the current file in the same refresh
+    # The power file follows the current file in the same refresh.
     file_becomes(tree, "/var/volatile/rundata/antenna_power.dat", "0\n")

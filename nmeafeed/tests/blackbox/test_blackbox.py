@@ -1,6 +1,8 @@
 """Black-box tests of the nmeafeed binary: lines into dev/kx_pps (a FIFO),
 status files, standard output and the NTP segment checked from outside."""
 import os
+import re
+import threading
 import time
 
 import pytest
@@ -98,6 +100,87 @@ def test_bytes_trickling_in_pieces():
             time.sleep(0.002)
         d.wait_output("ZDA: 3/2/2026 10:10:10\n")
         assert d.read_file("coords.dat") == "48.117,11.516"
+
+
+def test_damaged_sentences_are_dropped():
+    with Daemon() as d:
+        d.wait_opened()
+        d.send_lines([GGA, zda("101010.000", 2, 3, 2026)])
+        d.wait_output("ZDA: 3/2/2026 10:10:10\n")
+        # One digit of the time and one of the satellite count damaged on
+        # the line, checksums as sent: neither may reach the files or the
+        # segment. Lower-case checksum digits and no checksum are fine.
+        d.send_lines([GGA.replace(",08,", ",09,"),
+                      zda("101011.000", 2, 3, 2026).replace("101011", "101019"),
+                      zda("101012.000", 2, 3, 2026).lower().replace("$gpzda", "$GPZDA"),
+                      "$GPZDA,101013.000,02,03,2026,00,00"])
+        d.wait_output("ZDA: 3/2/2026 10:10:13\n")
+        assert "10:10:19" not in d.stdout()
+        assert d.stdout().count("ZDA:") == 3
+        seg = shm_wait_count(3)
+        assert seg.count == 3 and seg.clockTimeStampSec == 1772446213
+        assert d.read_file("numsats.dat") == "8"
+
+
+def test_end_of_data_closes_and_reopens_the_device():
+    with Daemon() as d:
+        d.wait_opened()
+        d.send_lines([GGA, zda("101010.000", 2, 3, 2026)])
+        d.wait_output("ZDA: 3/2/2026 10:10:10\n")
+        # The writer goes away: one report, then the device is opened again
+        # as at start-up (the open of a FIFO waits for the next writer).
+        os.close(d.writer)
+        d.writer = None
+        d.wait_output("Starting nmeafeed: opening port", count=2)
+        assert d.stdout().count("failed to read from nmea source") == 1
+        d.make_fifo()
+        d.wait_opened()
+        d.send_lines([zda("101011.000", 2, 3, 2026)])
+        d.wait_output("ZDA: 3/2/2026 10:10:11\n")
+        assert d.stdout().count("failed to read from nmea source") == 1
+        assert shm_wait_count(2).clockTimeStampSec == 1772446211
+
+
+def test_readers_never_see_an_empty_or_partial_status_file():
+    seconds = 400
+    patterns = {"numsats.dat": r"\d+", "coords.dat": r"-?\d+\.\d+,-?\d+\.\d+",
+                "altitude.dat": r"\d+\.\d", "gsnrlist.dat": r"( {0,2}\d+ ){12}"}
+    stream = []
+    for t in range(seconds):
+        hms = "%02d%02d%02d" % (t // 3600, t // 60 % 60, t % 60)
+        stream.append(with_checksum("$GPGGA,%s,4807.038,N,01131.000,E,1,%02d,0.9,%d.4,M,46.9,M,,"
+                                    % (hms, 4 + t % 9, 5 + t * 37 % 3000)))
+        stream.append(with_checksum("$GPGSV,1,1,03,05,40,083,%02d,09,12,200,38,12,55,140,4%d"
+                                    % (t % 50, t % 10)))
+        stream.append(zda(hms + ".000", 1, 1, 2026))
+    bad = []
+    done = threading.Event()
+
+    def reader(rundata):
+        while not done.is_set():
+            for name, pattern in patterns.items():
+                try:
+                    with open(os.path.join(rundata, name)) as f:
+                        text = f.read()
+                except FileNotFoundError:
+                    continue
+                if not re.fullmatch(pattern, text):
+                    bad.append((name, text))
+
+    with Daemon() as d:
+        d.wait_opened()
+        d.send_lines(stream[:3])
+        shm_wait_count(1)
+        t = threading.Thread(target=reader, args=(d.rundata,))
+        t.start()
+        try:
+            d.send_lines(stream[3:])
+            shm_wait_count(seconds, timeout=120)
+        finally:
+            done.set()
+            t.join()
+        assert bad == []
+        assert sorted(f for f in os.listdir(d.rundata) if f.startswith(".")) == []
 
 
 def test_zda_without_numbers_prints_nothing_and_feeds_nothing():
