@@ -22,6 +22,7 @@
 #include <kxhost/bug.h>
 #include <kxhost/fault.h>
 #include <kxhost/kthread.h>
+#include <kxhost/race.h>
 #include <kxhost/wait.h>
 
 #define MAX_TURNS 1000000
@@ -259,6 +260,7 @@ int kthread_stop(struct task_struct *k)
 	int ret;
 
 	might_sleep();
+	kxh_race_point("kthread_stop");
 	if (IS_ERR_OR_NULL(k))
 		kxh_bug("kthread_stop() of no thread");
 	if (k == self)
