@@ -18,6 +18,7 @@
 #include <linux/jiffies.h>
 #include <linux/kfifo.h>
 #include <linux/mutex.h>
+#include <linux/rcupdate.h>
 #include <linux/spinlock.h>
 #include <linux/time64.h>
 #include <linux/wait.h>
@@ -123,8 +124,13 @@ struct pps_priv {
 	struct pps_device *pps_src;	/* LinuxPPS source or NULL */
 };
 
-/* NULL until the timer device is probed */
-extern struct pps_priv *g_pps;
+/*
+ * NULL until the timer device is probed. Published with rcu_assign_pointer()
+ * once complete; every user outside probe and remove (pulse interrupt,
+ * notifier, attributes, LED work) holds rcu_read_lock() while it uses the
+ * record, and remove waits for a grace period before anything is freed.
+ */
+extern struct pps_priv __rcu *g_pps;
 
 /* ---- Pulse capture and discipline loop (pps_timer.c) --------------------- */
 
@@ -147,7 +153,7 @@ extern struct work_struct gps_ppsled_work;
 
 irqreturn_t timer_irq(int irq, void *dev_id);
 void gps_ppsled_workfn(struct work_struct *work);
-/* PPS LED high now, low again 500 ms later (no-op before the probe) */
+/* PPS LED high now, low again 500 ms later (no-op without a probed device) */
 void pps_led_flash(void);
 /* integ_num and integ_dec from a loop value */
 void pps_set_integ_parts(s64 integ);
@@ -161,7 +167,8 @@ void pps_set_integ_parts(s64 integ);
 
 extern struct i2c_client *dac_client;
 extern struct work_struct dac_work;
-extern struct workqueue_struct *dac_workq;
+/* NULL without a probed device; read under rcu_read_lock() (pps_dac_queue) */
+extern struct workqueue_struct __rcu *dac_workq;
 extern s64 integ_fp_old;
 
 void dac_work_func(struct work_struct *work);

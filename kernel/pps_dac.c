@@ -11,13 +11,14 @@
 #include <linux/i2c.h>
 #include <linux/kernel.h>
 #include <linux/math64.h>
+#include <linux/rcupdate.h>
 #include <linux/sysfs.h>
 
 #include "kx_pps.h"
 
 struct i2c_client *dac_client;
 DECLARE_WORK(dac_work, dac_work_func);
-struct workqueue_struct *dac_workq;
+struct workqueue_struct __rcu *dac_workq;
 s64 integ_fp_old;
 
 bool time_known;
@@ -63,12 +64,21 @@ void dac_work_func(struct work_struct *work)
 	write_integ(READ_ONCE(filtered_integ));
 }
 
+/*
+ * From the pulse interrupt and the prv_integ_fp store. The queue is held
+ * only inside the read-side section: removal unpublishes it and waits for
+ * a grace period before it cancels the work and destroys the queue, so no
+ * caller that found it can queue onto a destroyed one.
+ */
 void pps_dac_queue(void)
 {
-	struct workqueue_struct *wq = READ_ONCE(dac_workq);
+	struct workqueue_struct *wq;
 
+	rcu_read_lock();
+	wq = rcu_dereference(dac_workq);
 	if (wq)
 		queue_work(wq, &dac_work);
+	rcu_read_unlock();
 }
 
 /* the correction in units of 2^26 with four decimals, e.g. "-0.5000" */

@@ -113,6 +113,47 @@ static int two_digits(const char *s)
 	return ((u8)s[0] - '0') * 10 + ((u8)s[1] - '0');
 }
 
+static int nmea_hex_digit(u8 c)
+{
+	if (c >= '0' && c <= '9')
+		return c - '0';
+	if (c >= 'A' && c <= 'F')
+		return c - 'A' + 10;
+	if (c >= 'a' && c <= 'f')
+		return c - 'a' + 10;
+	return -1;
+}
+
+/*
+ * The sentence runs from the line's first "$" (the receiver's text; bytes
+ * before it are line noise) to the line's end. A checksum field, "*" and
+ * two hex digits of either case, must end it and match the XOR of the
+ * characters between "$" and "*"; a sentence without "*" is taken as it
+ * is. Anything after the two digits (two sentences run together when a
+ * line end was lost) counts as damage too. A byte damaged on the serial
+ * line thus never becomes the time of day or the fix. Works on the bytes as
+ * received, NULs included.
+ */
+static bool nmea_checksum_ok(const char *line, size_t len)
+{
+	const char *end = line + len;
+	const char *p = memchr(line, '$', len);
+	int hi, lo;
+	u8 sum = 0;
+
+	if (!p)
+		return true;
+	for (p++; p < end && *p != '*'; p++)
+		sum ^= (u8)*p;
+	if (p == end)
+		return true;
+	if (end - p != 3)
+		return false;
+	hi = nmea_hex_digit(p[1]);
+	lo = nmea_hex_digit(p[2]);
+	return hi >= 0 && lo >= 0 && (hi << 4 | lo) == sum;
+}
+
 void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
 	char buf[PPS_UART_LINE_MAX + 1];
@@ -295,6 +336,9 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 
 void pps_nmea_dispatch(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
+	/* damaged: no time extraction, and a ZDA does not close its second */
+	if (!nmea_checksum_ok(line, len))
+		return;
 	if (line_has_tag(line, len, gga_tags, ARRAY_SIZE(gga_tags)))
 		pps_process_gpgga(ctx, line, len);
 	if (line_has_tag(line, len, zda_tags, ARRAY_SIZE(zda_tags))) {

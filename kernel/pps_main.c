@@ -27,6 +27,7 @@
 #include <linux/phy.h>
 #include <linux/platform_device.h>
 #include <linux/pps_kernel.h>
+#include <linux/rcupdate.h>
 #include <linux/slab.h>
 #include <linux/string.h>
 #include <linux/version.h>
@@ -62,7 +63,7 @@
 #define PPS_LED_NAME "pps-led"
 #define PHY_TS_FIFO_SIZE 1024
 
-struct pps_priv *g_pps;
+struct pps_priv __rcu *g_pps;
 void __iomem *reg_base_lptpm4;
 void __iomem *reg_base_ccm;
 void __iomem *reg_base_iomuxc;
@@ -110,15 +111,20 @@ static struct phy_device *pps_find_phy(struct device_node *np, const char *prop)
 	return phydev;
 }
 
-/* what a probe set up, undone; also the last part of remove */
+/*
+ * What a probe set up, undone; also the last part of remove. The DAC queue
+ * is unpublished first; the pulse interrupt or a prv_integ_fp store that
+ * found it may still be about to queue onto it, so a grace period passes
+ * before the last work is cancelled and the queue destroyed.
+ */
 static void pps_release(struct pps_priv *pps, struct phy_device **phy)
 {
-	struct workqueue_struct *wq = dac_workq;
+	struct workqueue_struct *wq = rcu_dereference_protected(dac_workq, 1);
 	int i;
 
 	if (wq) {
-		/* no new DAC work from here on; the queued one finishes first */
-		WRITE_ONCE(dac_workq, NULL);
+		RCU_INIT_POINTER(dac_workq, NULL);
+		synchronize_rcu();
 		cancel_work_sync(&dac_work);
 		destroy_workqueue(wq);
 	}
@@ -146,6 +152,7 @@ static int pps_probe(struct platform_device *pdev)
 		.dev = dev,
 	};
 	struct phy_device *phy[2] = { NULL, NULL };
+	struct workqueue_struct *wq;
 	struct pps_device *src;
 	struct pps_priv *pps;
 	unsigned long flags;
@@ -169,9 +176,10 @@ static int pps_probe(struct platform_device *pdev)
 		pr_info("pps: pps-led GPIO acquired\n");
 
 	INIT_WORK(&dac_work, dac_work_func);
-	dac_workq = alloc_ordered_workqueue("%s", WQ_MEM_RECLAIM, dev_name(dev));
-	if (!dac_workq)
+	wq = alloc_ordered_workqueue("%s", WQ_MEM_RECLAIM, dev_name(dev));
+	if (!wq)
 		pr_info("dac: workqueue creation failed \n");
+	rcu_assign_pointer(dac_workq, wq);
 
 	/* both MACs and their PHYs must exist; until then try again later */
 	phy[0] = pps_find_phy(np, "port0-mac");
@@ -196,7 +204,7 @@ static int pps_probe(struct platform_device *pdev)
 	}
 
 	/* complete: the pulse interrupt, the notifier and the attributes may use it */
-	WRITE_ONCE(g_pps, pps);
+	rcu_assign_pointer(g_pps, pps);
 
 	kxpps_register(phy[0], &kxpps_nb);
 	kxpps_register(phy[1], &kxpps_nb);
@@ -245,10 +253,14 @@ static void pps_teardown(struct platform_device *pdev)
 	struct pps_device *src;
 	int i;
 
-	/* unpublish first: the interrupt, notifier and stores stop using it */
-	WRITE_ONCE(g_pps, NULL);
-	if (pps_irq > 0)
-		synchronize_irq(pps_irq);
+	/*
+	 * Unpublish first, then wait for a grace period: the pulse interrupt,
+	 * the notifier, the attribute handlers and the LED work use the record
+	 * only inside RCU read-side sections, so after it none holds it, and
+	 * the LED work they may have queued is cancelled below.
+	 */
+	RCU_INIT_POINTER(g_pps, NULL);
+	synchronize_rcu();
 
 	for (i = 0; i < 2; i++) {
 		if (pps->phy_i[i].adj_task) {

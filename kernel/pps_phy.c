@@ -17,6 +17,7 @@
 #include <linux/kthread.h>
 #include <linux/notifier.h>
 #include <linux/overflow.h>
+#include <linux/rcupdate.h>
 #include <linux/sched.h>
 #include <linux/timekeeping.h>
 #include <linux/wait.h>
@@ -62,21 +63,11 @@ static void pps_phy_kick(struct phy_info *pi)
 		wake_up_interruptible(&pi->adj_wq);
 }
 
-int kxpps_cb(struct notifier_block *nb, unsigned long action, void *data)
+/* keep the pulse's stamp for the port thread and wake it */
+static void pps_phy_stamp(struct phy_info *pi, const struct phy_pps_event *ev)
 {
-	const struct phy_pps_event *ev = data;
-	struct pps_priv *pps = READ_ONCE(g_pps);
-	struct phy_stamp st;
-	struct phy_info *pi;
+	struct phy_stamp st = { .sec = ev->sec, .nsec = ev->nsec };
 	unsigned long flags;
-
-	if (!ev || !pps)
-		return NOTIFY_DONE;
-	if (ev->port > 1)
-		return NOTIFY_DONE;
-	pi = &pps->phy_i[ev->port];
-	st.sec = ev->sec;
-	st.nsec = ev->nsec;
 
 	/* only the latest stamp counts: an unconsumed one is replaced */
 	spin_lock_irqsave(&pi->ts_lock, flags);
@@ -85,7 +76,25 @@ int kxpps_cb(struct notifier_block *nb, unsigned long action, void *data)
 	spin_unlock_irqrestore(&pi->ts_lock, flags);
 
 	pps_phy_kick(pi);
-	return NOTIFY_OK;
+}
+
+/* the record is held only inside the read-side section (remove waits for it) */
+int kxpps_cb(struct notifier_block *nb, unsigned long action, void *data)
+{
+	const struct phy_pps_event *ev = data;
+	struct pps_priv *pps;
+	int ret = NOTIFY_DONE;
+
+	if (!ev || ev->port > 1)
+		return NOTIFY_DONE;
+	rcu_read_lock();
+	pps = rcu_dereference(g_pps);
+	if (pps) {
+		pps_phy_stamp(&pps->phy_i[ev->port], ev);
+		ret = NOTIFY_OK;
+	}
+	rcu_read_unlock();
+	return ret;
 }
 
 struct notifier_block kxpps_nb = {

@@ -12,6 +12,7 @@
  */
 #include <linux/kernel.h>
 #include <linux/kobject.h>
+#include <linux/rcupdate.h>
 #include <linux/sysfs.h>
 
 #include "kx_pps.h"
@@ -226,13 +227,24 @@ static ssize_t freqcorrdelta_show(struct kobject *kobj, struct kobj_attribute *a
 
 /* ---- PHY alignment ------------------------------------------------------ */
 
+/*
+ * The per-device record is used only inside an RCU read-side section: the
+ * device may be removed while a file is read or written, and remove waits
+ * for a grace period before the record goes.
+ */
 static ssize_t phy_delta_show(char *buf, int port)
 {
-	struct pps_priv *pps = READ_ONCE(g_pps);
+	struct pps_priv *pps;
+	s64 delta = 0;
 
+	rcu_read_lock();
+	pps = rcu_dereference(g_pps);
+	if (pps)
+		delta = READ_ONCE(pps->phy_i[port].last_delta);
+	rcu_read_unlock();
 	if (!pps)
 		return -ENODEV;
-	return sysfs_emit(buf, "%lld\n", READ_ONCE(pps->phy_i[port].last_delta));
+	return sysfs_emit(buf, "%lld\n", delta);
 }
 
 static ssize_t phy_delta1_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
@@ -248,15 +260,20 @@ static ssize_t phy_delta2_show(struct kobject *kobj, struct kobj_attribute *attr
 static ssize_t manualtime_store(struct kobject *kobj, struct kobj_attribute *attr,
 				const char *buf, size_t count)
 {
-	struct pps_priv *pps = READ_ONCE(g_pps);
+	struct pps_priv *pps;
 
+	rcu_read_lock();
+	pps = rcu_dereference(g_pps);
+	if (pps) {
+		pps_phy_manual_request(&pps->phy_i[0]);
+		pps_phy_manual_request(&pps->phy_i[1]);
+	}
+	rcu_read_unlock();
 	if (!pps) {
 		pr_alert("g_pps/cap0/cap1 pointer error!!!\n");
 		/* consuming nothing would make writers retry for ever */
 		return -ENODEV;
 	}
-	pps_phy_manual_request(&pps->phy_i[0]);
-	pps_phy_manual_request(&pps->phy_i[1]);
 	return count;
 }
 

@@ -14,6 +14,7 @@
 #include <linux/gpio/consumer.h>
 #include <linux/io.h>
 #include <linux/pps_kernel.h>
+#include <linux/rcupdate.h>
 #include <linux/timekeeping.h>
 
 #include "kx_pps.h"
@@ -44,23 +45,33 @@ void gps_ppsled_workfn(struct work_struct *work)
 {
 	struct pps_priv *pps;
 
-	if (!READ_ONCE(g_pps))
+	if (!rcu_access_pointer(g_pps))
 		return;
 	msleep(PPS_LED_ON_MS);
 	/* the device may have gone while we slept */
-	pps = READ_ONCE(g_pps);
+	rcu_read_lock();
+	pps = rcu_dereference(g_pps);
 	if (pps)
 		gpiod_set_value(pps->led_gpio, 0);
+	rcu_read_unlock();
 }
 
+/*
+ * From the pulse interrupt and the ppsled store. Remove waits for a grace
+ * period after unpublishing the record and only then cancels the LED work,
+ * so the work queued here never outlives the device.
+ */
 void pps_led_flash(void)
 {
-	struct pps_priv *pps = READ_ONCE(g_pps);
+	struct pps_priv *pps;
 
-	if (!pps)
-		return;
-	gpiod_set_value(pps->led_gpio, 1);
-	queue_work(system_wq, &gps_ppsled_work);
+	rcu_read_lock();
+	pps = rcu_dereference(g_pps);
+	if (pps) {
+		gpiod_set_value(pps->led_gpio, 1);
+		queue_work(system_wq, &gps_ppsled_work);
+	}
+	rcu_read_unlock();
 }
 
 /*
@@ -151,8 +162,8 @@ static inline void pps_gps_handoff(void)
  */
 irqreturn_t timer_irq(int irq, void *dev_id)
 {
-	struct pps_priv *pps = READ_ONCE(g_pps);
 	struct pps_event_time ts;
+	struct pps_priv *pps;
 	u32 status;
 
 	/* the pulse's system time, before anything else costs time */
@@ -171,8 +182,11 @@ irqreturn_t timer_irq(int irq, void *dev_id)
 
 	pps_gps_handoff();
 
+	rcu_read_lock();
+	pps = rcu_dereference(g_pps);
 	if (pps && pps->pps_src)
 		pps_event(pps->pps_src, &ts, PPS_CAPTUREASSERT, NULL);
+	rcu_read_unlock();
 
 	if (READ_ONCE(time_known))
 		pps_led_flash();

@@ -38,7 +38,11 @@ struct workqueue_struct *nmea_receive_workq;
 /* the UART's speed before the receiver has been switched */
 #define PPS_UART_DEFAULT_BAUD 9600
 #define PPS_UART_FAST_BAUD 115200
-/* jiffies a write may wait for the UART: 200 ms at the platform's 250 Hz */
+/*
+ * Jiffies a write may wait for room in the UART, and a speed change for the
+ * queued bytes to leave: 200 ms at the platform's 250 Hz (two speed
+ * commands take 42 ms at 9600 baud).
+ */
 #define PPS_UART_TX_TIMEOUT 50
 /* bytes taken from rx_fifo per lock hold */
 #define PPS_UART_RX_CHUNK 256
@@ -105,6 +109,12 @@ void pps_uart_set_baud(u32 baud)
 		return;
 	mutex_lock(&ctx->tx_lock);
 	if (ctx->port_open) {
+		/*
+		 * A write only queues the bytes: a command still in the UART
+		 * must leave at the speed it was written for, or its tail
+		 * reaches the receiver at the new speed as line noise.
+		 */
+		serdev_device_wait_until_sent(ctx->serdev, PPS_UART_TX_TIMEOUT);
 		ctx->baud = baud;
 		actual = serdev_device_set_baudrate(ctx->serdev, baud);
 		if (actual != baud)

@@ -37,6 +37,8 @@ void kxh_devres_release_all(struct device *dev)
 		struct devres *dr = list_first_entry(&dev->kxh_devres, struct devres, node);
 
 		list_del(&dr->node);
+		/* as slub_debug does: a use after release reads the poison */
+		memset(dr->data, KXH_POISON_FREE, dr->size);
 		kfree(dr);
 	}
 }

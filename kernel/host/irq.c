@@ -5,6 +5,7 @@
 #include <kxhost/bug.h>
 #include <kxhost/fault.h>
 #include <kxhost/irq.h>
+#include <kxhost/race.h>
 
 /* per thread: kernel threads of the host layer run on threads of their own */
 _Thread_local int kxh_hardirq_depth;
@@ -23,7 +24,7 @@ bool in_interrupt(void)
 
 int kxh_atomic_depth(void)
 {
-	return kxh_hardirq_depth + kxh_locks_held + kxh_irqs_off;
+	return kxh_hardirq_depth + kxh_locks_held + kxh_irqs_off + kxh_rcu_depth();
 }
 
 void might_sleep(void)
@@ -32,13 +33,18 @@ void might_sleep(void)
 		kxh_bug("sleeping call in hard-interrupt context");
 	if (kxh_locks_held || kxh_irqs_off)
 		kxh_bug("sleeping call with a spin lock held or interrupts off");
+	if (kxh_rcu_depth())
+		kxh_bug("sleeping call inside an RCU read-side critical section");
 }
 
 irqreturn_t kxh_irq_call(irq_handler_t handler, int irq, void *dev_id)
 {
 	irqreturn_t ret;
 	int locks = kxh_locks_held;
+	int rcu = kxh_rcu_depth();
 
+	/* a handler is an RCU reader: synchronize_rcu() waits for it too */
+	kxh_race_irq_enter((unsigned int)irq);
 	kxh_hardirq_depth++;
 	kxh_irqs_off++;
 	ret = handler(irq, dev_id);
@@ -46,6 +52,9 @@ irqreturn_t kxh_irq_call(irq_handler_t handler, int irq, void *dev_id)
 	kxh_hardirq_depth--;
 	if (kxh_locks_held != locks)
 		kxh_bug("interrupt handler returned with a spin lock held");
+	if (kxh_rcu_depth() != rcu + 1)
+		kxh_bug("interrupt handler returned inside an RCU read-side section");
+	kxh_race_irq_exit((unsigned int)irq);
 	return ret;
 }
 
@@ -106,8 +115,9 @@ const void *free_irq(unsigned int irq, void *dev_id)
 
 void synchronize_irq(unsigned int irq)
 {
-	/* a handler runs to its end before the test goes on: nothing to wait for */
+	/* waits for the handler running on another CPU (<kxhost/race.h>) */
 	might_sleep();
+	kxh_race_sync_irq(irq);
 }
 
 irqreturn_t kxh_irq_fire(unsigned int irq)

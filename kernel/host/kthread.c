@@ -23,6 +23,7 @@
 #include <kxhost/fault.h>
 #include <kxhost/kthread.h>
 #include <kxhost/live.h>
+#include <kxhost/race.h>
 #include <kxhost/wait.h>
 
 #define MAX_TURNS 1000000
@@ -266,6 +267,7 @@ int kthread_stop(struct task_struct *k)
 	int ret;
 
 	might_sleep();
+	kxh_race_point("kthread_stop");
 	if (IS_ERR_OR_NULL(k))
 		kxh_bug("kthread_stop() of no thread");
 	if (k == self)

@@ -4,21 +4,38 @@
  * matched to registered drivers by their device-tree compatible; probe and
  * remove run as the driver core runs them (driver data cleared and
  * device-managed memory released after remove or a failed probe).
+ *
+ * A write only queues its bytes, as the tty layer does; they leave the line
+ * one after another, each taking ten bit times (start, eight data bits,
+ * stop) at the speed in force when it starts. Time is the virtual clock, and
+ * the line is brought up to date whenever the port is touched, so a speed
+ * change applies to every byte that had not left by then.
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <linux/kernel.h>
+#include <linux/delay.h>
 #include <linux/errno.h>
+#include <linux/jiffies.h>
 #include <linux/mod_devicetable.h>
 #include <linux/serdev.h>
 #include <kxhost/bug.h>
 #include <kxhost/device.h>
 #include <kxhost/fault.h>
 #include <kxhost/serdev.h>
+#include <kxhost/time.h>
 
 #define MAX_DRIVERS 4
+#define BITS_PER_BYTE_ON_LINE 10
+#define NS_PER_JIFFY (NSEC_PER_SEC / HZ)
+
+/* one transmitted byte: when it was queued and the speed it left at */
+struct kxh_txbyte {
+	s64 queued_ns;
+	unsigned int speed;	/* 0 while it waits */
+};
 
 struct kxh_uart {
 	struct serdev_device serdev;	/* first: the driver's view */
@@ -30,7 +47,10 @@ struct kxh_uart {
 	bool flow;
 	int probe_result;
 	unsigned char *tx;
+	struct kxh_txbyte *txb;		/* one per byte of tx */
 	size_t tx_len, tx_cap;
+	size_t tx_sent;			/* bytes that have left the line */
+	s64 line_free_ns;		/* end of the last byte that left */
 	struct kxh_serdev_write *writes;
 	unsigned int nwrites, capwrites;
 	unsigned int speed_sets;
@@ -45,6 +65,39 @@ static int next_nr;
 static struct kxh_uart *to_uart(struct serdev_device *serdev)
 {
 	return container_of(serdev, struct kxh_uart, serdev);
+}
+
+static s64 byte_ns(unsigned int speed)
+{
+	return (s64)BITS_PER_BYTE_ON_LINE * NSEC_PER_SEC / (speed ? speed : 1);
+}
+
+/* the bytes whose turn has come by now leave at the current speed */
+static void tx_progress(struct kxh_uart *u)
+{
+	s64 now = kxh_time_mono_ns();
+
+	while (u->tx_sent < u->tx_len) {
+		struct kxh_txbyte *b = &u->txb[u->tx_sent];
+		s64 start = max(u->line_free_ns, b->queued_ns);
+
+		if (start > now)
+			break;
+		b->speed = u->speed;
+		u->line_free_ns = start + byte_ns(u->speed);
+		u->tx_sent++;
+	}
+}
+
+/* when the last queued byte will have left, at the current speed */
+static s64 tx_drained_at(const struct kxh_uart *u)
+{
+	s64 t = u->line_free_ns;
+	size_t i;
+
+	for (i = u->tx_sent; i < u->tx_len; i++)
+		t = max(t, u->txb[i].queued_ns) + byte_ns(u->speed);
+	return t;
 }
 
 static bool matches(struct serdev_device_driver *drv, struct kxh_uart *u)
@@ -134,6 +187,7 @@ void kxh_serdev_del(struct serdev_device *serdev)
 	}
 	kxh_device_cleanup(&u->serdev.dev);
 	free(u->tx);
+	free(u->txb);
 	free(u->writes);
 	free(u);
 }
@@ -203,6 +257,12 @@ void serdev_device_close(struct serdev_device *serdev)
 	might_sleep();
 	if (!u->open)
 		kxh_bug("serdev_device_close of a port not open");
+	/* closing waits until the queued bytes have gone out */
+	tx_progress(u);
+	while (u->tx_sent < u->tx_len) {
+		u->txb[u->tx_sent++].speed = u->speed;
+		u->line_free_ns = max(u->line_free_ns, kxh_time_mono_ns()) + byte_ns(u->speed);
+	}
 	u->open = 0;
 }
 
@@ -213,6 +273,7 @@ unsigned int serdev_device_set_baudrate(struct serdev_device *serdev, unsigned i
 	u->speed_sets++;
 	if (!u->open)
 		kxh_bug("speed set on a closed port");
+	tx_progress(u);
 	if (!kxh_fault_check("serdev_device_set_baudrate"))
 		u->speed = speed;
 	if (u->line && u->line->speed)
@@ -234,6 +295,7 @@ int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 {
 	struct kxh_uart *u = to_uart(serdev);
 	struct kxh_serdev_write *w;
+	size_t i;
 	int err;
 
 	(void)timeout;
@@ -243,10 +305,12 @@ int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 	err = kxh_fault_check("serdev_device_write");
 	if (err)
 		return err;
+	tx_progress(u);
 	if (u->tx_len + count > u->tx_cap) {
 		u->tx_cap = (u->tx_len + count) * 2 + 64;
 		u->tx = realloc(u->tx, u->tx_cap);
-		if (!u->tx)
+		u->txb = realloc(u->txb, u->tx_cap * sizeof(*u->txb));
+		if (!u->tx || !u->txb)
 			abort();
 	}
 	if (u->nwrites == u->capwrites) {
@@ -260,10 +324,31 @@ int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 	w->len = count;
 	w->speed = u->speed;
 	memcpy(u->tx + u->tx_len, buf, count);
+	for (i = 0; i < count; i++)
+		u->txb[u->tx_len + i] = (struct kxh_txbyte){ kxh_time_mono_ns(), 0 };
 	u->tx_len += count;
 	if (u->line && u->line->transmit)
 		u->line->transmit(u->line_arg, buf, count);
 	return (int)count;
+}
+
+void serdev_device_wait_until_sent(struct serdev_device *serdev, long timeout)
+{
+	struct kxh_uart *u = to_uart(serdev);
+	s64 wait_ns;
+
+	might_sleep();
+	if (!u->open)
+		kxh_bug("wait_until_sent on a closed port");
+	tx_progress(u);
+	wait_ns = tx_drained_at(u) - kxh_time_mono_ns();
+	/* 0 waits as long as it takes */
+	if (timeout > 0 && wait_ns > (s64)timeout * NS_PER_JIFFY)
+		wait_ns = (s64)timeout * NS_PER_JIFFY;
+	if (wait_ns > 0)
+		usleep_range((unsigned long)((wait_ns + 999) / 1000),
+			     (unsigned long)((wait_ns + 999) / 1000));
+	tx_progress(u);
 }
 
 void serdev_device_write_wakeup(struct serdev_device *serdev)
@@ -313,11 +398,41 @@ const unsigned char *kxh_serdev_write_data(struct serdev_device *serdev, unsigne
 	return u->tx + kxh_serdev_write_get(serdev, i).off;
 }
 
+unsigned int kxh_serdev_tx_speed(struct serdev_device *serdev, size_t off)
+{
+	struct kxh_uart *u = to_uart(serdev);
+
+	tx_progress(u);
+	return off < u->tx_len ? u->txb[off].speed : 0;
+}
+
+unsigned int kxh_serdev_write_line_speed(struct serdev_device *serdev, unsigned int i)
+{
+	struct kxh_serdev_write w = kxh_serdev_write_get(serdev, i);
+	unsigned int speed = kxh_serdev_tx_speed(serdev, w.off);
+	size_t k;
+
+	for (k = 1; k < w.len; k++)
+		if (kxh_serdev_tx_speed(serdev, w.off + k) != speed)
+			return 0;
+	return speed;
+}
+
+size_t kxh_serdev_tx_waiting(struct serdev_device *serdev)
+{
+	struct kxh_uart *u = to_uart(serdev);
+
+	tx_progress(u);
+	return u->tx_len - u->tx_sent;
+}
+
 void kxh_serdev_tx_clear(struct serdev_device *serdev)
 {
 	struct kxh_uart *u = to_uart(serdev);
 
+	/* what has not left yet is forgotten with the rest */
 	u->tx_len = 0;
+	u->tx_sent = 0;
 	u->nwrites = 0;
 }
 

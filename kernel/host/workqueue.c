@@ -226,10 +226,25 @@ void destroy_workqueue(struct workqueue_struct *wq)
 	free(wq);
 }
 
+/* wq is the system queue or one made and not yet destroyed */
+static bool wq_alive(struct workqueue_struct *wq)
+{
+	struct list_head *pos;
+
+	if (wq == system_wq)
+		return true;
+	list_for_each(pos, &all_wqs)
+		if (list_entry(pos, struct workqueue_struct, node) == wq)
+			return true;
+	return false;
+}
+
 bool queue_work(struct workqueue_struct *wq, struct work_struct *work)
 {
 	if (!wq)
 		kxh_bug("queue_work on a null workqueue");
+	if (!wq_alive(wq))
+		kxh_bug("queue_work on a destroyed workqueue");
 	if (!work->func)
 		kxh_bug("queue_work of an uninitialised work item");
 	if (work->pending)

@@ -73,26 +73,49 @@ void sx_utc(s64 sec, char *hhmmss, int *day, int *mon, int *year)
 	sprintf(hhmmss, "%02d%02d%02d", (int)(rem / 3600), (int)(rem / 60 % 60), (int)(rem % 60));
 }
 
+unsigned int sx_checksum(const char *body)
+{
+	unsigned int sum = 0;
+
+	while (*body)
+		sum ^= (unsigned char)*body++;
+	return sum;
+}
+
+char *sx_sentence(char *out, size_t size, const char *body)
+{
+	snprintf(out, size, "$%s*%02X", body, sx_checksum(body));
+	return out;
+}
+
+static void feed_sentence(const char *body)
+{
+	char line[160];
+
+	sx_sentence(line, sizeof(line) - 2, body);
+	strcat(line, "\r\n");
+	sx_feeds(line);
+}
+
 void sx_gga(s64 sec, int fix)
 {
-	char hms[16], line[128];
+	char hms[16], body[128];
 	int d, m, y;
 
 	sx_utc(sec, hms, &d, &m, &y);
-	snprintf(line, sizeof(line),
-		 "$GPGGA,%s.000,4807.0380,N,01131.0000,E,%d,08,0.9,545.4,M,46.9,M,,*47\r\n",
-		 hms, fix);
-	sx_feeds(line);
+	snprintf(body, sizeof(body),
+		 "GPGGA,%s.000,4807.0380,N,01131.0000,E,%d,08,0.9,545.4,M,46.9,M,,", hms, fix);
+	feed_sentence(body);
 }
 
 void sx_zda(s64 sec)
 {
-	char hms[16], line[128];
+	char hms[16], body[128];
 	int d, m, y;
 
 	sx_utc(sec, hms, &d, &m, &y);
-	snprintf(line, sizeof(line), "$GPZDA,%s.000,%02d,%02d,%04d,00,00*6F\r\n", hms, d, m, y);
-	sx_feeds(line);
+	snprintf(body, sizeof(body), "GPZDA,%s.000,%02d,%02d,%04d,00,00", hms, d, m, y);
+	feed_sentence(body);
 }
 
 void sx_second(s64 sec, int fix)

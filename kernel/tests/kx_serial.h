@@ -29,7 +29,11 @@ void sx_feed(const void *data, size_t len);
 void sx_feeds(const char *text);
 /* hhmmss, dd, mm, yyyy of a UTC second */
 void sx_utc(s64 sec, char *hhmmss, int *day, int *mon, int *year);
-/* "$GPGGA,<hhmmss>.000,...,<fix>,..." for second sec, CR LF ended */
+/* XOR of the characters of a sentence body (between "$" and "*") */
+unsigned int sx_checksum(const char *body);
+/* "$<body>*HH" into out, with the body's checksum */
+char *sx_sentence(char *out, size_t size, const char *body);
+/* "$GPGGA,<hhmmss>.000,...,<fix>,..." for second sec, checksummed, CR LF ended */
 void sx_gga(s64 sec, int fix);
 /* "$GPZDA,<hhmmss>.000,dd,mm,yyyy,00,00*..." for second sec */
 void sx_zda(s64 sec);

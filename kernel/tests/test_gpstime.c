@@ -312,7 +312,7 @@ KTEST(a_refused_zda_is_a_non_consecutive_second)
 	qualify(SX_T0);
 	/* matching GGA, but a 2024 date: gGPSTime stays on the previous second */
 	sx_gga(SX_T0 + 8, 1);
-	sx_feeds("$GPZDA,123504.000,06,12,2024,00,00*6F\r\n");
+	sx_feeds("$GPZDA,123504.000,06,12,2024,00,00*56\r\n");
 	KT_EQ(missed_inc_kount, 1);
 	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 8);
 }
@@ -393,15 +393,18 @@ KTEST(holdover_runs_on_matched_seconds_only)
 KTEST(dispatch_finds_every_talker_anywhere_in_the_line)
 {
 	static const char *const talkers[] = { "GP", "GN", "GL", "GA", "GB" };
-	char line[160];
+	char body[160], line[160];
 	unsigned int i;
 
 	sx_bound();
 	for (i = 0; i < 5; i++) {
 		/* noise before the tag */
-		snprintf(line, sizeof(line),
-			 "xx$%sGGA,1234%02u.000,4807.038,N,01131.000,E,%u,08,0.9,545.4,M,46.9,M,,*47",
+		snprintf(body, sizeof(body),
+			 "%sGGA,1234%02u.000,4807.038,N,01131.000,E,%u,08,0.9,545.4,M,46.9,M,,",
 			 talkers[i], i, i % 3);
+		line[0] = 'x';
+		line[1] = 'x';
+		sx_sentence(line + 2, sizeof(line) - 2, body);
 		pps_nmea_dispatch(g_ctx, line, strlen(line));
 		snprintf(line, sizeof(line), "1234%02u.000", i);
 		KT_STREQ(g_ctx->gga_time, line);
@@ -415,6 +418,116 @@ KTEST(dispatch_finds_every_talker_anywhere_in_the_line)
 	pps_nmea_dispatch(g_ctx, "$GPRMC,123456,06,12,2026", 24);
 	pps_nmea_dispatch(g_ctx, "$GPZDA,123456,06,12,2026", 5);
 	KT_EQ(gGPSTime.ts.tv_sec, 7);
+}
+
+/* ---- checksums ------------------------------------------------------------ */
+
+#define ZDA_BODY "GPZDA,123456.000,06,12,2026,00,00"
+#define ZDA_TRUE 1796560497LL
+
+/* a ZDA line through the dispatch: the label it gives, NOT_SET when dropped */
+static s64 dispatched_zda(const char *line, size_t len)
+{
+	gGPSTime.ts.tv_sec = NOT_SET;
+	pps_nmea_dispatch(g_ctx, line, len);
+	return gGPSTime.ts.tv_sec;
+}
+
+KTEST(a_sentence_whose_checksum_does_not_match_is_dropped)
+{
+	static const struct { const char *name, *line; bool taken; } rows[] = {
+		{ "matching", "$" ZDA_BODY "*52", true },
+		{ "lower-case digits", "$GPZDA,123456.000,06,12,2026,00,08*5a", true },
+		{ "no checksum field", "$" ZDA_BODY, true },
+		{ "noise before the $", "\x7f\x01$" ZDA_BODY "*52", true },
+		{ "wrong checksum", "$" ZDA_BODY "*53", false },
+		{ "one digit", "$" ZDA_BODY "*5", false },
+		{ "no digits", "$" ZDA_BODY "*", false },
+		{ "not hex", "$" ZDA_BODY "*5G", false },
+		{ "text after it", "$" ZDA_BODY "*52 ", false },
+		{ "second sentence run on", "$" ZDA_BODY "*52$GPZDA,1", false },
+		{ "damage before the field", "$GPZDA,123456.000,06,12,2027,00,00*52", false },
+		{ "stray $ inside", "$GPZDA,12$456.000,06,12,2026,00,00*52", false },
+	};
+
+	sx_bound();
+	KT_ROWS(r, rows)
+		KT_EQ(dispatched_zda(r->line, strlen(r->line)), r->taken ? ZDA_TRUE : NOT_SET);
+	/* a NUL is a byte of the sentence like any other */
+	KT_EQ(dispatched_zda("$GPZDA,123456.000,06,12,2026,00,0\0*52", 37), NOT_SET);
+}
+
+/* a dropped ZDA does not close its second: no evaluation, no re-arming */
+KTEST(a_dropped_zda_is_no_second_at_all)
+{
+	gps_time_set = 1;
+	sx_bound();
+	sx_gga(SX_T0, 1);
+	sx_feeds("$GPZDA,123456.000,06,12,2026,00,00*53\r\n");
+	KT_EQ(last_gps_time, 0);
+	KT_EQ(missed_gga_kount, 0);
+	KT_EQ(kxh_log_count(), 0);
+	KT_FALSE(delayed_work_pending(&nmea_receive_work));
+}
+
+/*
+ * One byte of a checksummed GGA or ZDA damaged on the line, to any value,
+ * anywhere: the sentence is dropped, or it still gives the true time and
+ * fix (the damage hit the "*", so there is no checksum field, and nothing
+ * parsed). Never another time or fix.
+ */
+KTEST(one_damaged_byte_never_gives_another_time_or_fix)
+{
+	char gga_line[128], zda_line[64], line[128], true_gga_time[12];
+	unsigned int pos, v, bad = 0, taken = 0;
+	size_t glen, zlen;
+
+	sx_bound();
+	sx_sentence(gga_line, sizeof(gga_line),
+		    "GPGGA,123456.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,");
+	sx_sentence(zda_line, sizeof(zda_line), ZDA_BODY);
+	glen = strlen(gga_line);
+	zlen = strlen(zda_line);
+	pps_nmea_dispatch(g_ctx, gga_line, glen);
+	strcpy(true_gga_time, g_ctx->gga_time);
+	KT_STREQ(true_gga_time, "123456.000");
+	KT_EQ(g_ctx->gga_fix, 1);
+	KT_EQ(dispatched_zda(zda_line, zlen), ZDA_TRUE);
+
+	for (pos = 0; pos < glen; pos++) {
+		for (v = 0; v < 256; v++) {
+			if (v == (u8)gga_line[pos])
+				continue;
+			memcpy(line, gga_line, glen);
+			line[pos] = (char)v;
+			strcpy(g_ctx->gga_time, "none");
+			g_ctx->gga_fix = 7;
+			pps_nmea_dispatch(g_ctx, line, glen);
+			if (!strcmp(g_ctx->gga_time, "none") && g_ctx->gga_fix == 7)
+				continue;
+			taken++;
+			if (strcmp(g_ctx->gga_time, true_gga_time) || g_ctx->gga_fix != 1)
+				bad += !!fprintf(stderr, "GGA byte %u = %u taken\n", pos, v);
+		}
+	}
+	for (pos = 0; pos < zlen; pos++) {
+		for (v = 0; v < 256; v++) {
+			s64 got;
+
+			if (v == (u8)zda_line[pos])
+				continue;
+			memcpy(line, zda_line, zlen);
+			line[pos] = (char)v;
+			got = dispatched_zda(line, zlen);
+			taken += got != NOT_SET;
+			if (got != NOT_SET && got != ZDA_TRUE)
+				bad += !!fprintf(stderr, "ZDA byte %u = %u gives %lld\n", pos, v, got);
+		}
+		kxh_log_clear();
+	}
+	KT_EQ(bad, 0);
+	/* only the "*" turned into a field character leaves a sentence to take */
+	KT_TRUE(taken > 0 && taken < 2 * 256);
 }
 
 KTEST(a_nul_ends_the_sentence_for_the_parsers)

@@ -14,6 +14,7 @@
 #include <linux/kfifo.h>
 #include <linux/kobject.h>
 #include <linux/mutex.h>
+#include <linux/rcupdate.h>
 #include <linux/slab.h>
 #include <linux/sysfs.h>
 #include <linux/timekeeping.h>
@@ -387,6 +388,28 @@ static void alloc_atomic_in_irq(void) { kxh_irq_call(atomic_allocator, 1, NULL);
 static struct work_struct never_initialised;
 static void queue_uninitialised(void) { schedule_work(&never_initialised); }
 static void emit_off_page(void) { char b[64]; sysfs_emit(b + 1, "x"); }
+static void sleep_in_rcu_reader(void) { rcu_read_lock(); msleep(1); }
+static void alloc_in_rcu_reader(void) { rcu_read_lock(); kfree(kmalloc(8, GFP_KERNEL)); }
+static void sync_in_rcu_reader(void) { rcu_read_lock(); synchronize_rcu(); }
+static void unlock_unlocked_rcu(void) { rcu_read_unlock(); }
+static void *rcu_word;
+static void deref_outside_reader(void) { (void)rcu_dereference(rcu_word); }
+static irqreturn_t stays_in_reader(int irq, void *dev)
+{
+	rcu_read_lock();
+	return IRQ_HANDLED;
+}
+static void irq_returns_in_reader(void) { kxh_irq_call(stays_in_reader, 1, NULL); }
+static struct workqueue_struct *gone_wq;
+static struct work_struct gone_work;
+static void queue_on_destroyed(void)
+{
+	gone_wq = alloc_ordered_workqueue("gone", 0);
+	destroy_workqueue(gone_wq);
+	INIT_WORK(&gone_work, NULL);
+	gone_work.func = (work_func_t)(void *)queue_on_destroyed;
+	queue_work(gone_wq, &gone_work);
+}
 static void unmapped_access(void)
 {
 	void __iomem *p = ioremap(0x43810000, 4096);
@@ -406,4 +429,108 @@ KTEST(kernel_rules_are_enforced)
 	KT_TRUE(ktest_aborts(queue_uninitialised));
 	KT_TRUE(ktest_aborts(emit_off_page));
 	KT_TRUE(ktest_aborts(unmapped_access));
+	KT_TRUE(ktest_aborts(sleep_in_rcu_reader));
+	KT_TRUE(ktest_aborts(alloc_in_rcu_reader));
+	KT_TRUE(ktest_aborts(sync_in_rcu_reader));
+	KT_TRUE(ktest_aborts(unlock_unlocked_rcu));
+	KT_TRUE(ktest_aborts(deref_outside_reader));
+	KT_TRUE(ktest_aborts(irq_returns_in_reader));
+	KT_TRUE(ktest_aborts(queue_on_destroyed));
+}
+
+/* ---- grace periods, running handlers and CPU 2 ---- */
+
+#define RACE_IRQ 9
+
+static void cpu2_synchronize_rcu(void *arg) { synchronize_rcu(); }
+static void cpu2_synchronize_irq(void *arg) { synchronize_irq(RACE_IRQ); }
+static void cpu2_synchronize_other_irq(void *arg) { synchronize_irq(RACE_IRQ + 1); }
+static kxh_race_fn cpu2_job;
+
+/* CPU 2 starts its job while this CPU is inside the handler */
+static irqreturn_t start_cpu2_in_handler(int irq, void *dev)
+{
+	kxh_cpu2_start(cpu2_job, NULL);
+	return IRQ_HANDLED;
+}
+
+/*
+ * A grace period waits for readers and handlers on the other CPU, and
+ * synchronize_irq for that line's handler only; CPU 2 finishes as soon
+ * as the test thread leaves what it waited for.
+ */
+KTEST(grace_periods_and_synchronize_irq_wait_for_the_other_cpu)
+{
+	static const struct {
+		const char *name;
+		kxh_race_fn job;
+		bool in_handler;	/* else inside rcu_read_lock() */
+		bool waits;
+	} rows[] = {
+		{ "grace period, reader", cpu2_synchronize_rcu, false, true },
+		{ "grace period, handler", cpu2_synchronize_rcu, true, true },
+		{ "synchronize_irq, same line", cpu2_synchronize_irq, true, true },
+		{ "synchronize_irq, other line", cpu2_synchronize_other_irq, true, false },
+		{ "synchronize_irq, reader only", cpu2_synchronize_irq, false, false },
+	};
+
+	KT_ROWS(r, rows) {
+		cpu2_job = r->job;
+		if (r->in_handler) {
+			kxh_irq_call(start_cpu2_in_handler, RACE_IRQ, NULL);
+		} else {
+			rcu_read_lock();
+			KT_TRUE(rcu_read_lock_held());
+			kxh_cpu2_start(r->job, NULL);
+			KT_EQ(kxh_cpu2_done(), !r->waits);
+			rcu_read_unlock();
+		}
+		KT_TRUE(kxh_cpu2_done());
+		KT_EQ(kxh_cpu2_waited(), r->waits);
+		kxh_cpu2_join();
+	}
+}
+
+static int shared_word = 5;
+static int seen_by_hook;
+
+static void hook_changes_word(void *arg)
+{
+	seen_by_hook = shared_word;
+	shared_word = *(int *)arg;
+}
+
+static void park_cpu2(void *arg) { kxh_cpu2_park(); }
+
+static void cpu2_reads_twice(void *arg)
+{
+	int *got = arg;
+
+	got[0] = READ_ONCE(shared_word);
+	kxh_race_point("kthread_stop");
+	got[1] = READ_ONCE(shared_word);
+}
+
+/* race points fire once, right after the read or at the named call */
+KTEST(race_points_fire_once_where_armed)
+{
+	int seven = 7, got[2];
+
+	kxh_race_after_read(&shared_word, hook_changes_word, &seven);
+	KT_EQ(kxh_race_armed_points(), 1);
+	KT_EQ(READ_ONCE(shared_word), 5);
+	KT_EQ(seen_by_hook, 5);
+	KT_EQ(READ_ONCE(shared_word), 7);
+	KT_EQ(kxh_race_armed_points(), 0);
+
+	/* CPU 2 parks at a point; this CPU changes the word meanwhile */
+	kxh_race_at("kthread_stop", park_cpu2, NULL);
+	kxh_cpu2_start(cpu2_reads_twice, got);
+	KT_FALSE(kxh_cpu2_done());
+	WRITE_ONCE(shared_word, 8);
+	kxh_cpu2_resume();
+	KT_TRUE(kxh_cpu2_done());
+	kxh_cpu2_join();
+	KT_EQ(got[0], 7);
+	KT_EQ(got[1], 8);
 }

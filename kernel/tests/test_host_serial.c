@@ -253,6 +253,58 @@ static void write_on_closed_port(void)
 	serdev_device_write(a, (const unsigned char *)"x", 1, 50);
 }
 
+/*
+ * Bytes leave one after another, 10 bit times each at the speed in force
+ * when each starts: a speed change catches what has not left, unless the
+ * writer waits until all is sent first; closing lets the rest go out.
+ */
+KTEST(serdev_bytes_leave_at_the_speed_of_their_turn)
+{
+	static const struct {
+		const char *name;
+		bool wait;		/* wait_until_sent before the change */
+		s64 pause_ns;		/* time between write and change */
+		unsigned int want[4];	/* speed each byte left at */
+	} rows[] = {
+		{ "at once", false, 0, { 9600, 115200, 115200, 115200 } },
+		{ "two bytes later", false, 2083334, { 9600, 9600, 9600, 115200 } },
+		{ "waited", true, 0, { 9600, 9600, 9600, 9600 } },
+	};
+	struct serdev_device *a = kxh_serdev_new("acme,uart");
+	unsigned int i;
+	s64 t0, took;
+
+	kxh_serdev_add(a);
+	KT_EQ(serdev_device_driver_register(&t_drv), 0);
+	KT_ROWS(r, rows) {
+		serdev_device_set_baudrate(a, 9600);
+		kxh_time_advance_ns(1000000000LL);
+		kxh_serdev_tx_clear(a);
+		serdev_device_write(a, (const unsigned char *)"$abc", 4, 50);
+		/* the first byte is on the line at once */
+		KT_EQ(kxh_serdev_tx_waiting(a), 3);
+		t0 = kxh_time_mono_ns();
+		kxh_time_advance_ns(r->pause_ns);
+		if (r->wait)
+			serdev_device_wait_until_sent(a, 50);
+		took = kxh_time_mono_ns() - t0;
+		serdev_device_set_baudrate(a, 115200);
+		kxh_time_advance_ns(1000000000LL);
+		for (i = 0; i < 4; i++)
+			KT_EQ(kxh_serdev_tx_speed(a, i), r->want[i]);
+		KT_EQ(kxh_serdev_write_line_speed(a, 0), r->wait ? 9600 : 0);
+		/* waiting sleeps (virtual time) for four 10-bit bytes at 9600 baud */
+		if (r->wait)
+			KT_TRUE(took >= 4 * 1041666 && took < 4 * 1041666 + 1000);
+	}
+	/* closing drains what waits, at the speed of the moment */
+	serdev_device_write(a, (const unsigned char *)"xy", 2, 50);
+	serdev_device_driver_unregister(&t_drv);
+	KT_EQ(kxh_serdev_tx_waiting(a), 0);
+	KT_EQ(kxh_serdev_write_line_speed(a, 1), 115200);
+	kxh_serdev_del(a);
+}
+
 KTEST(serdev_driver_faults_abort)
 {
 	KT_TRUE(ktest_aborts(remove_leaving_port_open));

@@ -93,8 +93,8 @@ KTEST(a_255_byte_line_is_kept_whole)
 KTEST(lines_split_over_many_chunks_are_parsed)
 {
 	static const char text[] =
-		"$GPGGA,123456.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*47\r\n"
-		"$GPZDA,123456.000,06,12,2026,00,00*4F\r\n";
+		"$GPGGA,123456.000,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*53\r\n"
+		"$GPZDA,123456.000,06,12,2026,00,00*52\r\n";
 	char out[256];
 	size_t i;
 
@@ -362,6 +362,43 @@ KTEST(every_zda_pushes_the_monitor_5_s_ahead)
 	sx_gga(SX_T0 + 1, 1);
 	advance_jiffies(250);
 	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 1);
+}
+
+/*
+ * A write only queues the bytes in the UART, so a speed change right behind
+ * a command would send its tail at the new speed, as noise to the receiver.
+ * Every byte must leave at the speed its command was written for: at
+ * probe, and when a timeout reset switches to 9600 just behind satellite
+ * commands queued at 115200, and switches back behind its own commands.
+ */
+KTEST(every_command_leaves_the_uart_at_the_speed_it_was_written_for)
+{
+	unsigned int i, n;
+
+	sx_module();
+	sx_add_uart(0, false);
+	KT_EQ(pps_sysfs_create(), 0);
+	sx_zda(SX_T0);
+	/* the reset is due; satellite commands are queued just before it runs */
+	kxh_time_advance_ns(1250 * JIFFY_NS);
+	KT_EQ(kxh_wq_pending(monq()), 1);
+	KT_EQ(kxh_sysfs_write("pps_filter/gpsmode", "3"), 1);
+	sx_feeds("$GPGSV,1");
+	kxh_wq_run(monq());
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 1);
+	advance_jiffies(1250 + 50);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 2);
+	kxh_time_advance_ns(1000000000LL);
+
+	n = kxh_serdev_writes(sx_uart);
+	KT_EQ(n, 2 + 4 + 2 + 2);
+	KT_EQ(kxh_serdev_tx_waiting(sx_uart), 0);
+	for (i = 0; i < n; i++)
+		KT_EQ(kxh_serdev_write_line_speed(sx_uart, i), kxh_serdev_write_get(sx_uart, i).speed);
+	/* the receiver was told to switch at 9600 each time */
+	KT_EQ(kxh_serdev_write_get(sx_uart, 0).speed, 9600);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 6).speed, 9600);
+	KT_EQ(kxh_serdev_write_get(sx_uart, 5).speed, 115200);
 }
 
 /* ---- tear-down ------------------------------------------------------------ */

@@ -19,6 +19,7 @@
 #include <kxhost/platform.h>
 #include <kxhost/pps.h>
 #include <kxhost/property.h>
+#include <kxhost/race.h>
 #include <kxhost/printk.h>
 #include <kxhost/serdev.h>
 #include <kxhost/slab.h>

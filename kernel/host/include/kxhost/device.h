@@ -7,6 +7,8 @@
 
 /* a zeroed device record named `name`, ready for a bus */
 void kxh_device_init(struct device *dev, const char *name);
+/* byte device-managed memory is filled with when released (slub_debug's) */
+#define KXH_POISON_FREE 0x6b
 /* what the driver core does after remove or a failed probe */
 void kxh_devres_release_all(struct device *dev);
 unsigned int kxh_devres_count(struct device *dev);

@@ -3,7 +3,9 @@
  * Simulated UARTs on the serial device bus. A device is made with its
  * device-tree compatible, given properties (<kxhost/property.h>) and then
  * added, which probes a matching registered driver. The port starts at
- * 9600 baud. Fault sites: "serdev_device_open", "serdev_device_set_baudrate"
+ * 9600 baud. Written bytes leave the line one by one, ten bit times each at
+ * the speed in force when each starts (virtual clock); closing the port or
+ * serdev_device_wait_until_sent() lets them all go out first. Fault sites: "serdev_device_open", "serdev_device_set_baudrate"
  * (the speed stays), "serdev_device_write", "serdev_device_driver_register".
  * Writing to, or setting up, a closed port aborts the test, as does a
  * remove or failed probe that leaves the port open.
@@ -16,7 +18,7 @@
 struct kxh_serdev_write {
 	size_t off;		/* into the transmitted byte stream */
 	size_t len;
-	unsigned int speed;	/* the UART's speed when it went out */
+	unsigned int speed;	/* the UART's speed when it was written */
 };
 
 struct serdev_device *kxh_serdev_new(const char *compatible);
@@ -34,6 +36,12 @@ unsigned int kxh_serdev_writes(struct serdev_device *serdev);
 struct kxh_serdev_write kxh_serdev_write_get(struct serdev_device *serdev, unsigned int i);
 const unsigned char *kxh_serdev_write_data(struct serdev_device *serdev, unsigned int i);
 void kxh_serdev_tx_clear(struct serdev_device *serdev);
+/* the speed the byte at off of the stream left the line at, 0 while it waits */
+unsigned int kxh_serdev_tx_speed(struct serdev_device *serdev, size_t off);
+/* the one speed every byte of write i left at; 0 while one waits or when they differ */
+unsigned int kxh_serdev_write_line_speed(struct serdev_device *serdev, unsigned int i);
+/* bytes written that have not left the line yet */
+size_t kxh_serdev_tx_waiting(struct serdev_device *serdev);
 
 unsigned int kxh_serdev_speed(struct serdev_device *serdev);
 unsigned int kxh_serdev_speed_sets(struct serdev_device *serdev);

@@ -36,9 +36,16 @@
 /*
  * Marked accesses: whole-word loads and stores that may race by design.
  * Relaxed atomics give the kernel's meaning and tell ThreadSanitizer the
- * race is intended (host kernel threads run for real).
+ * race is intended (host kernel threads run for real). A test can run
+ * another CPU right after a given word was read (<kxhost/race.h>).
  */
-#define READ_ONCE(x) __atomic_load_n(&(x), __ATOMIC_RELAXED)
+extern int kxh_race_armed;
+void kxh_race_read(const volatile void *addr);
+#define READ_ONCE(x) ({ \
+	__typeof__(x) __kxh_once = __atomic_load_n(&(x), __ATOMIC_RELAXED); \
+	if (__builtin_expect(__atomic_load_n(&kxh_race_armed, __ATOMIC_RELAXED), 0)) \
+		kxh_race_read(&(x)); \
+	__kxh_once; })
 #define WRITE_ONCE(x, val) __atomic_store_n(&(x), (val), __ATOMIC_RELAXED)
 
 #define __stringify_1(x...) #x

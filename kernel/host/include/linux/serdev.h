@@ -71,5 +71,7 @@ void serdev_device_set_flow_control(struct serdev_device *serdev, bool enable);
 int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 			size_t count, long timeout);
 void serdev_device_write_wakeup(struct serdev_device *serdev);
+/* sleeps until the written bytes have left the UART, at most timeout jiffies (0: no limit) */
+void serdev_device_wait_until_sent(struct serdev_device *serdev, long timeout);
 
 #endif
