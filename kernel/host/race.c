@@ -37,10 +37,18 @@ struct race_point {
 static pthread_mutex_t rm = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t rc = PTHREAD_COND_INITIALIZER;
 
-/* threads inside a read-side section or a handler, and handlers per line */
-static int rcu_readers;
+/*
+ * Threads inside a read-side section or a handler, counted in one of two
+ * slots (the one in force when the outermost section began), and handlers
+ * per line. A grace period moves new readers to the other slot and waits
+ * for the old one to empty, so a stream of overlapping readers cannot hold
+ * synchronize_rcu() off for ever (as with the kernel's SRCU).
+ */
+static int rcu_readers[2];
+static int rcu_slot;
 static int irq_running[RACE_MAX_IRQ];
 static _Thread_local int rcu_depth;
+static _Thread_local int rcu_my_slot;
 
 int kxh_race_armed;
 static struct race_point points[RACE_MAX_POINTS];
@@ -56,12 +64,24 @@ static _Thread_local bool on_cpu2;
 
 /* ---- waiting (rm held) ----------------------------------------------------- */
 
+/*
+ * Waits for a wake-up, or 1 ms at the most: a reader leaving its section on
+ * a thread of its own (not CPU 2) wakes nobody, so the condition is polled.
+ */
 static void timed_wait(struct timespec *deadline, const char *what)
 {
-	if (pthread_cond_timedwait(&rc, &rm, deadline) == 0)
-		return;
-	if (time(NULL) >= deadline->tv_sec)
+	struct timespec now, until;
+
+	clock_gettime(CLOCK_REALTIME, &now);
+	if (now.tv_sec >= deadline->tv_sec)
 		kxh_bug("%s: waited %d s, nothing ends the wait", what, RACE_WAIT_LIMIT_S);
+	until = now;
+	until.tv_nsec += 1000000;
+	if (until.tv_nsec >= 1000000000) {
+		until.tv_sec++;
+		until.tv_nsec -= 1000000000;
+	}
+	pthread_cond_timedwait(&rc, &rm, &until);
 }
 
 static struct timespec deadline_from_now(void)
@@ -139,14 +159,16 @@ void kxh_rcu_check_reader(void)
 
 static void reader_enter(void)
 {
-	if (rcu_depth++ == 0)
-		__atomic_fetch_add(&rcu_readers, 1, __ATOMIC_SEQ_CST);
+	if (rcu_depth++ == 0) {
+		rcu_my_slot = __atomic_load_n(&rcu_slot, __ATOMIC_SEQ_CST);
+		__atomic_fetch_add(&rcu_readers[rcu_my_slot], 1, __ATOMIC_SEQ_CST);
+	}
 }
 
 static void reader_exit(void)
 {
 	if (--rcu_depth == 0) {
-		__atomic_fetch_sub(&rcu_readers, 1, __ATOMIC_SEQ_CST);
+		__atomic_fetch_sub(&rcu_readers[rcu_my_slot], 1, __ATOMIC_SEQ_CST);
 		kick_cpu2();
 	}
 }
@@ -163,16 +185,29 @@ void rcu_read_unlock(void)
 	reader_exit();
 }
 
-static bool no_readers(const void *arg)
+static bool slot_empty(const void *arg)
 {
-	return __atomic_load_n(&rcu_readers, __ATOMIC_SEQ_CST) == 0;
+	return __atomic_load_n(&rcu_readers[*(const int *)arg], __ATOMIC_SEQ_CST) == 0;
 }
 
 void synchronize_rcu(void)
 {
+	static pthread_mutex_t gp = PTHREAD_MUTEX_INITIALIZER;
+	int pass, old;
+
 	/* inside a read-side section this would wait for itself */
 	might_sleep();
-	wait_until(no_readers, NULL, "synchronize_rcu");
+	/*
+	 * Two flips: a reader that read the slot just before the first flip
+	 * but counted itself just after it is waited for by the second.
+	 */
+	pthread_mutex_lock(&gp);
+	for (pass = 0; pass < 2; pass++) {
+		old = __atomic_load_n(&rcu_slot, __ATOMIC_SEQ_CST);
+		__atomic_store_n(&rcu_slot, !old, __ATOMIC_SEQ_CST);
+		wait_until(slot_empty, &old, "synchronize_rcu");
+	}
+	pthread_mutex_unlock(&gp);
 }
 
 /* ---- interrupt handlers ---------------------------------------------------- */
