@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,46 @@ const std::vector<SimDeviceType> &sim_device_types();
 #define KX_SIM_DEVICE(tag, name, bus, first, last, factory) \
 	static const bool kx_sim_registered_##tag = \
 		sim_register_device(SimDeviceType{name, bus, first, last, factory})
+
+// A model that is not on an I2C bus (the GPS receiver on its serial line):
+// it owns sockets and timers of its own and runs from the board's poll loop,
+// one call at a time like everything else in simboard. Registered with
+// KX_SIM_IO_MODEL; control commands starting with its name go to it.
+struct SimIoModel {
+	virtual ~SimIoModel() = default;
+
+	// Creates its sockets (the board's dev/ and run/ exist); 0 or -1.
+	virtual int start() = 0;
+	// Closes and removes them (the board is stopping).
+	virtual void stop() = 0;
+
+	// Appends the descriptors it waits on, then gets the same entries back
+	// with their revents after the poll.
+	virtual void add_pollfds(std::vector<pollfd> &pfds) = 0;
+	virtual void polled(const pollfd *pfds, size_t count) = 0;
+
+	// Its earliest timer (CLOCK_MONOTONIC ns, -1 for none) and the timers'
+	// run once that time has come (called after every poll).
+	virtual int64_t next_deadline() = 0;
+	virtual void run_timers(int64_t now) = 0;
+
+	virtual std::string on_control(const std::vector<std::string> &words) = 0;
+};
+
+struct SimIoModelType {
+	const char *name;
+	std::unique_ptr<SimIoModel> (*make)();
+};
+
+bool sim_register_io_model(const SimIoModelType &type);
+const std::vector<SimIoModelType> &sim_io_model_types();
+
+#define KX_SIM_IO_MODEL(tag, name, factory) \
+	static const bool kx_sim_io_registered_##tag = \
+		sim_register_io_model(SimIoModelType{name, factory})
+
+// CLOCK_MONOTONIC in ns, the clock of every deadline and time stamp.
+int64_t sim_now_ns();
 
 // GPIO chip 0 as the models see it (pins wired between a chip and the SoC).
 // The physical level of a line: what its request drives, else what the

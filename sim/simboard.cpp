@@ -54,6 +54,7 @@ volatile sig_atomic_t stop_requested = 0;
 bool quit_requested = false;
 std::vector<Conn> conns;
 std::vector<Device> devices;
+std::vector<std::pair<const SimIoModelType *, std::unique_ptr<SimIoModel>>> io_models;
 std::map<std::pair<int, int>, std::deque<std::string>> i2c_log;
 std::vector<std::string> socket_paths;
 
@@ -214,6 +215,9 @@ std::string control(Conn &c, const std::string &line)
 	for (Device &d : devices)
 		if (w[0] == d.type->name)
 			return d.model->on_control(std::vector<std::string>(w.begin() + 1, w.end()));
+	for (auto &m : io_models)
+		if (w[0] == m.first->name)
+			return m.second->on_control(std::vector<std::string>(w.begin() + 1, w.end()));
 	return "err unknown command: " + w[0];
 }
 
@@ -300,14 +304,40 @@ void release_held_replies()
 		}
 }
 
+int64_t next_deadline()
+{
+	int64_t deadline = gpio_next_deadline();
+	for (auto &m : io_models) {
+		int64_t d = m.second->next_deadline();
+		if (d >= 0 && (deadline < 0 || d < deadline))
+			deadline = d;
+	}
+	return deadline;
+}
+
+void run_timers()
+{
+	int64_t now = sim_now_ns();
+	gpio_run_timers(now);
+	for (auto &m : io_models)
+		m.second->run_timers(now);
+}
+
 int run_board()
 {
 	while (!stop_requested && !quit_requested) {
 		std::vector<pollfd> pfds;
 		for (const Conn &c : conns)
 			pfds.push_back({c.fd, POLLIN, 0});
+		size_t count = pfds.size();
+		std::vector<size_t> io_first;
+		for (auto &m : io_models) {
+			io_first.push_back(pfds.size());
+			m.second->add_pollfds(pfds);
+		}
+		io_first.push_back(pfds.size());
 		int timeout = -1;
-		int64_t deadline = gpio_next_deadline();
+		int64_t deadline = next_deadline();
 		if (deadline >= 0) {
 			int64_t left = deadline - sim_now_ns();
 			timeout = left <= 0 ? 0 : static_cast<int>((left + 999999) / 1000000);
@@ -317,11 +347,13 @@ int run_board()
 			std::perror("simboard: poll");
 			return 1;
 		}
-		gpio_run_timers(sim_now_ns());
+		if (r > 0)
+			for (size_t i = 0; i < io_models.size(); i++)
+				io_models[i].second->polled(pfds.data() + io_first[i], io_first[i + 1] - io_first[i]);
+		run_timers();
 		release_held_replies();
 		if (r <= 0)
 			continue;
-		size_t count = pfds.size();
 		std::vector<bool> closed(count, false);
 		for (size_t i = 0; i < count; i++) {
 			if (pfds[i].revents == 0)
@@ -339,7 +371,7 @@ int run_board()
 		for (size_t i = count; i-- > 0;)
 			if (closed[i])
 				close_conn(i);
-		gpio_run_timers(sim_now_ns());
+		run_timers();
 		release_held_replies();
 	}
 	return 0;
@@ -391,6 +423,8 @@ int main(int argc, char **argv)
 
 	for (const SimDeviceType &t : sim_device_types())
 		devices.push_back({&t, t.make()});
+	for (const SimIoModelType &t : sim_io_model_types())
+		io_models.emplace_back(&t, t.make());
 
 	struct {
 		const char *path;
@@ -403,7 +437,15 @@ int main(int argc, char **argv)
 		{"/run/simboard.sock", SOCK_STREAM, listen_control},  // last: ready
 	};
 	int status = 0;
+	size_t started = 0;
+	for (; started < io_models.size(); started++)
+		if (io_models[started].second->start() < 0) {
+			status = 1;
+			break;
+		}
 	for (auto &l : listeners) {
+		if (status != 0)
+			break;
 		int fd = listen_on(kx_path(l.path), l.type);
 		if (fd < 0) {
 			status = 1;
@@ -415,6 +457,8 @@ int main(int argc, char **argv)
 		std::printf("simboard ready\n");
 		status = run_board();
 	}
+	while (started-- > 0)
+		io_models[started].second->stop();
 	for (const std::string &p : socket_paths)
 		unlink(p.c_str());
 	for (Conn &c : conns)

@@ -12,7 +12,24 @@ std::vector<SimDeviceType> &catalogue()
 	return types;
 }
 
+std::vector<SimIoModelType> &io_catalogue()
+{
+	static std::vector<SimIoModelType> types;
+	return types;
+}
+
 }  // namespace
+
+bool sim_register_io_model(const SimIoModelType &type)
+{
+	io_catalogue().push_back(type);
+	return true;
+}
+
+const std::vector<SimIoModelType> &sim_io_model_types()
+{
+	return io_catalogue();
+}
 
 bool sim_register_device(const SimDeviceType &type)
 {
