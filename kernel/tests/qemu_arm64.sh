@@ -135,7 +135,7 @@ grep -q 'simboard ready' "$work/simboard.log" || fail "simboard did not start: $
 # samples an allocation every 5 ms: a use after free or an overrun by a
 # module is reported as a BUG
 args="console=hvc0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP kfence.sample_interval=5"
-args="$args rdinit=/init kxmode=$mode kxloop=${KX_LOOP_PULSES:-700} kxpulses=${KX_BENCH_PULSES:-1000}"
+args="$args rdinit=/init kxmode=$mode kxloop=${KX_LOOP_PULSES:-800} kxpulses=${KX_BENCH_PULSES:-1000}"
 args="$args kxvboard=\"${KX_VBOARD_ARGS:-}\""
 size=$(printf '0x%x' "$(stat -c %s "$work/initrd.cpio")")
 boot="setenv bootargs '$args'; booti $IMAGE_ADDR $INITRD_ADDR:$size $DTB_ADDR"

@@ -85,7 +85,6 @@ load() {
 if [ "$mode" = bench ]; then
 	load bench
 	log bench
-	pulses bench >/dev/null
 	# the records of the first kxpulses pulses after the counter started
 	n=0
 	while [ "$(cat $VB/pulse_count)" -lt "${kxpulses:-1000}" ] && [ $n -lt 6000 ]; do
@@ -150,12 +149,12 @@ log pps
 date -s @$(($(date +%s) - 1000)) >/dev/null
 say gps_fix "$(wait_attr gpsfix 300 1)"
 say gps_time_set "$(wait_attr gps_time_set 50 1)"
-say timeknown "$(attr timeknown)"
+say timeknown "$(wait_attr timeknown 30 1)"
 sleep 3
 /bin/qemu_arm64_check nmea 30
 say nmea_rc $?
 # the latest ZDA's second against the system clock
-zda=$(/bin/qemu_devcheck drain >/dev/null; sleep 1.2; head -c 2000 /dev/kx_pps |
+zda=$(/bin/qemu_devcheck drain >/dev/null; sleep 1.2; timeout 3 head -c 1500 /dev/kx_pps |
 	grep -a '^\$G.ZDA,' | tail -n1)
 set -- $(echo "$zda" | tr ',' ' ')
 zsec=$(date -u -d "$5-$4-$3 $(echo "$2" | cut -c1-2):$(echo "$2" | cut -c3-4):$(echo "$2" | cut -c5-6)" +%s 2>/dev/null)
@@ -184,13 +183,17 @@ loop_run() {
 	say "$tag dac $(cat $VB/dac_code)"
 	say "$tag prv_integ_fp $(attr prv_integ_fp)"
 }
-loop_run plus1 ${kxloop:-700}
+loop_run plus1 ${kxloop:-800}
 log plus1
-# -3 ppm: the oscillator changes, the loop restarts from a zero seed
+# -3 ppm: the oscillator changes, the loop restarts from a zero seed, which
+# moves the DAC to mid-scale at once (no pulse meanwhile)
+echo 0 >$VB/pulses_on
 echo -3000000000 >$VB/offset
 echo 0 >$F/prv_integ_fp
-say minus3 dac_after_seed "$(sleep 0.3; cat $VB/dac_code)"
-loop_run minus3 ${kxloop:-700}
+sleep 0.3
+say minus3 "dac_after_seed $(cat $VB/dac_code)"
+echo 1 >$VB/pulses_on
+loop_run minus3 ${kxloop:-800}
 log minus3
 
 # paused: the DAC and the integrator keep still while pulses go on
@@ -201,18 +204,23 @@ attr freqcorrdelta >/dev/null
 p=$(cat $VB/pulse_count)
 sleep 2
 say paused "pulses=$(($(cat $VB/pulse_count) - p)) before=$a after=$(cat $VB/dac_code) $(attr prv_integ_fp) fcd=$(attr freqcorrdelta)"
-# resumed: re-seeded from the seed, then updating again
+# resumed: re-seeded, then updating again
 echo 0 >$F/pause
 sleep 2
 say resumed "fcd=$(attr freqcorrdelta)"
 pulses pause
 
-# re-seeding the integrator moves the DAC at once
+# re-seeding the integrator (2.0) moves the DAC at once; the show keeps
+# the old integrator until the next capture seeds it
+echo 0 >$VB/pulses_on
+sleep 0.3
+old=$(attr prv_integ_fp)
 echo 134217728 >$F/prv_integ_fp
 sleep 0.3
-say reseed "dac=$(cat $VB/dac_code)"
-sleep 0.5
-say reseed "prv_integ_fp=$(attr prv_integ_fp)"
+say reseed "dac=$(cat $VB/dac_code) shown=$(attr prv_integ_fp) old=$old"
+pulses reseed
+echo 1 >$VB/pulses_on
+sleep 1
 pulses reseed
 
 # lost pulses: no capture for 1 s, the DAC holds; the first capture after

@@ -67,6 +67,13 @@ def uboot(uart, command, log):
         time.sleep(0.01)
     uart.sendall(b"\r")
     wait_for(uart, log, b"Starting kernel", 180)
+    # the rest of U-Boot's last line is not for the receiver
+    end = time.monotonic() + 1
+    while select.select([uart], [], [], max(0, end - time.monotonic()))[0]:
+        data = uart.recv(4096)
+        if not data:
+            raise EOFError("qemu closed the PL011")
+        log.write(data)
 
 
 def bridge(a, b):

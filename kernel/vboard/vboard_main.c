@@ -81,6 +81,7 @@ struct vb_record {
 	u16 dac_code;		/* the code in force during that second */
 	u16 dac_writes;		/* DAC writes received during that second */
 	s64 error;		/* the VCXO's fractional error then, 1e-15 */
+	bool captured;		/* the pulse reached TPM4 (not a lost one) */
 };
 
 struct vboard {
@@ -89,7 +90,7 @@ struct vboard {
 	struct irq_domain *domain;	/* the GIC's, for the pulse SPI */
 	irq_hw_number_t hwirq;
 	struct hrtimer timer;
-	bool overflow_first;		/* next tick: TOF now, capture next */
+	bool capture_next;		/* the tick after a TOF: the capture */
 
 	spinlock_t lock;		/* osc, log and counters */
 	struct kx_osc osc;
@@ -111,7 +112,7 @@ struct vboard {
 	struct dentry *dbg;
 };
 
-static u32 period_us = 50000;
+static u32 period_us = 25000;
 module_param(period_us, uint, 0444);
 MODULE_PARM_DESC(period_us, "pulse period in microseconds (each pulse is one oscillator second)");
 static long offset_e15 = KX_OSC_PPM;
@@ -141,7 +142,7 @@ static void vb_raise(struct vboard *vb)
 		vb->irqs_raised++;
 }
 
-static void vb_log_pulse(struct vboard *vb, u32 count, u16 code, s64 error)
+static void vb_log_pulse(struct vboard *vb, u32 count, u16 code, s64 error, bool captured)
 {
 	struct vb_record *r;
 
@@ -155,6 +156,7 @@ static void vb_log_pulse(struct vboard *vb, u32 count, u16 code, s64 error)
 	r->dac_code = code;
 	r->dac_writes = vb->dac_writes;
 	r->error = error;
+	r->captured = captured;
 	vb->log_head++;
 }
 
@@ -169,10 +171,10 @@ static void vb_stamp_phys(struct vboard *vb)
 }
 
 /*
- * One GPS pulse: the second of VCXO cycles since the previous one. Returns
- * true when the counter wrapped in it (TOF to be raised first).
+ * One oscillator second, ended by a GPS pulse that reaches TPM4 or (lost)
+ * not. Returns true when the counter wrapped in it.
  */
-static bool vb_second(struct vboard *vb, u32 *capture)
+static bool vb_second(struct vboard *vb, bool captured)
 {
 	u16 code = vb->osc.dac_code;
 	s64 error = kx_osc_error(&vb->osc);
@@ -180,55 +182,63 @@ static bool vb_second(struct vboard *vb, u32 *capture)
 	u32 count = kx_osc_second(&vb->osc);
 
 	vb->pulses++;
-	vb_log_pulse(vb, count, code, error);
+	vb_log_pulse(vb, count, code, error, captured);
 	vb->dac_writes = 0;
-	*capture = vb->osc.counter;
+	writel(vb->osc.counter, vb->tpm + TPM_CNT);
 	return vb->osc.counter < before;
 }
 
-static void vb_capture(struct vboard *vb, u32 capture)
+/* channel 2 latches the counter on the pulse's rising edge */
+static void vb_capture(struct vboard *vb)
 {
 	u32 c2sc = readl(vb->tpm + TPM_C2SC);
 
-	writel(capture, vb->tpm + TPM_CNT);
 	if ((c2sc & TPM_CNSC_MODE_MASK) != TPM_CNSC_CAPTURE_RISING)
 		return;
-	writel(capture, vb->tpm + TPM_C2V);
+	writel(vb->osc.counter, vb->tpm + TPM_C2V);
 	writel(TPM_STATUS_CH2F, vb->tpm + TPM_STATUS);
 	if (c2sc & TPM_CNSC_CHIE)
 		vb_raise(vb);
 }
 
+/*
+ * The timer ticks once per pulse period. A second in which the counter
+ * wrapped is told in two interrupts, TOF first and the capture an eighth
+ * of a period later, as the overflow comes before the pulse that ends the
+ * second. While the counter is stopped (SC's clock mode not "count"),
+ * nothing moves.
+ */
 static enum hrtimer_restart vb_tick(struct hrtimer *t)
 {
 	struct vboard *vb = container_of(t, struct vboard, timer);
-	unsigned long flags;
 	u64 next = (u64)READ_ONCE(vb->period_us) * NSEC_PER_USEC;
-	bool stamp = false;
-	u32 sc, capture;
+	bool captured = false;
+	unsigned long flags;
+	u32 sc;
 
 	spin_lock_irqsave(&vb->lock, flags);
 	sc = readl(vb->tpm + TPM_SC);
-	if (vb->overflow_first) {
-		/* the capture that follows the overflow, an eighth later */
-		vb->overflow_first = false;
-		vb_capture(vb, vb->osc.counter);
-		stamp = true;
+	if (vb->capture_next) {
+		vb->capture_next = false;
+		vb_capture(vb);
+		captured = true;
 		next -= next / 8;
-	} else if ((sc & TPM_SC_CMOD_MASK) == TPM_SC_CMOD_COUNT &&
-		   READ_ONCE(vb->pulses_on)) {
-		if (vb_second(vb, &capture) && (sc & TPM_SC_TOIE)) {
+	} else if ((sc & TPM_SC_CMOD_MASK) == TPM_SC_CMOD_COUNT) {
+		bool on = READ_ONCE(vb->pulses_on);
+
+		if (vb_second(vb, on) && (sc & TPM_SC_TOIE)) {
 			writel(TPM_STATUS_TOF, vb->tpm + TPM_STATUS);
 			vb_raise(vb);
-			vb->overflow_first = true;
-			next /= 8;
-		} else {
-			vb_capture(vb, capture);
-			stamp = true;
+			vb->capture_next = on;
+			if (on)
+				next /= 8;
+		} else if (on) {
+			vb_capture(vb);
+			captured = true;
 		}
 	}
 	spin_unlock_irqrestore(&vb->lock, flags);
-	if (stamp)
+	if (captured)
 		vb_stamp_phys(vb);
 	hrtimer_forward_now(t, ns_to_ktime(next));
 	return HRTIMER_RESTART;
@@ -436,7 +446,7 @@ static int vb_offset_set(void *data, u64 val)
 	spin_unlock_irqrestore(&vb->lock, flags);
 	return 0;
 }
-DEFINE_DEBUGFS_ATTRIBUTE(vb_offset_fops, vb_offset_get, vb_offset_set, "%lld\n");
+DEFINE_DEBUGFS_ATTRIBUTE_SIGNED(vb_offset_fops, vb_offset_get, vb_offset_set, "%lld\n");
 
 static int vb_dac_get(void *data, u64 *val)
 {
@@ -466,7 +476,8 @@ DEFINE_DEBUGFS_ATTRIBUTE(vb_period_fops, vb_period_get, vb_period_set, "%llu\n")
 
 /*
  * Pulse records, oldest first, one line each: "pulse count dac_code
- * dac_writes error". Reading consumes them; at most what the buffer holds.
+ * dac_writes error captured" (count: cycles of that second; dac_writes:
+ * DAC writes received during it). Reading consumes them.
  */
 static ssize_t vb_pulses_read(struct file *f, char __user *ubuf, size_t len, loff_t *ppos)
 {
@@ -486,8 +497,8 @@ static ssize_t vb_pulses_read(struct file *f, char __user *ubuf, size_t len, lof
 		}
 		r = vb->log[vb->log_tail % VB_LOG_SIZE];
 		spin_unlock_irqrestore(&vb->lock, flags);
-		n = scnprintf(line, sizeof(line), "%llu %u %u %u %lld\n", r.pulse,
-			      r.count, r.dac_code, r.dac_writes, r.error);
+		n = scnprintf(line, sizeof(line), "%llu %u %u %u %lld %d\n", r.pulse,
+			      r.count, r.dac_code, r.dac_writes, r.error, r.captured);
 		if (n > len - done)
 			break;
 		if (copy_to_user(ubuf + done, line, n))
