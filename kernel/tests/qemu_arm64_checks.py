@@ -165,6 +165,7 @@ def gap_then(recs, tag, run):
 
 
 def check_board(run, gps_log):
+    run.expect("gpsreply", "^connect = ok connected$")
     for v in run.kxq.get("kmod", []):
         if not re.search(r" 0 no-message$", v):
             run.bad(f"kernel module: {v}")
@@ -281,7 +282,9 @@ def check_board(run, gps_log):
 
 
 def check_rounds(run):
+    run.expect("gpsreply", "^connect = ok connected$")
     run.expect("rounds_failed", "^0$")
+    run.expect("slab_growth", "^$")
     run.state("rounds_end", False)
 
 

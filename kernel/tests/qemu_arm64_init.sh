@@ -37,7 +37,7 @@ pulses() { sed "s/^/KXQPULSE $1 /" $VB/pulses; }
 # answers on the virtio control port with one line
 gps() {
 	echo "KXQGPS $*"
-	read -r reply </dev/vport0p1 || reply=none
+	read -r reply <&3 || reply=none
 	echo "KXQ gpsreply $* = $reply"
 }
 exists() { [ -e "$1" ] && echo 1 || echo 0; }
@@ -68,6 +68,9 @@ state() {
 }
 
 log boot
+# the host's answers come on the virtio port "kxctl"; it stays open, as the
+# port drops what arrives while nobody has it open
+exec 3</dev/vport0p1
 # the kernel's own modules, in dependency order (from the host's list)
 for m in $(cat $M/order); do
 	say kmod "$m $(ins $M/kernel/$m.ko)"
@@ -102,6 +105,7 @@ if [ "$mode" = bench ]; then
 fi
 
 if [ "$mode" = rounds ]; then
+	gps connect
 	gps fix 1
 	i=1
 	bad=0
@@ -109,16 +113,23 @@ if [ "$mode" = rounds ]; then
 		r=$(ins $M/kx-pps.ko)
 		[ "${r%% *}" = 0 ] || { say "round$i insmod $r"; bad=$((bad + 1)); }
 		# let a few pulses and sentences through, alternating the wait
-		sleep 0.$((i % 3 + 1))
+		sleep 0.$((i % 3 * 5 + 5))
 		cat $F/* >/dev/null 2>&1
 		out=$(rmmod kx_pps 2>&1) || { say "round$i rmmod $out"; bad=$((bad + 1)); }
 		[ -e $F ] && { say "round$i filter_left"; bad=$((bad + 1)); }
 		[ -e /dev/kx_pps ] && { say "round$i dev_left"; bad=$((bad + 1)); }
 		ls /sys/class/pps | grep -q . && { say "round$i pps_left"; bad=$((bad + 1)); }
+		# slab objects in use after rounds 10, 55 and 100
+		case $i in 10 | 55 | 100) awk 'NR > 2 { print $1, $2 }' /proc/slabinfo >/tmp/slab$i ;; esac
 		i=$((i + 1))
 		[ $((i % 10)) = 0 ] && log rounds
 	done
 	say rounds_failed $bad
+	# a cache that grew in both halves by 40 objects or more: something
+	# allocated per load is never freed (45 rounds in each half)
+	say slab_growth "$(awk 'FILENAME ~ /slab10$/ { a[$1] = $2 } FILENAME ~ /slab55$/ { b[$1] = $2 }
+		FILENAME ~ /slab100$/ && ($1 in a) && ($1 in b) && b[$1] - a[$1] >= 40 && $2 - b[$1] >= 40 {
+			printf "%s:%d:%d ", $1, b[$1] - a[$1], $2 - b[$1] }' /tmp/slab10 /tmp/slab55 /tmp/slab100)"
 	state rounds_end
 	log rounds
 	say tainted "$(cat /proc/sys/kernel/tainted)"
@@ -127,7 +138,8 @@ if [ "$mode" = rounds ]; then
 fi
 
 # ---- load and probe ---------------------------------------------------------
-# the PL011 runs at the receiver's 9600 baud before the module switches it
+# the receiver comes on the PL011 just before the module is loaded
+gps connect
 gps fix 1
 load load
 state loaded

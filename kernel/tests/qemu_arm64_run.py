@@ -9,9 +9,10 @@ listening socket DIR/ctl. This program:
 
 - types BOOT_CMD into U-Boot's console on the PL011 (stopping its autoboot)
   and writes what U-Boot prints to DIR/uboot.log;
-- then gives the PL011 to the GPS receiver: the bytes are carried both ways
-  between qemu and the simulated board's receiver socket
-  ROOT/dev/ttyGPS0 (the receiver model answers the guest's commands);
+- when the guest says "KXQGPS connect", gives the PL011 to the GPS
+  receiver: the bytes are carried both ways between qemu and the simulated
+  board's receiver socket ROOT/dev/ttyGPS0 (the receiver model answers the
+  guest's commands); bytes qemu does not take at once are lost (overrun);
 - writes the guest's console to DIR/console.log and serves the guest's
   "KXQGPS <command>" lines: the command goes to the simulated board's
   control socket as "gps <command>", its reply line back to the guest on
@@ -76,36 +77,68 @@ def uboot(uart, command, log):
         log.write(data)
 
 
-def bridge(a, b):
-    peers = {a: b, b: a}
+def forward(src, dst, overruns=None):
+    """carries bytes from src to dst until either end closes. With
+    overruns (a one-element list), bytes dst cannot take at once are
+    dropped and counted, as a UART's receiver loses what overruns its
+    FIFO; otherwise the sender waits."""
     while True:
-        for s in select.select(list(peers), [], [])[0]:
-            try:
-                data = s.recv(4096)
-            except OSError:
-                data = b""
-            if not data:
-                return
-            try:
-                peers[s].sendall(data)
-            except OSError:
-                return
+        try:
+            data = src.recv(4096)
+        except OSError:
+            data = b""
+        if not data:
+            break
+        try:
+            if overruns is None:
+                dst.sendall(data)
+            else:
+                try:
+                    sent = dst.send(data, socket.MSG_DONTWAIT)
+                except BlockingIOError:
+                    sent = 0
+                overruns[0] += len(data) - sent
+        except OSError:
+            break
+    for s in (src, dst):
+        try:
+            s.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
 
 
-def serve_uart(args, status):
+def serve_uart(args, status, gps_wanted):
     try:
         uart = connect(os.path.join(args.dir, "uart"), 60)
         with open(os.path.join(args.dir, "uboot.log"), "wb") as log:
             uboot(uart, args.boot, log)
         status["booted"] = True
+        # Nothing is on the line until the guest asks for the receiver:
+        # qemu's PL011 stops taking input while its FIFO is full (instead
+        # of losing it), so a receiver talking from boot on would queue
+        # stale sentences in the socket for the driver to find.
+        while not gps_wanted.wait(0.2):
+            if select.select([uart], [], [], 0)[0] and not uart.recv(4096):
+                raise EOFError("qemu closed the PL011")
         if not args.sim:
-            while uart.recv(4096):
-                pass
+            status["gps"] = "no simulated board"
             return
         gps = connect(os.path.join(args.sim, "dev", "ttyGPS0"), 10)
-        bridge(uart, gps)
+        # a small send buffer towards qemu: what the guest does not read
+        # in time is lost, as on the board
+        uart.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 2048)
+        overruns = [0]
+        status["overruns"] = overruns
+        status["gps"] = "connected"
+        rx = threading.Thread(target=forward, args=(gps, uart, overruns), daemon=True)
+        rx.start()
+        gps_wanted.connected.set()
+        forward(uart, gps)
+        rx.join()
     except (OSError, TimeoutError, EOFError) as e:
         status["uart_error"] = str(e)
+    finally:
+        gps_wanted.connected.set()
 
 
 class Board:
@@ -142,23 +175,35 @@ def main():
     qemu = subprocess.Popen(qemu_cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT)
     status = {}
-    threading.Thread(target=serve_uart, args=(args, status), daemon=True).start()
+    gps_wanted = threading.Event()
+    gps_wanted.connected = threading.Event()
+    threading.Thread(target=serve_uart, args=(args, status, gps_wanted), daemon=True).start()
     ctl = connect(os.path.join(args.dir, "ctl"), 30)
     timer = threading.Timer(args.limit, qemu.kill)
     timer.start()
-    with open(os.path.join(args.dir, "console.log"), "wb") as console:
+    t0 = time.monotonic()
+    with open(os.path.join(args.dir, "console.log"), "wb") as console, \
+            open(os.path.join(args.dir, "timing.log"), "w") as timing:
         for line in qemu.stdout:
             console.write(line)
             console.flush()
             text = line.decode(errors="replace").strip()
-            if text.startswith("KXQGPS "):
+            if text.startswith("KXQ "):
+                # when each step reported, for finding where the time goes
+                timing.write(f"{time.monotonic() - t0:7.1f} {text[:100]}\n")
+            if text == "KXQGPS connect":
+                gps_wanted.set()
+                gps_wanted.connected.wait(15)
+                ctl.sendall(f"ok {status.get('gps', 'not connected')}\n".encode())
+            elif text.startswith("KXQGPS "):
                 reply = board.command("gps " + text[7:])
                 ctl.sendall(reply.encode() + b"\n")
     rc = qemu.wait()
     timer.cancel()
     if "uart_error" in status:
         print(f"qemu_arm64_run: PL011: {status['uart_error']}", file=sys.stderr)
-    print(f"qemu_arm64_run: qemu exit {rc}, U-Boot handed over: {status.get('booted', False)}")
+    print(f"qemu_arm64_run: qemu exit {rc}, U-Boot handed over: {status.get('booted', False)}, "
+          f"receiver bytes lost to overruns: {status.get('overruns', [0])[0]}")
     return 0
 
 
