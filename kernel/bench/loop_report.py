@@ -1,0 +1,362 @@
+#!/usr/bin/python3
+"""Figures and picture of the discipline loop (see kernel/bench/README.md).
+
+  loop_report.py run [--bench PATH] [--out DIR] [--png FILE] [bench options]
+      runs kx_loop_bench disciplined and free-running with the same
+      oscillator, prints the figures and draws the picture
+  loop_report.py report DISCIPLINED.csv [FREE.csv] [--png FILE]
+      the same figures from CSV files written earlier (or by the virtual
+      board under qemu)
+  loop_report.py compare A.csv B.csv [--all]
+      the pulses where two runs differ (exit status 1 when any do)
+
+Frequency errors are fractional, y = (f - 25 MHz) / 25 MHz. "counts" are
+what TPM4 measured (whole cycles per second, 4e-8 resolution in one second);
+"oscillator" is the model's own frequency in force during each second.
+"""
+
+import argparse
+import math
+import os
+import subprocess
+import sys
+import tempfile
+
+N0 = 25_000_000
+COLUMNS = ("pulse", "count", "dac_code", "integ_fp", "osc_error_e15")
+E15 = 1e-15
+WINDOW = 64                # pulses in the convergence mean
+THRESHOLD = 1e-9           # convergence: |64-pulse mean| below this, for good
+TABLE_TAUS = (1, 10, 100, 1000)
+PLOT_TAUS = (1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000)
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+
+
+# ---- data -------------------------------------------------------------------
+
+def read_csv(path):
+    """Rows as tuples of ints, in file order; the header must be ours."""
+    with open(path) as f:
+        header = f.readline().strip()
+        if tuple(header.split(",")) != COLUMNS:
+            sys.exit(f"{path}: header is not {','.join(COLUMNS)}")
+        rows = []
+        for lineno, line in enumerate(f, 2):
+            fields = line.strip().split(",")
+            if len(fields) != len(COLUMNS):
+                sys.exit(f"{path}:{lineno}: {len(fields)} fields")
+            rows.append(tuple(int(v) for v in fields))
+    return rows
+
+
+def count_deviations(rows):
+    """Cycles above nominal per second (exact integers)."""
+    return [r[1] - N0 for r in rows]
+
+
+def osc_errors(rows):
+    """Oscillator frequency error per second, 1e-15 (exact integers)."""
+    return [r[4] for r in rows]
+
+
+# ---- statistics ---------------------------------------------------------------
+
+def phase(freq):
+    """Running sum of per-second frequencies: the phase, x[0] = 0."""
+    x = [0]
+    for v in freq:
+        x.append(x[-1] + v)
+    return x
+
+
+def oadev(freq, m, scale=1.0):
+    """Overlapping Allan deviation at tau = m seconds of per-second
+    frequencies (any unit; the result is multiplied by scale). None when the
+    run is too short (fewer than 2m + 1 phase points)."""
+    x = phase(freq)
+    terms = len(x) - 2 * m
+    if m < 1 or terms < 1:
+        return None
+    s = sum((c - 2 * b + a) ** 2 for a, b, c in zip(x, x[m:], x[2 * m:]))
+    return math.sqrt(s / (2 * m * m * terms)) * scale
+
+
+def trailing_means(freq, window):
+    """Mean of the last `window` values ending at each index (None before)."""
+    out = [None] * len(freq)
+    acc = 0
+    for i, v in enumerate(freq):
+        acc += v
+        if i >= window:
+            acc -= freq[i - window]
+        if i >= window - 1:
+            out[i] = acc / window
+    return out
+
+
+def convergence(freq, scale, window=WINDOW, threshold=THRESHOLD):
+    """Index of the first pulse from which every trailing `window`-pulse mean
+    stays below threshold to the end of the run; None if the last does not."""
+    means = trailing_means(freq, window)
+    first = None
+    for i in range(len(freq) - 1, window - 2, -1):
+        if abs(means[i]) * scale >= threshold:
+            break
+        first = i
+    return first
+
+
+def mean_std(values, scale):
+    n = len(values)
+    if n == 0:
+        return None, None
+    mean = sum(values) / n
+    var = sum((v - mean) ** 2 for v in values) / n
+    return mean * scale, math.sqrt(var) * scale
+
+
+# ---- figures ------------------------------------------------------------------
+
+def figures(disc, free):
+    """Everything printed and drawn, from the rows of the two runs."""
+    f = {"pulses": len(disc)}
+    for name, freq, scale in (("counts", count_deviations(disc), 1.0 / N0),
+                              ("oscillator", osc_errors(disc), E15)):
+        first = convergence(freq, scale)
+        mean, std = mean_std(freq[first:] if first is not None else [], scale)
+        f[name] = {"first": first, "mean": mean, "std": std,
+                   "converged": None if first is None else disc[first][0]}
+    # stability is that of the locked loop: from the convergence on, and the
+    # free-running oscillator over the same seconds
+    start = f["counts"]["first"] or 0
+    f["adev_from"] = disc[start][0]
+    disc, free = disc[start:], free[start:] if free else None
+    runs = [("disciplined, counts", count_deviations(disc), 1.0 / N0),
+            ("disciplined, oscillator", osc_errors(disc), E15)]
+    if free:
+        runs += [("free-running, counts", count_deviations(free), 1.0 / N0),
+                 ("free-running, oscillator", osc_errors(free), E15)]
+    f["adev"] = {name: {m: oadev(freq, m, scale) for m in PLOT_TAUS}
+                 for name, freq, scale in runs}
+    return f
+
+
+def fmt(v):
+    return "-" if v is None else f"{v:.3g}"
+
+
+def print_figures(f):
+    print(f"loop run of {f['pulses']} pulses")
+    print(f"{'':28}{'counts (TPM4)':>16}{'oscillator':>16}")
+    c, o = f["counts"], f["oscillator"]
+    conv = [("not converged" if s["converged"] is None else f"{s['converged']} s")
+            for s in (c, o)]
+    print(f"{'convergence (64-s mean <1e-9)':28}{conv[0]:>16}{conv[1]:>16}")
+    print(f"{'steady-state mean':28}{fmt(c['mean']):>16}{fmt(o['mean']):>16}")
+    print(f"{'steady-state std (per s)':28}{fmt(c['std']):>16}{fmt(o['std']):>16}")
+    names = list(f["adev"])
+    print()
+    print(f"overlapping Allan deviation, pulses {f['adev_from']} to {f['pulses']}")
+    print(f"{'tau':>8}" + "".join(f"{n:>26}" for n in names))
+    for m in TABLE_TAUS:
+        print(f"{str(m) + ' s':>8}" + "".join(f"{fmt(f['adev'][n][m]):>26}" for n in names))
+
+
+# ---- picture --------------------------------------------------------------------
+
+GNUPLOT = """\
+set terminal png size 800,960 font ",9"
+set output '{png}'
+set datafile separator ','
+set multiplot layout 3,1
+set grid
+set key top right
+set xlabel 'time since load (s)'
+set ylabel 'frequency error (ppb)'
+set y2label 'DAC code'
+set ytics nomirror
+set y2tics
+set title 'Convergence from {offset}'
+set xrange [0:{early}]
+plot '{d}/early.csv' u 1:2 w l lw 2 t 'oscillator', \\
+     '' u 1:3 w l t '64-s mean of counts', \\
+     '' u 1:4 axes x1y2 w l lc rgb '#808080' t 'DAC code'
+set title 'Whole run (room temperature cycle, random walk)'
+set xrange [0:{last}]
+set yrange [-{hold}:{hold}]
+set samples 2
+plot '{d}/whole.csv' u 1:3 w l lc rgb '#9be0c8' t '64-s mean of counts', \\
+     '' u 1:5 w l lw 2 lc rgb '#9400d3' t 'oscillator, 64-s mean', \\
+     {hold_lim} w l lc rgb 'red' t '+-1 ppb', -{hold_lim} w l lc rgb 'red' notitle, \\
+     '' u 1:4 axes x1y2 w l lc rgb '#808080' t 'DAC code'
+unset y2label
+unset y2tics
+set ytics mirror
+set autoscale y
+set title 'Overlapping Allan deviation from {adev_from} s (locked)'
+set logscale xy
+set format y '10^{{%L}}'
+set format x '10^{{%L}}'
+set xrange [1:{taumax}]
+set xlabel 'tau (s)'
+set ylabel 'ADEV'
+set key bottom left
+plot {adev_plots}
+unset multiplot
+"""
+
+
+def write_plot_data(d, disc, f):
+    counts = trailing_means(count_deviations(disc), WINDOW)
+    osc = trailing_means(osc_errors(disc), WINDOW)
+
+    def ppb(v, scale):
+        return "" if v is None else f"{v * scale * 1e9:.4f}"
+
+    def row(i):
+        return (f"{disc[i][0]},{ppb(disc[i][4], E15)},{ppb(counts[i], 1.0 / N0)},"
+                f"{disc[i][2]},{ppb(osc[i], E15)}\n")
+
+    early = min(len(disc), 1500)
+    with open(os.path.join(d, "early.csv"), "w") as out:
+        out.writelines(row(i) for i in range(early))
+    step = max(1, len(disc) // 2000)
+    with open(os.path.join(d, "whole.csv"), "w") as out:
+        out.writelines(row(i) for i in range(0, len(disc), step))
+    names = []
+    for k, (name, by_tau) in enumerate(f["adev"].items()):
+        with open(os.path.join(d, f"adev{k}.csv"), "w") as out:
+            out.writelines(f"{m},{v}\n" for m, v in by_tau.items() if v)
+        names.append(name)
+    return early, names
+
+
+def draw(png, disc, f, offset_text):
+    with tempfile.TemporaryDirectory() as d:
+        early, names = write_plot_data(d, disc, f)
+        # disciplined: filled circles; free-running: open squares
+        styles = ["lw 2 pt 7 lc rgb '#1f77b4'", "lw 2 pt 7 lc rgb '#2ca02c'",
+                  "lw 1 pt 4 lc rgb '#d62728'", "lw 1 pt 4 lc rgb '#ff7f0e'"]
+        plots = ", ".join(f"'{d}/adev{k}.csv' u 1:2 w lp ps 0.8 {styles[k % 4]} t '{n}'"
+                          for k, n in enumerate(names))
+        taumax = max((m for by_tau in f["adev"].values() for m, v in by_tau.items() if v),
+                     default=10)
+        script = GNUPLOT.format(png=png, d=d, early=early, last=disc[-1][0], hold=2,
+                                hold_lim=THRESHOLD * 1e9, offset=offset_text,
+                                taumax=taumax, adev_plots=plots,
+                                adev_from=f["adev_from"])
+        subprocess.run(["gnuplot"], input=script, text=True, check=True)
+
+
+def offset_of(rows):
+    """The free-running offset the run started from, as a text."""
+    ppm = rows[0][4] * E15 * 1e6 if rows else 0
+    return f"{ppm:+.3f} ppm"
+
+
+# ---- commands -----------------------------------------------------------------
+
+def bench_path(arg):
+    for p in (arg, os.environ.get("KX_LOOP_BENCH"),
+              os.path.join(ROOT, "build", "bin", "kx_loop_bench")):
+        if p and os.access(p, os.X_OK):
+            return p
+    sys.exit("kx_loop_bench not found: build it (cmake --build build --target "
+             "kx_loop_bench) or give --bench")
+
+
+def cmd_run(a):
+    bench = bench_path(a.bench)
+    os.makedirs(a.out, exist_ok=True)
+    opts = []
+    for name in ("pulses", "offset", "seed", "walk", "temp_amp", "temp_period", "k1"):
+        v = getattr(a, name)
+        if v is not None:
+            opts += ["--" + name.replace("_", "-"), v]
+    disc_csv = os.path.join(a.out, "loop_disciplined.csv")
+    free_csv = os.path.join(a.out, "loop_free.csv")
+    subprocess.run([bench, *opts, "--csv", disc_csv], check=True)
+    subprocess.run([bench, *opts, "--free-run", "--csv", free_csv], check=True)
+    print(f"runs: {os.path.relpath(disc_csv)}, {os.path.relpath(free_csv)}", flush=True)
+    return report(disc_csv, free_csv, a.png)
+
+
+def report(disc_csv, free_csv, png):
+    disc = read_csv(disc_csv)
+    free = read_csv(free_csv) if free_csv else None
+    if not disc:
+        sys.exit(f"{disc_csv}: no pulses")
+    f = figures(disc, free)
+    print_figures(f)
+    if png:
+        draw(png, disc, f, offset_of(free or disc))
+        print(f"\npicture: {png}", flush=True)
+    return 0
+
+
+def compare(a_rows, b_rows):
+    """(differences, only_a, only_b): differences are (pulse, [(column, a, b)])."""
+    a = {r[0]: r for r in a_rows}
+    b = {r[0]: r for r in b_rows}
+    diffs = []
+    for p in sorted(a.keys() & b.keys()):
+        cols = [(COLUMNS[i], a[p][i], b[p][i])
+                for i in range(1, len(COLUMNS)) if a[p][i] != b[p][i]]
+        if cols:
+            diffs.append((p, cols))
+    return diffs, sorted(a.keys() - b.keys()), sorted(b.keys() - a.keys())
+
+
+def dac_only(cols):
+    """The loop agreed but the DAC held another code at the next pulse."""
+    return [c for c, _, _ in cols] == ["dac_code"]
+
+
+def cmd_compare(a):
+    diffs, only_a, only_b = compare(read_csv(a.a), read_csv(a.b))
+    shown = diffs if a.all else diffs[:20]
+    for p, cols in shown:
+        late = " (DAC write late)" if dac_only(cols) else ""
+        print(f"pulse {p}: " + ", ".join(f"{c} {x} vs {y}" for c, x, y in cols) + late)
+    if len(shown) < len(diffs):
+        print(f"... {len(diffs) - len(shown)} more (--all lists them)")
+    for name, only in ((a.a, only_a), (a.b, only_b)):
+        if only:
+            print(f"only in {name}: {len(only)} pulses ({only[0]}..{only[-1]})")
+    first = f", the first at pulse {diffs[0][0]}" if diffs else ""
+    late = sum(1 for _, cols in diffs if dac_only(cols))
+    print(f"{len(diffs)} pulses differ{first}; {late} only in the DAC code "
+          "(the same loop output, its write not landed by the next pulse)")
+    return 1 if diffs or only_a or only_b else 0
+
+
+def main(argv):
+    ap = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    sub = ap.add_subparsers(dest="cmd", required=True)
+    r = sub.add_parser("run")
+    r.add_argument("--bench")
+    r.add_argument("--out", default=os.path.join(ROOT, "build", "loop"))
+    r.add_argument("--png")
+    # unset options take the bench's defaults (bench/README.md)
+    for opt in ("--pulses", "--offset", "--seed", "--walk", "--temp-amp",
+                "--temp-period", "--k1"):
+        r.add_argument(opt)
+    p = sub.add_parser("report")
+    p.add_argument("disciplined")
+    p.add_argument("free", nargs="?")
+    p.add_argument("--png")
+    c = sub.add_parser("compare")
+    c.add_argument("a")
+    c.add_argument("b")
+    c.add_argument("--all", action="store_true")
+    a = ap.parse_args(argv)
+    if a.cmd == "run":
+        return cmd_run(a)
+    if a.cmd == "report":
+        return report(a.disciplined, a.free, a.png)
+    return cmd_compare(a)
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
