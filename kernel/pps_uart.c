@@ -105,6 +105,13 @@ void pps_uart_set_baud(u32 baud)
 		return;
 	mutex_lock(&ctx->tx_lock);
 	if (ctx->port_open) {
+		/*
+		 * A command written just before (the speed switch itself) may
+		 * still be in the UART's FIFO: changing the divisor under it
+		 * would send its tail at the new speed, which the receiver
+		 * cannot read. Let it leave at the speed it was written for.
+		 */
+		serdev_device_wait_until_sent(ctx->serdev, PPS_UART_TX_TIMEOUT);
 		ctx->baud = baud;
 		actual = serdev_device_set_baudrate(ctx->serdev, baud);
 		if (actual != baud)

@@ -3,22 +3,29 @@
  * Host layer: the serial device bus with simulated UARTs. Devices are
  * matched to registered drivers by their device-tree compatible; probe and
  * remove run as the driver core runs them (driver data cleared and
- * device-managed memory released after remove or a failed probe).
+ * device-managed memory released after remove or a failed probe). Written
+ * bytes take their line time to leave, in virtual time: a speed change
+ * before they have left garbles them, as on a real UART.
  */
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include <linux/kernel.h>
+#include <linux/delay.h>
 #include <linux/errno.h>
+#include <linux/jiffies.h>
 #include <linux/mod_devicetable.h>
 #include <linux/serdev.h>
+#include <linux/time64.h>
 #include <kxhost/bug.h>
 #include <kxhost/device.h>
 #include <kxhost/fault.h>
+#include <kxhost/time.h>
 #include <kxhost/serdev.h>
 
 #define MAX_DRIVERS 4
+#define NS_PER_JIFFY (NSEC_PER_SEC / HZ)
 
 struct kxh_uart {
 	struct serdev_device serdev;	/* first: the driver's view */
@@ -34,6 +41,7 @@ struct kxh_uart {
 	struct kxh_serdev_write *writes;
 	unsigned int nwrites, capwrites;
 	unsigned int speed_sets;
+	s64 tx_idle_ns;		/* when the transmitter has sent the last byte */
 };
 
 static LIST_HEAD(uarts);
@@ -204,16 +212,43 @@ void serdev_device_close(struct serdev_device *serdev)
 	u->open = 0;
 }
 
+/* ten bit times per byte (start, eight data bits, stop) */
+static s64 line_time_ns(size_t bytes, unsigned int speed)
+{
+	return speed ? (s64)bytes * 10 * NSEC_PER_SEC / speed : 0;
+}
+
 unsigned int serdev_device_set_baudrate(struct serdev_device *serdev, unsigned int speed)
 {
 	struct kxh_uart *u = to_uart(serdev);
+	s64 now = kxh_time_mono_ns();
+	unsigned int i;
 
 	u->speed_sets++;
 	if (!u->open)
 		kxh_bug("speed set on a closed port");
-	if (!kxh_fault_check("serdev_device_set_baudrate"))
-		u->speed = speed;
+	if (kxh_fault_check("serdev_device_set_baudrate") || speed == u->speed)
+		return u->speed;
+	/* bytes still in the transmitter leave at the new speed: garbled */
+	for (i = 0; i < u->nwrites; i++)
+		if (u->writes[i].end_ns > now)
+			u->writes[i].speed = 0;
+	u->speed = speed;
 	return u->speed;
+}
+
+void serdev_device_wait_until_sent(struct serdev_device *serdev, long timeout)
+{
+	struct kxh_uart *u = to_uart(serdev);
+	s64 left = u->tx_idle_ns - kxh_time_mono_ns();
+	s64 limit = timeout > 0 ? (s64)timeout * NS_PER_JIFFY : left;
+
+	might_sleep();
+	if (!u->open)
+		kxh_bug("wait for a closed port");
+	if (left > 0)
+		usleep_range((unsigned long)((min(left, limit) + 999) / 1000),
+			     (unsigned long)((min(left, limit) + 999) / 1000));
 }
 
 void serdev_device_set_flow_control(struct serdev_device *serdev, bool enable)
@@ -255,6 +290,9 @@ int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 	w->off = u->tx_len;
 	w->len = count;
 	w->speed = u->speed;
+	/* the transmitter sends the bytes after those before them */
+	u->tx_idle_ns = max(u->tx_idle_ns, kxh_time_mono_ns()) + line_time_ns(count, u->speed);
+	w->end_ns = u->tx_idle_ns;
 	memcpy(u->tx + u->tx_len, buf, count);
 	u->tx_len += count;
 	return (int)count;

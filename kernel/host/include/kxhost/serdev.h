@@ -16,7 +16,13 @@
 struct kxh_serdev_write {
 	size_t off;		/* into the transmitted byte stream */
 	size_t len;
-	unsigned int speed;	/* the UART's speed when it went out */
+	/*
+	 * the UART's speed when it went out; 0 when the speed changed before
+	 * its last byte had left the transmitter (ten bit times per byte, in
+	 * virtual time), so the receiver got it garbled
+	 */
+	unsigned int speed;
+	s64 end_ns;		/* monotonic time its last byte leaves */
 };
 
 struct serdev_device *kxh_serdev_new(const char *compatible);

@@ -67,6 +67,8 @@ void serdev_device_close(struct serdev_device *serdev);
 /* the speed the UART runs at afterwards (the old one when it refused) */
 unsigned int serdev_device_set_baudrate(struct serdev_device *serdev, unsigned int speed);
 void serdev_device_set_flow_control(struct serdev_device *serdev, bool enable);
+/* sleeps until the transmitter is empty, at most timeout jiffies (0: no limit) */
+void serdev_device_wait_until_sent(struct serdev_device *serdev, long timeout);
 /* bytes written, or -ETIMEDOUT / the error of the write; may sleep */
 int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 			size_t count, long timeout);
