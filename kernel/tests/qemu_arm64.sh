@@ -51,6 +51,14 @@ work=$3
 # shellcheck disable=SC1090
 . "$env"
 kimage=${KIMAGE_6_12_ARM64:-} kmods=${KMODULES_6_12_ARM64:-} busybox=${BUSYBOX_ARM64:-}
+# where scripts/kernel-headers unpacks them, should trees.env predate them
+abi=$(basename "${KDIR_6_12_ARM64:-}" | sed -n 's/^linux-headers-\(.*\)$/\1/p')
+if [ -z "$kimage" ] && [ -n "$abi" ]; then
+	kimage=$top/build-kheaders/linux-image-$abi/tree/boot/vmlinuz-$abi
+	kmods=$top/build-kheaders/linux-image-$abi/tree/lib/modules/$abi
+	[ -f "$kimage.Image" ] && kimage=$kimage.Image
+fi
+[ -n "$busybox" ] || busybox=$top/build-kheaders/busybox-arm64/tree/bin/busybox
 [ -n "$kimage" ] && [ -f "$kimage" ] || fail "no arm64 kernel image: run scripts/kernel-headers"
 [ -d "$kmods" ] || fail "no arm64 kernel modules: run scripts/kernel-headers"
 [ -n "$busybox" ] && [ -x "$busybox" ] || fail "no arm64 busybox: run scripts/kernel-headers"

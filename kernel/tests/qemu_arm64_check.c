@@ -3,8 +3,11 @@
  * Guest-side checks of kx-pps on the arm64 qemu board (run by
  * qemu_arm64_init.sh, built statically by qemu_arm64.sh).
  *
- *   qemu_arm64_check pps DEV N     N assert events through the LinuxPPS
- *                                  API, against the virtual board's count
+ *   qemu_arm64_check pps DEV N [steady]
+ *                                  assert events through the LinuxPPS API,
+ *                                  one per pulse of N the virtual board
+ *                                  latched (steady: no clock step meanwhile,
+ *                                  so the time stamps advance)
  *   qemu_arm64_check nmea N        N lines from /dev/kx_pps: every one a
  *                                  whole sentence with a good checksum
  *
@@ -22,7 +25,7 @@
 #include <unistd.h>
 #include <linux/pps.h>
 
-#define VB_PULSES "/sys/kernel/debug/kx_vboard/pulse_count"
+#define VB "/sys/kernel/debug/kx_vboard"
 
 static int failures;
 
@@ -61,35 +64,35 @@ static long long pps_ns(const struct pps_ktime *t)
 	return t->sec * 1000000000LL + t->nsec;
 }
 
-/* the next assert event after seq, waiting up to 5 s */
-static int pps_next(int fd, unsigned int seq, struct pps_fdata *d)
+static void write_text(const char *path, const char *text)
 {
-	int i;
+	FILE *f = fopen(path, "w");
 
-	for (i = 0; i < 50; i++) {
-		memset(d, 0, sizeof(*d));
-		d->timeout.sec = 0;
-		d->timeout.nsec = 100000000;
-		if (ioctl(fd, PPS_FETCH, d) < 0 && errno != ETIMEDOUT && errno != EINTR)
-			return -errno;
-		if (d->info.assert_sequence != seq)
-			return 0;
+	if (f) {
+		fputs(text, f);
+		fclose(f);
 	}
-	return -ETIMEDOUT;
+}
+
+/* the source's latest assert, without waiting */
+static int pps_now(int fd, struct pps_fdata *d)
+{
+	memset(d, 0, sizeof(*d));
+	return ioctl(fd, PPS_FETCH, d) < 0 ? -errno : 0;
 }
 
 /*
- * The source's capabilities, then n events: each one a new assert with a
- * later time stamp, and as many as the virtual board delivered pulses in
- * the same span (the board counts before it raises the interrupt, so the
- * span is closed on the board's side by the last event).
+ * The source's capabilities, then one assert event per pulse the virtual
+ * board latched: with the board's pulses held back (the counter runs on)
+ * the event and capture counts are read at rest, n pulses are let through,
+ * and both counts are read at rest again. Slow or late reads on an
+ * emulated machine cannot shift one count against the other.
  */
-static void check_pps(const char *dev, int n)
+static void check_pps(const char *dev, int n, int clock_steady)
 {
-	struct pps_fdata d;
-	long long first_board, last_board, prev_ns = 0, span_ns;
-	unsigned int seq0, seq;
-	int fd = open(dev, O_RDWR), caps = 0, i, ret, backwards = 0;
+	struct pps_fdata d0, d1;
+	long long c0, c1;
+	int fd = open(dev, O_RDWR), caps = 0, i;
 
 	check(fd >= 0, "pps_open", "%s: %s", dev, strerror(errno));
 	if (fd < 0)
@@ -100,39 +103,32 @@ static void check_pps(const char *dev, int n)
 	      "pps_caps", "caps 0x%x", caps);
 	printf("KXQ pps_caps 0x%x\n", caps);
 
-	ret = pps_next(fd, ~0u, &d);
-	if (ret == 0)
-		ret = pps_next(fd, d.info.assert_sequence, &d);
-	check(ret == 0, "pps_first_event", "%s", strerror(-ret));
-	if (ret) {
-		close(fd);
-		return;
-	}
-	first_board = read_number(VB_PULSES);
-	seq0 = seq = d.info.assert_sequence;
-	prev_ns = pps_ns(&d.info.assert_tu);
-	span_ns = prev_ns;
-	for (i = 0; i < n; i++) {
-		ret = pps_next(fd, seq, &d);
-		if (ret)
-			break;
-		seq = d.info.assert_sequence;
-		backwards += pps_ns(&d.info.assert_tu) <= prev_ns;
-		prev_ns = pps_ns(&d.info.assert_tu);
-	}
-	last_board = read_number(VB_PULSES);
-	span_ns = prev_ns - span_ns;
+	write_text(VB "/pulses_on", "0");
+	usleep(300000);
+	c0 = read_number(VB "/captures");
+	check(pps_now(fd, &d0) == 0, "pps_fetch", "%s", strerror(errno));
+	write_text(VB "/pulses_on", "1");
+	for (i = 0; i < 3000 && read_number(VB "/captures") < c0 + n; i++)
+		usleep(10000);
+	write_text(VB "/pulses_on", "0");
+	usleep(300000);
+	c1 = read_number(VB "/captures");
+	pps_now(fd, &d1);
+	write_text(VB "/pulses_on", "1");
 	close(fd);
-	check(ret == 0, "pps_events", "after %d events: %s", i, strerror(-ret));
-	check(!backwards, "pps_time_advances", "%d stamps not after their predecessor",
-	      backwards);
-	printf("KXQ pps events %u board %lld mean_interval_us %lld\n", seq - seq0,
-	       last_board - first_board, seq != seq0 ? span_ns / 1000 / (seq - seq0) : 0);
-	/* a board pulse may be counted but not yet handled at either read */
-	check(last_board - first_board >= (long long)(seq - seq0) - 1 &&
-	      last_board - first_board <= (long long)(seq - seq0) + 1,
-	      "pps_one_event_per_pulse", "%u events, board pulses %lld", seq - seq0,
-	      last_board - first_board);
+	printf("KXQ pps events %u board %lld mean_interval_us %lld\n",
+	       d1.info.assert_sequence - d0.info.assert_sequence, c1 - c0,
+	       c1 > c0 ? (pps_ns(&d1.info.assert_tu) - pps_ns(&d0.info.assert_tu)) / 1000 /
+				 (c1 - c0) : 0);
+	check(c1 - c0 >= n, "pps_pulses", "the board latched %lld pulses", c1 - c0);
+	check(d1.info.assert_sequence - d0.info.assert_sequence == c1 - c0,
+	      "pps_one_event_per_pulse", "%u events, %lld pulses latched",
+	      d1.info.assert_sequence - d0.info.assert_sequence, c1 - c0);
+	/* unless the module may step the system clock meanwhile (GPS time) */
+	if (clock_steady)
+		check(pps_ns(&d1.info.assert_tu) > pps_ns(&d0.info.assert_tu),
+		      "pps_time_advances", "last assert %lld ns, before %lld ns",
+		      pps_ns(&d1.info.assert_tu), pps_ns(&d0.info.assert_tu));
 }
 
 static int hexval(char c)
@@ -209,12 +205,12 @@ static void check_nmea(int n)
 int main(int argc, char **argv)
 {
 	setvbuf(stdout, NULL, _IONBF, 0);
-	if (argc == 4 && !strcmp(argv[1], "pps"))
-		check_pps(argv[2], atoi(argv[3]));
+	if ((argc == 4 || argc == 5) && !strcmp(argv[1], "pps"))
+		check_pps(argv[2], atoi(argv[3]), argc == 5 && !strcmp(argv[4], "steady"));
 	else if (argc == 3 && !strcmp(argv[1], "nmea"))
 		check_nmea(atoi(argv[2]));
 	else {
-		fprintf(stderr, "usage: %s pps DEV N | nmea N\n", argv[0]);
+		fprintf(stderr, "usage: %s pps DEV N [steady] | nmea N\n", argv[0]);
 		return 2;
 	}
 	return failures;

@@ -40,6 +40,22 @@ gps() {
 	read -r reply <&3 || reply=none
 	echo "KXQ gpsreply $* = $reply"
 }
+# The receiver's bytes reach the PL011 only while its port is open (see
+# qemu_arm64_run.py): "rx 0" once the port is closed (the data queued for it
+# is dropped), rx_open once the driver has it open again (its probe is
+# asynchronous).
+rx() {
+	echo "KXQGPS rx $1"
+	read -r reply <&3
+}
+rx_open() {
+	w=0
+	while [ $w -lt 50 ] && [ ! -e /sys/bus/serial/devices/serial0-0/driver ]; do
+		sleep 0.1
+		w=$((w + 1))
+	done
+	rx 1
+}
 exists() { [ -e "$1" ] && echo 1 || echo 0; }
 loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
 attr() { cat $F/$1 2>/dev/null; }
@@ -50,12 +66,12 @@ ins() {
 }
 # wait up to $2 tenths of a second until attribute $1 reads $3
 wait_attr() {
-	i=0
-	while [ $i -lt "$2" ] && [ "$(attr "$1")" != "$3" ]; do
+	w=0
+	while [ $w -lt "$2" ] && [ "$(attr "$1")" != "$3" ]; do
 		sleep 0.1
-		i=$((i + 1))
+		w=$((w + 1))
 	done
-	echo "$(attr "$1") $i"
+	echo "$(attr "$1") $w"
 }
 state() {
 	say "$1 filter_dir $(exists $F)"
@@ -78,7 +94,9 @@ done
 say phystub_insmod "$(ins $M/kxpps-phystub.ko)"
 say vboard_insmod "$(ins $M/kx-vboard.ko $kxvboard)"
 say adapter "$(cat /sys/bus/i2c/devices/i2c-1/name 2>/dev/null)"
-say phys "$(ls /sys/bus/mdio_bus/devices | tr '\n' ' ')"
+for p in /sys/bus/mdio_bus/devices/*; do
+	say phy "${p##*/} $(cat "$p/phy_id") $(basename "$(readlink "$p/driver")")"
+done
 log vboard
 
 load() {
@@ -112,10 +130,12 @@ if [ "$mode" = rounds ]; then
 	while [ $i -le 100 ]; do
 		r=$(ins $M/kx-pps.ko)
 		[ "${r%% *}" = 0 ] || { say "round$i insmod $r"; bad=$((bad + 1)); }
+		rx_open
 		# let a few pulses and sentences through, alternating the wait
 		sleep 0.$((i % 3 * 5 + 5))
 		cat $F/* >/dev/null 2>&1
 		out=$(rmmod kx_pps 2>&1) || { say "round$i rmmod $out"; bad=$((bad + 1)); }
+		rx 0
 		[ -e $F ] && { say "round$i filter_left"; bad=$((bad + 1)); }
 		[ -e /dev/kx_pps ] && { say "round$i dev_left"; bad=$((bad + 1)); }
 		ls /sys/class/pps | grep -q . && { say "round$i pps_left"; bad=$((bad + 1)); }
@@ -142,6 +162,7 @@ fi
 gps connect
 gps fix 1
 load load
+rx_open
 state loaded
 log load
 say attrs "$(ls $F | tr '\n' ' ')"
@@ -152,7 +173,7 @@ say ppsname "$(cat /sys/class/pps/${ppsdev#/dev/}/name 2>/dev/null)"
 say ppspath "$(cat /sys/class/pps/${ppsdev#/dev/}/path 2>/dev/null)"
 
 # ---- pulses through the LinuxPPS API ----------------------------------------
-/bin/qemu_arm64_check pps "$ppsdev" 40
+/bin/qemu_arm64_check pps "$ppsdev" 40 steady
 say ppscheck_rc $?
 log pps
 
@@ -171,6 +192,12 @@ zda=$(/bin/qemu_devcheck drain >/dev/null; sleep 1.2; timeout 3 head -c 1500 /de
 set -- $(echo "$zda" | tr ',' ' ')
 zsec=$(date -u -d "$5-$4-$3 $(echo "$2" | cut -c1-2):$(echo "$2" | cut -c3-4):$(echo "$2" | cut -c5-6)" +%s 2>/dev/null)
 say clock "zda=$zsec now=$(date +%s)"
+# the PHY threads step their clocks from the fifth out-of-range second on
+i=0
+while [ $i -lt 150 ] && { [ "$(attr phy_delta1)" = 0 ] || [ "$(attr phy_delta2)" = 0 ]; }; do
+	sleep 0.1
+	i=$((i + 1))
+done
 say phy_delta "$(attr phy_delta1) $(attr phy_delta2)"
 log gps
 
@@ -237,8 +264,9 @@ pulses reseed
 
 # lost pulses: no capture for 1 s, the DAC holds; the first capture after
 # the gap is out of the window, updates resume with the one after it
-d=$(cat $VB/dac_code)
 echo 0 >$VB/pulses_on
+sleep 0.3
+d=$(cat $VB/dac_code)
 sleep 1
 say lost "dac_before=$d dac_during=$(cat $VB/dac_code) timeknown=$(attr timeknown)"
 echo 1 >$VB/pulses_on
@@ -267,9 +295,9 @@ log holdover
 i=0
 ok=0
 while [ $i -lt 5 ]; do
-	echo ppstimer >$PDRV/unbind && echo serial0-0 >$SDRV/unbind &&
+	echo ppstimer >$PDRV/unbind && echo serial0-0 >$SDRV/unbind && rx 0 &&
 		sleep 0.2 && echo ppstimer >$PDRV/bind && echo serial0-0 >$SDRV/bind &&
-		ok=$((ok + 1))
+		rx_open && ok=$((ok + 1))
 	sleep 0.3
 	i=$((i + 1))
 done
@@ -284,15 +312,18 @@ log rebind
 # ---- unload under pulses and sentences, reload ------------------------------
 out=$(rmmod kx_pps 2>&1)
 say unload_rmmod "$? ${out:-no-message}"
+rx 0
 state unloaded
 log unload
 i=1
 while [ $i -le 3 ]; do
 	say cycle$i "insmod $(ins $M/kx-pps.ko)"
+	rx_open
 	sleep 0.5
 	say cycle$i "source $(ls /sys/class/pps | wc -l) threads $(ps -o comm | grep -c 'pps[01]-adj')"
 	out=$(rmmod kx_pps 2>&1)
 	say cycle$i "rmmod $? ${out:-no-message}"
+	rx 0
 	say cycle$i "left $(loaded kx_pps)$(exists $F)$(exists /dev/kx_pps)"
 	log cycle$i
 	i=$((i + 1))

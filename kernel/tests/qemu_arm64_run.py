@@ -12,7 +12,8 @@ listening socket DIR/ctl. This program:
 - when the guest says "KXQGPS connect", gives the PL011 to the GPS
   receiver: the bytes are carried both ways between qemu and the simulated
   board's receiver socket ROOT/dev/ttyGPS0 (the receiver model answers the
-  guest's commands); bytes qemu does not take at once are lost (overrun);
+  guest's commands); the receiver's bytes reach the guest only while it
+  says its port is open ("KXQGPS rx 1" / "rx 0", see Line);
 - writes the guest's console to DIR/console.log and serves the guest's
   "KXQGPS <command>" lines: the command goes to the simulated board's
   control socket as "gps <command>", its reply line back to the guest on
@@ -77,68 +78,85 @@ def uboot(uart, command, log):
         log.write(data)
 
 
-def forward(src, dst, overruns=None):
-    """carries bytes from src to dst until either end closes. With
-    overruns (a one-element list), bytes dst cannot take at once are
-    dropped and counted, as a UART's receiver loses what overruns its
-    FIFO; otherwise the sender waits."""
-    while True:
-        try:
-            data = src.recv(4096)
-        except OSError:
-            data = b""
-        if not data:
-            break
-        try:
-            if overruns is None:
-                dst.sendall(data)
-            else:
+class Line:
+    """the PL011's receive line from the receiver. While the guest's port
+    is closed (rx off) the receiver's bytes are lost, as a UART that nobody
+    reads loses them. qemu's PL011 would instead keep them queued and stop
+    taking input, and a port opened onto such a backlog can miss the
+    receive interrupt for good: the guest says when its port is open."""
+
+    def __init__(self, path, uart):
+        self.path = path
+        self.uart = uart
+        self.rx_on = False
+        self.lost = 0
+        self.lock = threading.Lock()
+
+    def set_rx(self, on):
+        with self.lock:
+            self.rx_on = on
+            if on:
+                return
+            # what is queued towards the guest goes too: a new connection
+            old, self.uart = self.uart, connect(self.path, 10)
+            self.uart.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 65536)
+        old.shutdown(socket.SHUT_RDWR)
+        old.close()
+
+    def to_guest(self, gps):
+        while True:
+            data = gps.recv(4096)
+            if not data:
+                return
+            with self.lock:
+                if not self.rx_on:
+                    self.lost += len(data)
+                    continue
+                # never waits (rx off must get the lock): beyond the
+                # socket's buffer a guest that does not read loses bytes
                 try:
-                    sent = dst.send(data, socket.MSG_DONTWAIT)
+                    sent = self.uart.send(data, socket.MSG_DONTWAIT)
                 except BlockingIOError:
                     sent = 0
-                overruns[0] += len(data) - sent
-        except OSError:
-            break
-    for s in (src, dst):
-        try:
-            s.shutdown(socket.SHUT_RDWR)
-        except OSError:
-            pass
+                except OSError:
+                    return
+                self.lost += len(data) - sent
+
+    def from_guest(self, gps):
+        while True:
+            sock = self.uart
+            try:
+                data = sock.recv(4096)
+            except OSError:
+                data = b""
+            if data:
+                gps.sendall(data)
+            elif sock is self.uart:
+                return
 
 
-def serve_uart(args, status, gps_wanted):
+def serve_uart(args, status, line_ready):
     try:
         uart = connect(os.path.join(args.dir, "uart"), 60)
         with open(os.path.join(args.dir, "uboot.log"), "wb") as log:
             uboot(uart, args.boot, log)
         status["booted"] = True
-        # Nothing is on the line until the guest asks for the receiver:
-        # qemu's PL011 stops taking input while its FIFO is full (instead
-        # of losing it), so a receiver talking from boot on would queue
-        # stale sentences in the socket for the driver to find.
-        while not gps_wanted.wait(0.2):
+        while not line_ready.wanted.wait(0.2):
             if select.select([uart], [], [], 0)[0] and not uart.recv(4096):
                 raise EOFError("qemu closed the PL011")
         if not args.sim:
-            status["gps"] = "no simulated board"
-            return
+            raise EOFError("no simulated board")
         gps = connect(os.path.join(args.sim, "dev", "ttyGPS0"), 10)
-        # a small send buffer towards qemu: what the guest does not read
-        # in time is lost, as on the board
-        uart.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 2048)
-        overruns = [0]
-        status["overruns"] = overruns
-        status["gps"] = "connected"
-        rx = threading.Thread(target=forward, args=(gps, uart, overruns), daemon=True)
-        rx.start()
-        gps_wanted.connected.set()
-        forward(uart, gps)
-        rx.join()
+        uart.setsockopt(socket.SOL_SOCKET, socket.SO_SNDBUF, 65536)
+        line = Line(os.path.join(args.dir, "uart"), uart)
+        status["line"] = line
+        line_ready.set()
+        threading.Thread(target=line.to_guest, args=(gps,), daemon=True).start()
+        line.from_guest(gps)
     except (OSError, TimeoutError, EOFError) as e:
         status["uart_error"] = str(e)
     finally:
-        gps_wanted.connected.set()
+        line_ready.set()
 
 
 class Board:
@@ -175,9 +193,9 @@ def main():
     qemu = subprocess.Popen(qemu_cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT)
     status = {}
-    gps_wanted = threading.Event()
-    gps_wanted.connected = threading.Event()
-    threading.Thread(target=serve_uart, args=(args, status, gps_wanted), daemon=True).start()
+    line_ready = threading.Event()
+    line_ready.wanted = threading.Event()
+    threading.Thread(target=serve_uart, args=(args, status, line_ready), daemon=True).start()
     ctl = connect(os.path.join(args.dir, "ctl"), 30)
     timer = threading.Timer(args.limit, qemu.kill)
     timer.start()
@@ -192,9 +210,14 @@ def main():
                 # when each step reported, for finding where the time goes
                 timing.write(f"{time.monotonic() - t0:7.1f} {text[:100]}\n")
             if text == "KXQGPS connect":
-                gps_wanted.set()
-                gps_wanted.connected.wait(15)
-                ctl.sendall(f"ok {status.get('gps', 'not connected')}\n".encode())
+                line_ready.wanted.set()
+                line_ready.wait(15)
+                reply = "ok connected" if "line" in status else "err not connected"
+                ctl.sendall(reply.encode() + b"\n")
+            elif text in ("KXQGPS rx 0", "KXQGPS rx 1"):
+                if "line" in status:
+                    status["line"].set_rx(text.endswith("1"))
+                ctl.sendall(b"ok\n")
             elif text.startswith("KXQGPS "):
                 reply = board.command("gps " + text[7:])
                 ctl.sendall(reply.encode() + b"\n")
@@ -202,8 +225,9 @@ def main():
     timer.cancel()
     if "uart_error" in status:
         print(f"qemu_arm64_run: PL011: {status['uart_error']}", file=sys.stderr)
+    lost = status["line"].lost if "line" in status else 0
     print(f"qemu_arm64_run: qemu exit {rc}, U-Boot handed over: {status.get('booted', False)}, "
-          f"receiver bytes lost to overruns: {status.get('overruns', [0])[0]}")
+          f"receiver bytes lost to a closed port: {lost}")
     return 0
 
 

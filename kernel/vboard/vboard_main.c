@@ -95,6 +95,7 @@ struct vboard {
 	spinlock_t lock;		/* osc, log and counters */
 	struct kx_osc osc;
 	u64 pulses;
+	u64 captures;			/* pulses latched by channel 2 */
 	u16 dac_writes;
 	u32 irqs_raised;
 	struct vb_record *log;
@@ -197,6 +198,7 @@ static void vb_capture(struct vboard *vb)
 		return;
 	writel(vb->osc.counter, vb->tpm + TPM_C2V);
 	writel(TPM_STATUS_CH2F, vb->tpm + TPM_STATUS);
+	vb->captures++;
 	if (c2sc & TPM_CNSC_CHIE)
 		vb_raise(vb);
 }
@@ -526,6 +528,7 @@ static void vb_debugfs(struct vboard *vb)
 	debugfs_create_file("period_us", 0600, vb->dbg, vb, &vb_period_fops);
 	debugfs_create_u32("pulses_on", 0600, vb->dbg, &vb->pulses_on);
 	debugfs_create_u64("pulse_count", 0400, vb->dbg, &vb->pulses);
+	debugfs_create_u64("captures", 0400, vb->dbg, &vb->captures);
 	debugfs_create_u32("irqs_raised", 0400, vb->dbg, &vb->irqs_raised);
 	debugfs_create_u64("log_lost", 0400, vb->dbg, &vb->log_lost);
 	debugfs_create_file("pulses", 0400, vb->dbg, vb, &vb_pulses_fops);
@@ -635,7 +638,39 @@ static struct platform_driver vb_driver = {
 		.of_match_table = vb_of_match,
 	},
 };
-module_platform_driver(vb_driver);
+
+/*
+ * The PHYs' driver: the LAN8841 stand-in binds them by their ID as the
+ * LAN8841 driver does on the board (generic register handling only; the
+ * PTP side is the PHY stub's).
+ */
+static struct phy_driver vb_phy_drivers[] = {
+	{
+		PHY_ID_MATCH_MODEL(LAN8841_ID),
+		.name = "LAN8841 stand-in (kx virtual board)",
+	},
+};
+
+static int __init vb_init(void)
+{
+	int ret = phy_drivers_register(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers), THIS_MODULE);
+
+	if (ret)
+		return ret;
+	ret = platform_driver_register(&vb_driver);
+	if (ret)
+		phy_drivers_unregister(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers));
+	return ret;
+}
+
+static void __exit vb_exit(void)
+{
+	platform_driver_unregister(&vb_driver);
+	phy_drivers_unregister(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers));
+}
+
+module_init(vb_init);
+module_exit(vb_exit);
 
 MODULE_LICENSE("GPL");
 MODULE_DESCRIPTION("Virtual i.MX93 timing board for kx-pps under qemu (test double)");
