@@ -118,6 +118,7 @@ if [ "$mode" = bench ]; then
 	say bench_freqcorr "$(attr freqcorr)"
 	rmmod kx_pps
 	log bench_end
+	say tainted "$(cat /proc/sys/kernel/tainted)"
 	say end
 	exit 0
 fi
