@@ -143,7 +143,7 @@ def main():
         f.write("pulse,count,dac_code,integ_fp,osc_error_e15\n")
         for t in table:
             f.write(",".join(str(v) for v in t) + "\n")
-    print(f"{len(table)} pulses from +{args.offset} ppm (seed {args.seed}, "
+    print(f"{len(table)} pulses from {args.offset:+g} ppm (seed {args.seed}, "
           f"one every {args.period_us} us), CSV in {args.csv}")
     figures(table)
     print(f"DAC writes not landed before the next pulse: {len(late)}"

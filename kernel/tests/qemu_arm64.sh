@@ -35,7 +35,7 @@ DTB_ADDR=0x5c000000
 INITRD_ADDR=0x5d000000
 
 # the machine; the same for the tree dump and the boot
-machine=(qemu-system-aarch64 -M virt,acpi=off -cpu cortex-a57 -m 1024 -smp 1 -accel tcg
+machine=(qemu-system-aarch64 -M "virt,acpi=off" -cpu cortex-a57 -m 1024 -smp 1 -accel tcg
 	-display none -monitor none -no-reboot -nic none -bios "$uboot_bin"
 	-device virtio-serial-pci)
 
