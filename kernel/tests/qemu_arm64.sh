@@ -1,0 +1,176 @@
+#!/usr/bin/env bash
+# Runs kx-pps on its own architecture: Debian's arm64 kernel (the image of
+# the arm64 header tree's version) under qemu-system-aarch64 -M virt,
+# booted by U-Boot with the board's device tree (kernel/dts/kx-qemu-virt.dts),
+# the virtual board kx-vboard.ko closing the loop (TPM4, the pulse interrupt
+# through the GIC, the VCXO model, the DAC on I2C adapter 1, the PHYs) and
+# the simulated board's GPS receiver on the PL011. Then checks the console.
+#
+#   qemu_arm64.sh MODE KBUILD_OUT WORKDIR
+#     MODE board   load, probe, pulses, GPS, the closed loop, holdover,
+#                  rebinding and unloading (ctest kernel.qemu_arm64.board)
+#     MODE rounds  100 load/unload rounds under pulses and sentences
+#     MODE bench   loop convergence records only (kernel/bench/loop_qemu_arm64.sh)
+#   qemu_arm64.sh --dumpdtb FILE
+#     the machine's own device tree, with the same qemu options as the boot
+#
+# KBUILD_OUT: kbuild.sh's output for 6.12-arm64 (kx-pps.ko, the PHY stub and
+# Module.symvers). Environment: KX_VBOARD_ARGS (module parameters of the
+# virtual board), KX_BENCH_PULSES (bench mode), KX_LOOP_PULSES (board mode).
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+src=$(cd "$here/.." && pwd)
+top=$(cd "$src/.." && pwd)
+env="$top/build-kheaders/trees.env"
+start=$(date +%s)
+uboot_bin=/usr/lib/u-boot/qemu_arm64/u-boot.bin
+
+fail() { echo "qemu_arm64: $*" >&2; exit 1; }
+
+# Image, device tree and initramfs are placed by qemu's loader where the
+# kernel is not in the way of the i.MX93 register range (0x42000000 up).
+IMAGE_ADDR=0x50000000
+DTB_ADDR=0x5c000000
+INITRD_ADDR=0x5d000000
+
+# the machine; the same for the tree dump and the boot
+machine=(qemu-system-aarch64 -M "virt,acpi=off" -cpu cortex-a57 -m 1024 -smp 1 -accel tcg
+	-display none -monitor none -no-reboot -nic none -bios "$uboot_bin"
+	-device virtio-serial-pci)
+
+if [ "${1:-}" = --dumpdtb ]; then
+	"${machine[@]}" -machine dumpdtb="$2" -device virtconsole,chardev=con -chardev null,id=con
+	exit 0
+fi
+
+mode=$1
+kbuild=$2
+work=$3
+[ -r "$env" ] || fail "$env missing: run scripts/kernel-headers"
+# shellcheck disable=SC1090
+. "$env"
+kimage=${KIMAGE_6_12_ARM64:-} kmods=${KMODULES_6_12_ARM64:-} busybox=${BUSYBOX_ARM64:-}
+# where scripts/kernel-headers unpacks them, should trees.env predate them
+abi=$(basename "${KDIR_6_12_ARM64:-}" | sed -n 's/^linux-headers-\(.*\)$/\1/p')
+if [ -z "$kimage" ] && [ -n "$abi" ]; then
+	kimage=$top/build-kheaders/linux-image-$abi/tree/boot/vmlinuz-$abi
+	kmods=$top/build-kheaders/linux-image-$abi/tree/lib/modules/$abi
+	[ -f "$kimage.Image" ] && kimage=$kimage.Image
+fi
+[ -n "$busybox" ] || busybox=$top/build-kheaders/busybox-arm64/tree/bin/busybox
+[ -n "$kimage" ] && [ -f "$kimage" ] || fail "no arm64 kernel image: run scripts/kernel-headers"
+[ -d "$kmods" ] || fail "no arm64 kernel modules: run scripts/kernel-headers"
+[ -n "$busybox" ] && [ -x "$busybox" ] || fail "no arm64 busybox: run scripts/kernel-headers"
+for tool in qemu-system-aarch64 dtc cpio aarch64-linux-gnu-gcc python3; do
+	command -v "$tool" >/dev/null || fail "$tool missing: run scripts/setup"
+done
+[ -f "$uboot_bin" ] || fail "$uboot_bin missing: run scripts/setup (u-boot-qemu)"
+for ko in "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$kbuild/Module.symvers"; do
+	[ -f "$ko" ] || fail "$ko missing: the kbuild test builds it"
+done
+simboard=${KX_SIMBOARD:-}
+[ -n "$simboard" ] && [ -x "$simboard" ] || fail "simboard missing (KX_SIMBOARD)"
+
+mkdir -p "$work"
+
+# ---- the virtual board module, against the same tree --------------------
+vb="$work/kbuild/vboard"
+mkdir -p "$vb" "$work/kbuild/phystub"
+find "$work/kbuild" -maxdepth 2 -type l -delete
+for f in "$src"/vboard/Kbuild "$src"/vboard/*.c "$src"/vboard/*.h; do
+	ln -s "$f" "$vb/$(basename "$f")"
+done
+ln -s "$src/phystub/kxpps_phystub.h" "$work/kbuild/phystub/"
+if ! nice -n 10 make -C "$KDIR_6_12_ARM64" M="$vb" W=1 KCFLAGS=-Werror \
+	KBUILD_EXTRA_SYMBOLS="$kbuild/Module.symvers" modules >"$vb/build.log" 2>&1 ||
+	grep -E 'WARNING|warning:' "$vb/build.log"; then
+	cat "$vb/build.log"
+	fail "kx-vboard.ko did not build cleanly"
+fi
+
+# ---- the initramfs -----------------------------------------------------------
+root="$work/root"
+rm -rf "$root"
+mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules/kx/kernel}
+cp "$busybox" "$root/bin/busybox"
+install -m 0755 "$here/qemu_arm64_init.sh" "$root/init"
+for prog in qemu_arm64_check qemu_devcheck; do
+	aarch64-linux-gnu-gcc -static -O2 -Wall -Wextra -Werror -o "$root/bin/$prog" "$here/$prog.c"
+done
+cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$vb/kx-vboard.ko" "$root/lib/modules/kx/"
+# the kernel's modules the three need, dependencies first
+order=()
+add_module() {
+	local name=$1 f dep
+	for dep in "${order[@]}"; do [ "$dep" = "$name" ] && return; done
+	f=$(find "$kmods/kernel" -name "$name.ko" -o -name "$name.ko.xz" | head -n1)
+	[ -n "$f" ] || fail "module $name missing from the kernel image"
+	for dep in $(modinfo -F depends "$f" | tr ',' ' '); do
+		add_module "$dep"
+	done
+	case $f in
+	*.xz) xz -dc "$f" >"$root/lib/modules/kx/kernel/$name.ko" ;;
+	*) cp "$f" "$root/lib/modules/kx/kernel/$name.ko" ;;
+	esac
+	order+=("$name")
+}
+for ko in "$kbuild/kx-pps.ko" "$vb/kx-vboard.ko"; do
+	for dep in $(modinfo -F depends "$ko" | tr ',' ' '); do
+		[ "$dep" = kxpps-phystub ] || [ "$dep" = kxpps_phystub ] || add_module "$dep"
+	done
+done
+echo "${order[@]}" >"$root/lib/modules/kx/order"
+(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
+dtc -q -I dts -O dtb -o "$work/board.dtb" "$src/dts/kx-qemu-virt.dts"
+
+# ---- the simulated board with the GPS receiver --------------------------
+sim="$work/sim"
+rm -rf "$sim"
+mkdir -p "$sim"
+KX_ROOT=$sim "$simboard" >"$work/simboard.log" 2>&1 &
+simpid=$!
+cleanup() { kill "$simpid" 2>/dev/null || true; wait "$simpid" 2>/dev/null || true; }
+trap cleanup EXIT
+for _ in $(seq 100); do
+	grep -q 'simboard ready' "$work/simboard.log" && break
+	sleep 0.1
+done
+grep -q 'simboard ready' "$work/simboard.log" || fail "simboard did not start: $(cat "$work/simboard.log")"
+
+# ---- boot ----------------------------------------------------------------
+# slub_debug: red zones, poisoning and checks on every slab object; KFENCE
+# samples an allocation every 5 ms: a use after free or an overrun by a
+# module is reported as a BUG
+args="console=hvc0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP kfence.sample_interval=5"
+args="$args rdinit=/init kxmode=$mode kxloop=${KX_LOOP_PULSES:-800} kxpulses=${KX_BENCH_PULSES:-1000}"
+args="$args kxvboard=\"${KX_VBOARD_ARGS:-}\""
+size=$(printf '0x%x' "$(stat -c %s "$work/initrd.cpio")")
+boot="setenv bootargs '$args'; booti $IMAGE_ADDR $INITRD_ADDR:$size $DTB_ADDR"
+rm -f "$work"/{uart,ctl,console.log,uboot.log}
+limit=${KX_QEMU_LIMIT:-280}
+"$here/qemu_arm64_run.py" --dir "$work" --boot "$boot" --sim "$sim" --limit "$limit" -- \
+	"${machine[@]}" \
+	-device "loader,file=$kimage,addr=$IMAGE_ADDR,force-raw=on" \
+	-device "loader,file=$work/board.dtb,addr=$DTB_ADDR,force-raw=on" \
+	-device "loader,file=$work/initrd.cpio,addr=$INITRD_ADDR,force-raw=on" \
+	-chardev "socket,id=uart,path=$work/uart,server=on,wait=off" -serial chardev:uart \
+	-chardev stdio,id=con,signal=off -device virtconsole,chardev=con \
+	-chardev "socket,id=ctl,path=$work/ctl,server=on,wait=off" \
+	-device virtserialport,chardev=ctl,name=kxctl
+echo "gps log" | python3 -c '
+import socket, sys
+s = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+s.connect(sys.argv[1]); s.sendall(b"gps log\n"); s.settimeout(5)
+buf = b""
+while not buf.endswith(b"\n"):
+    d = s.recv(65536)
+    if not d: break
+    buf += d
+sys.stdout.write(buf.decode(errors="replace"))' "$sim/run/simboard.sock" >"$work/gps_log.txt" 2>&1 || true
+cleanup
+trap - EXIT
+# printable text only
+tr -d '\r' <"$work/console.log" | LC_ALL=C tr -c '[:print:]\t\n' '?' >"$work/console.txt"
+echo "qemu_arm64: guest ran $(($(date +%s) - start)) s, console in $work/console.txt"
+exec python3 "$here/qemu_arm64_checks.py" "$mode" "$work"

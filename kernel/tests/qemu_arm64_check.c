@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * Guest-side checks of kx-pps on the arm64 qemu board (run by
+ * qemu_arm64_init.sh, built statically by qemu_arm64.sh).
+ *
+ *   qemu_arm64_check pps DEV N [steady]
+ *                                  assert events through the LinuxPPS API,
+ *                                  one per pulse of N the virtual board
+ *                                  latched (steady: no clock step meanwhile,
+ *                                  so the time stamps advance)
+ *   qemu_arm64_check nmea N        N lines from /dev/kx_pps: every one a
+ *                                  whole sentence with a good checksum
+ *
+ * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check, plus facts as
+ * "KXQ NAME value"; the exit status is the number of failures.
+ */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <stdarg.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#include <linux/pps.h>
+
+#define VB "/sys/kernel/debug/kx_vboard"
+
+static int failures;
+
+static void check(int ok, const char *name, const char *fmt, ...)
+{
+	va_list ap;
+
+	if (ok) {
+		printf("KXQ ok %s\n", name);
+		return;
+	}
+	failures++;
+	printf("KXQ FAIL %s: ", name);
+	va_start(ap, fmt);
+	vprintf(fmt, ap);
+	va_end(ap);
+	printf("\n");
+}
+
+static long long read_number(const char *path)
+{
+	char buf[64] = "";
+	FILE *f = fopen(path, "r");
+	long long v = -1;
+
+	if (f) {
+		if (fgets(buf, sizeof(buf), f))
+			v = strtoll(buf, NULL, 10);
+		fclose(f);
+	}
+	return v;
+}
+
+static long long pps_ns(const struct pps_ktime *t)
+{
+	return t->sec * 1000000000LL + t->nsec;
+}
+
+static void write_text(const char *path, const char *text)
+{
+	FILE *f = fopen(path, "w");
+
+	if (f) {
+		fputs(text, f);
+		fclose(f);
+	}
+}
+
+/* the source's latest assert, without waiting */
+static int pps_now(int fd, struct pps_fdata *d)
+{
+	memset(d, 0, sizeof(*d));
+	return ioctl(fd, PPS_FETCH, d) < 0 ? -errno : 0;
+}
+
+/*
+ * The source's capabilities, then one assert event per pulse the virtual
+ * board latched: with the board's pulses held back (the counter runs on)
+ * the event and capture counts are read at rest, n pulses are let through,
+ * and both counts are read at rest again. Slow or late reads on an
+ * emulated machine cannot shift one count against the other.
+ */
+static void check_pps(const char *dev, int n, int clock_steady)
+{
+	struct pps_fdata d0, d1;
+	long long c0, c1;
+	int fd = open(dev, O_RDWR), caps = 0, i;
+
+	check(fd >= 0, "pps_open", "%s: %s", dev, strerror(errno));
+	if (fd < 0)
+		return;
+	check(ioctl(fd, PPS_GETCAP, &caps) == 0 &&
+	      (caps & (PPS_CAPTUREASSERT | PPS_OFFSETASSERT | PPS_TSFMT_TSPEC)) ==
+		      (PPS_CAPTUREASSERT | PPS_OFFSETASSERT | PPS_TSFMT_TSPEC),
+	      "pps_caps", "caps 0x%x", caps);
+	printf("KXQ pps_caps 0x%x\n", caps);
+
+	write_text(VB "/pulses_on", "0");
+	usleep(300000);
+	c0 = read_number(VB "/captures");
+	check(pps_now(fd, &d0) == 0, "pps_fetch", "%s", strerror(errno));
+	write_text(VB "/pulses_on", "1");
+	for (i = 0; i < 3000 && read_number(VB "/captures") < c0 + n; i++)
+		usleep(10000);
+	write_text(VB "/pulses_on", "0");
+	usleep(300000);
+	c1 = read_number(VB "/captures");
+	pps_now(fd, &d1);
+	write_text(VB "/pulses_on", "1");
+	close(fd);
+	printf("KXQ pps events %u board %lld mean_interval_us %lld\n",
+	       d1.info.assert_sequence - d0.info.assert_sequence, c1 - c0,
+	       c1 > c0 ? (pps_ns(&d1.info.assert_tu) - pps_ns(&d0.info.assert_tu)) / 1000 /
+				 (c1 - c0) : 0);
+	check(c1 - c0 >= n, "pps_pulses", "the board latched %lld pulses", c1 - c0);
+	check(d1.info.assert_sequence - d0.info.assert_sequence == c1 - c0,
+	      "pps_one_event_per_pulse", "%u events, %lld pulses latched",
+	      d1.info.assert_sequence - d0.info.assert_sequence, c1 - c0);
+	/* unless the module may step the system clock meanwhile (GPS time) */
+	if (clock_steady)
+		check(pps_ns(&d1.info.assert_tu) > pps_ns(&d0.info.assert_tu),
+		      "pps_time_advances", "last assert %lld ns, before %lld ns",
+		      pps_ns(&d1.info.assert_tu), pps_ns(&d0.info.assert_tu));
+}
+
+static int hexval(char c)
+{
+	if (c >= '0' && c <= '9')
+		return c - '0';
+	if (c >= 'A' && c <= 'F')
+		return c - 'A' + 10;
+	return -1;
+}
+
+/* "$...*HH": the XOR of the bytes between $ and * is HH */
+static int nmea_valid(const char *s, size_t len)
+{
+	unsigned int sum = 0;
+	size_t i;
+
+	if (len < 6 || s[0] != '$' || s[len - 3] != '*')
+		return 0;
+	for (i = 1; i < len - 3; i++)
+		sum ^= (unsigned char)s[i];
+	return hexval(s[len - 2]) >= 0 && hexval(s[len - 1]) >= 0 &&
+	       (unsigned int)(hexval(s[len - 2]) * 16 + hexval(s[len - 1])) == sum;
+}
+
+/*
+ * n whole lines from the device after dropping what was queued (the first
+ * line read may be the tail of one cut by the drain, so it is skipped):
+ * each a sentence with a good checksum, LF-ended, no CR.
+ */
+static void check_nmea(int n)
+{
+	char line[512], types[256] = "";
+	int fd = open("/dev/kx_pps", O_RDONLY | O_NONBLOCK);
+	int len = 0, lines = -1, bad = 0;
+	char c;
+
+	check(fd >= 0, "nmea_open", "%s", strerror(errno));
+	if (fd < 0)
+		return;
+	while (read(fd, line, sizeof(line)) > 0)
+		;
+	fcntl(fd, F_SETFL, 0);
+	alarm(20);
+	while (lines < n && read(fd, &c, 1) == 1) {
+		if (c != '\n') {
+			if (len < (int)sizeof(line) - 1)
+				line[len++] = c;
+			continue;
+		}
+		if (lines++ < 0) {
+			len = 0;
+			continue;
+		}
+		if (!nmea_valid(line, len) || memchr(line, '\r', len)) {
+			printf("KXQ note bad line %.*s\n", len, line);
+			bad++;
+		} else if (len > 6 && strlen(types) < sizeof(types) - 8) {
+			/* the sentence types seen, in order of first arrival */
+			char t[8];
+
+			snprintf(t, sizeof(t), "%.3s ", line + 3);
+			if (!strstr(types, t))
+				strcat(types, t);
+		}
+		len = 0;
+	}
+	alarm(0);
+	close(fd);
+	printf("KXQ nmea lines %d bad %d types %s\n", lines, bad, types);
+	check(lines == n && !bad, "nmea_whole_sentences", "%d lines, %d bad", lines, bad);
+}
+
+int main(int argc, char **argv)
+{
+	setvbuf(stdout, NULL, _IONBF, 0);
+	if ((argc == 4 || argc == 5) && !strcmp(argv[1], "pps"))
+		check_pps(argv[2], atoi(argv[3]), argc == 5 && !strcmp(argv[4], "steady"));
+	else if (argc == 3 && !strcmp(argv[1], "nmea"))
+		check_nmea(atoi(argv[2]));
+	else {
+		fprintf(stderr, "usage: %s pps DEV N [steady] | nmea N\n", argv[0]);
+		return 2;
+	}
+	return failures;
+}

@@ -1,0 +1,312 @@
+#!/usr/bin/python3
+"""Checks the console of an arm64 qemu board run (qemu_arm64.sh).
+
+    qemu_arm64_checks.py MODE WORKDIR
+
+WORKDIR/console.txt holds the guest's KXQ, KXQLOG and KXQPULSE lines
+(qemu_arm64_init.sh), WORKDIR/gps_log.txt the receiver model's command log
+at the end of the run. Prints every failure and a summary; the exit status
+is 1 when anything failed.
+"""
+import re
+import sys
+
+sys.path.insert(0, __file__.rsplit("/", 1)[0])
+from qemu_arm64_loop import (N0, PPM, SLOPE, convergence, expected_freqcorr,  # noqa: E402
+                             parse_records)
+
+FAULTS = re.compile(r"WARNING|BUG|Oops|Call trace|Call Trace|[Rr]efcount|[Ll]eak|"
+                    r"general protection|UBSAN|KFENCE|ppsdac: unable to send")
+TAINT_BAD = 512 | 128  # W (warning), D (oops)
+
+LOAD_MESSAGES = [
+    "pps:  Starting pps_probe", "pps: pps-led GPIO acquired",
+    "pps: registered LinuxPPS source", "PPS says hello!", "ppsdac: got i2c adapter 1!",
+    "Initial write to DAC", "tpm4 clk root is: 300", "Found device tree node pwm4",
+    "register SW_PAD_CTL_PAD_GPIO_IO10 is:", "register SW_MUX_CTL_PAD_PDM_BIT_STREAM1 is:",
+    "DAISY register CCMSRCGPCMIX_EXT1_CLK is:", "register SC is: 48", "register CONF is: 0",
+    "register C0SC is:", "register MOD: FFFFFFFF", "register gpio2 PDDR is:",
+    "register SW_PAD_CTL_PAD_GPIO_IO01 is:", "register SW_MUX_CTL_PAD_GPIO_IO01 is:",
+    "pps-uart: Initialized successfully",
+]
+UNLOAD_MESSAGES = [
+    "pps-uart: UART driver unloaded", "pps chardev: Removed", "PPS driver exit!",
+    "All sysfs_remove_file call done", "kobject_put done", "Remove filter done",
+]
+ATTRIBUTES = sorted("""k1 k2 pause gpsfix tai_offset gpsmode timeknown holdover_time
+    holdover_setting prv_integ_fp freqcorr freqcorrdelta gps_time_set phy_delta1 phy_delta2
+    manualtime ppsled deleth0 deleth1""".split())
+GUEST_OK = ["pps_open", "pps_caps", "pps_fetch", "pps_pulses", "pps_time_advances",
+            "pps_one_event_per_pulse", "nmea_open", "nmea_whole_sentences"]
+
+
+class Run:
+    def __init__(self, text):
+        self.kxq = {}
+        self.kxq_all = []
+        self.logs = {}
+        self.pulses = {}
+        self.oks = []
+        self.guest_fails = []
+        for line in text.splitlines():
+            if line.startswith("KXQ "):
+                rest = line[4:]
+                self.kxq_all.append(rest)
+                if rest.startswith("ok "):
+                    self.oks.append(rest[3:])
+                elif rest.startswith("FAIL "):
+                    self.guest_fails.append(rest)
+                key, _, value = rest.partition(" ")
+                self.kxq.setdefault(key, []).append(value)
+            elif line.startswith("KXQLOG "):
+                phase, _, msg = line[7:].partition(" ")
+                self.logs.setdefault(phase, []).append(msg)
+            elif line.startswith("KXQPULSE "):
+                phase, _, rec = line[9:].partition(" ")
+                self.pulses.setdefault(phase, []).append(rec)
+        self.errors = []
+
+    def bad(self, what):
+        self.errors.append(what)
+        print(f"qemu_arm64: FAIL: {what}", file=sys.stderr)
+
+    def get(self, key, sub=None, index=0):
+        """the value of 'KXQ key [sub] value' (the index-th such line)"""
+        vals = self.kxq.get(key, [])
+        if sub is not None:
+            vals = [v.partition(" ")[2] for v in vals if v.partition(" ")[0] == sub]
+        return vals[index] if index < len(vals) else None
+
+    def expect(self, key, pattern, sub=None, index=0):
+        v = self.get(key, sub, index)
+        name = key + (" " + sub if sub else "")
+        if v is None or not re.search(pattern, v):
+            self.bad(f"{name}: got {v!r}, want /{pattern}/")
+            return None
+        return re.search(pattern, v)
+
+    def in_order(self, phase, messages):
+        log = self.logs.get(phase, [])
+        pos = -1
+        for msg in messages:
+            hits = [i for i, line in enumerate(log) if msg in line]
+            if not hits:
+                self.bad(f"{phase}: no {msg!r} in the kernel log")
+            elif hits[0] <= pos:
+                self.bad(f"{phase}: {msg!r} out of order")
+            else:
+                pos = hits[0]
+
+    def logged(self, phase, msg):
+        return any(msg in line for line in self.logs.get(phase, []))
+
+    def state(self, phase, present):
+        for key in ("filter_dir", "platform_driver", "serdev_driver", "dev_node", "module"):
+            self.expect(phase, f"^{1 if present else 0}$", key)
+        self.expect(phase, "^pps0 $" if present else "^$", "pps_source")
+        self.expect(phase, f"^{2 if present else 0}$", "threads")
+
+    def common_end(self):
+        if "end" not in self.kxq:
+            self.bad("the guest did not reach the end of its script")
+        for phase, lines in self.logs.items():
+            if phase == "boot":
+                continue
+            for line in lines:
+                if FAULTS.search(line) and "missed GGA" not in line:
+                    self.bad(f"kernel log, {phase}: {line}")
+        t = self.get("tainted")
+        if t is None or not t.isdigit() or int(t) & TAINT_BAD:
+            self.bad(f"kernel taint {t!r} (W or D set)")
+        for f in self.guest_fails:
+            self.bad(f"guest: {f}")
+
+
+def check_loop(run, phase, offset):
+    """the loop from offset (1e-15): converged and held, freqcorr where the
+    oscillator model puts it"""
+    recs = parse_records(run.pulses.get(phase, []))
+    conv = convergence(recs)
+    if conv is None:
+        run.bad(f"{phase}: the 64-pulse mean error never fell below 1e-9 "
+                f"in {len(recs)} pulses")
+        return
+    at, held, worst = conv
+    print(f"qemu_arm64: {phase}: converged at pulse {at} of {len(recs)}, "
+          f"worst later 64-pulse mean {worst / 1e15:.2e}")
+    if len(recs) - at < 100:
+        run.bad(f"{phase}: converged only at pulse {at} of {len(recs)}")
+    if not held:
+        run.bad(f"{phase}: the loop did not hold (a later 64-pulse mean {worst / 1e15:.2e})")
+    m = run.expect(phase, r"^([ -])(\d+)\.(\d{4})$", "freqcorr")
+    if m:
+        got = int(m.group(2)) + int(m.group(3)) / 1e4
+        got = -got if m.group(1) == "-" else got
+        want = expected_freqcorr(offset)
+        # ten DAC codes: the loop dithers by a few around the balance point
+        if abs(got - want) > 10 / 1024:
+            run.bad(f"{phase}: freqcorr {got:.4f}, the oscillator model wants {want:.4f}")
+        print(f"qemu_arm64: {phase}: freqcorr {got:.4f} (model {want:.4f})")
+
+
+def gap_then(recs, tag, run):
+    """after pulses that did not reach TPM4: the first capture makes no DAC
+    write (out of the window, or seeding), the next one does"""
+    for i, r in enumerate(recs):
+        if i > 0 and r["captured"] and not recs[i - 1]["captured"]:
+            if i + 2 >= len(recs):
+                break
+            if recs[i + 1]["dac_writes"] != 0 or recs[i + 2]["dac_writes"] != 1:
+                run.bad(f"{tag}: DAC writes after the gap "
+                        f"{recs[i + 1]['dac_writes']}, {recs[i + 2]['dac_writes']}; want 0, 1")
+            return recs[i + 1]
+    run.bad(f"{tag}: no gap in the pulse records")
+    return None
+
+
+def check_board(run, gps_log):
+    run.expect("gpsreply", "^connect = ok connected$")
+    for v in run.kxq.get("kmod", []):
+        if not re.search(r" 0 no-message$", v):
+            run.bad(f"kernel module: {v}")
+    run.expect("phystub_insmod", "^0 no-message$")
+    run.expect("vboard_insmod", "^0 no-message$")
+    run.expect("adapter", "^kx virtual board I2C$")
+    # both PHYs on the board's MDIO bus, bound as LAN8841s
+    for i, addr in enumerate(("01", "02")):
+        run.expect("phy", rf"^\S+:{addr} 0x00221650 LAN8841 stand-in", index=i)
+
+    # load and probe
+    run.expect("load", "^0 no-message$", "insmod")
+    run.in_order("load", LOAD_MESSAGES)
+    if not run.logged("load", "pps-uart: running @ 9600 baud (flow=1)"):
+        run.bad("load: the GPS port did not start at 9600 baud with flow control")
+    for msg in ("unable", "Failed", "not defined", "did not take"):
+        if run.logged("load", msg):
+            run.bad(f"load: unexpected {msg!r} in the kernel log")
+    run.state("loaded", True)
+    attrs = (run.get("attrs") or "").split()
+    if attrs != ATTRIBUTES:
+        run.bad(f"/sys/pps_filter holds {attrs}")
+    run.expect("k1", r"^200 \(134200\)$")
+    run.expect("ppsname", "^kx-pps$")
+    run.expect("ppspath", "^ppstimer$")
+    for name in GUEST_OK:
+        if name not in run.oks:
+            run.bad(f"guest check {name} did not pass")
+    run.expect("ppscheck_rc", "^0$")
+
+    # GPS: fix after the qualifying seconds, the clock set, the PHYs aligned
+    run.expect("gps_fix", r"^1 \d+$")
+    run.expect("gps_time_set", r"^1 \d+$")
+    run.expect("timeknown", r"^1 \d+$")
+    run.expect("nmea_rc", "^0$")
+    m = run.expect("nmea", r"types (.*)$")
+    if m:
+        for t in ("GGA", "GSA", "GSV", "RMC", "ZDA"):
+            if t not in m.group(1):
+                run.bad(f"no {t} sentence came through /dev/kx_pps")
+    m = run.expect("clock", r"^zda=(\d+) now=(\d+)$")
+    if m and abs(int(m.group(2)) - int(m.group(1))) > 3:
+        run.bad(f"system clock {m.group(2)} is not GPS time {m.group(1)} (set 1000 s back)")
+    if not run.logged("gps", "Set Linux system clock from GPS"):
+        run.bad("gps: the system clock was not set from GPS time")
+    m = run.expect("phy_delta", r"^(-?\d+) (-?\d+)$")
+    if m and (m.group(1) == "0" or m.group(2) == "0"):
+        run.bad(f"PHY alignment applied no delta: {m.group(0)}")
+
+    # the receiver's command log: speed switch at 9600, modes at 115200
+    cmds = re.findall(r"(\d+):(ok|bad):(\S+)", gps_log)
+    def count(text, speed=None, status="ok"):
+        return sum(1 for s, st, t in cmds
+                   if t.startswith(text) and st == status and (speed is None or s == speed))
+    if count("$PMTK251,115200*1F", "9600") < 1:
+        run.bad(f"the receiver never took the speed switch at 9600: {cmds[:4]}")
+    if count("$PMTK353,1,1,1,0,0*2A", "115200") != 2:
+        run.bad(f"mode 3 reached the receiver {count('$PMTK353,1,1,1,0,0*2A', '115200')} "
+                "times at 115200, want 2")
+    if count("$PMTK353") != 2 or count("$PMTK256,1*2E", "115200") != 2:
+        run.bad("mode commands: want two PMTK353 (mode 3, none for 7) and two PMTK256")
+    if any(st == "bad" for _, st, _ in cmds):
+        run.bad(f"garbled commands at the receiver: {[c for c in cmds if c[1] == 'bad']}")
+    if count("$PMTK251,115200*1F") < 4:
+        run.bad("the timeout monitor's speed switch did not reach the receiver")
+    print(f"qemu_arm64: receiver got: {' '.join(f'{s}:{t}' for s, _, t in cmds)}")
+
+    # the closed loop
+    check_loop(run, "plus1", PPM)
+    run.expect("minus3", "^32767$", "dac_after_seed")
+    check_loop(run, "minus3", -3 * PPM)
+    m = run.expect("paused", r"^pulses=(\d+) before=(\d+) (-?\d+) after=(\d+) (-?\d+) fcd=(.*)$")
+    if m:
+        if int(m.group(1)) < 5 or m.group(2, 3) != m.group(4, 5) or m.group(6) != "none":
+            run.bad(f"paused loop moved: {m.group(0)}")
+    run.expect("resumed", r"^fcd=-?\d+$")
+    m = run.expect("reseed", r"^dac=(\d+) shown=(-?\d+) old=(-?\d+)$")
+    if m:
+        # 2.0 in 2^26 fixed point: 0x7FFF + 2^27 * 65535 / 2^32
+        if int(m.group(1)) != 0x7FFF + (2**27 * 65535) // 2**32 or m.group(2) != m.group(3):
+            run.bad(f"re-seed: {m.group(0)}")
+    rec = gap_then(parse_records(run.pulses.get("reseed", [])), "reseed", run)
+    if rec and rec["dac_code"] != 0x7FFF + (2**27 * 65535) // 2**32:
+        run.bad(f"re-seed: the seeding capture left DAC code {rec['dac_code']}")
+    m = run.expect("lost", r"^dac_before=(\d+) dac_during=(\d+) timeknown=1$")
+    if m and m.group(1) != m.group(2):
+        run.bad(f"lost pulses: the DAC moved {m.group(0)}")
+    lost = parse_records(run.pulses.get("lost", []))
+    gap_then(lost, "lost pulses", run)
+
+    # holdover: fix lost, held 3 s, expired; fix back
+    run.expect("nofix", r"^0 \d+$")
+    run.expect("nofix_holdover", r"^1 \d+$")
+    run.expect("expired", r"^0 \d+ [3-9]\d*$")
+    run.expect("refix", r"^1 \d+ 1 0$")
+    run.expect("silent", r"^0 \d+$")
+    if not run.logged("holdover", "No NMEA strings received in past 5 seconds, resetting."):
+        run.bad("silent receiver: no timeout monitor report")
+    run.expect("unsilent", r"^1 \d+$")
+
+    # rebinding both drivers under traffic, unload, reload
+    run.expect("rebind", "^5$")
+    run.state("rebound", True)
+    run.expect("rebound_ppscheck_rc", "^0$")
+    run.expect("rebound_nmea_rc", "^0$")
+    run.expect("unload_rmmod", "^0 no-message$")
+    run.in_order("unload", UNLOAD_MESSAGES)
+    run.state("unloaded", False)
+    for i in (1, 2, 3):
+        run.expect(f"cycle{i}", "^0 no-message$", "insmod")
+        run.expect(f"cycle{i}", "^1 threads 2$", "source")
+        run.expect(f"cycle{i}", "^0 no-message$", "rmmod")
+        run.expect(f"cycle{i}", "^000$", "left")
+    run.expect("vboard_rmmod", "^0 no-message$")
+    run.expect("phystub_rmmod", "^0 no-message$")
+
+
+def check_rounds(run):
+    run.expect("gpsreply", "^connect = ok connected$")
+    run.expect("rounds_failed", "^0$")
+    run.expect("slab_growth", "^$")
+    run.state("rounds_end", False)
+
+
+def main():
+    mode, work = sys.argv[1], sys.argv[2]
+    with open(f"{work}/console.txt", errors="replace") as f:
+        run = Run(f.read())
+    try:
+        with open(f"{work}/gps_log.txt", errors="replace") as f:
+            gps_log = f.read()
+    except OSError:
+        gps_log = ""
+    if mode == "board":
+        check_board(run, gps_log)
+    elif mode == "rounds":
+        check_rounds(run)
+    run.common_end()
+    print(f"qemu_arm64: {mode}: {len(run.oks)} guest checks passed, {len(run.errors)} failures")
+    return 1 if run.errors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

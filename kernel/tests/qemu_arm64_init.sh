@@ -1,0 +1,346 @@
+#!/bin/busybox sh
+# /init of the arm64 board test's initramfs (built by qemu_arm64.sh): runs
+# kx-pps on a real arm64 kernel with the board's device tree, the virtual
+# board (kx-vboard.ko) closing the loop, and the GPS receiver on the PL011.
+# Lines for the host script, on the virtio console:
+#   KXQ <key> <value...>     results of the steps below
+#   KXQLOG <phase> <line>    the kernel log of each phase (dmesg -c)
+#   KXQPULSE <phase> <rec>   the virtual board's pulse records
+#   KXQGPS <command>         the host passes the command to the receiver
+#   KXQ end                  the script ran to its end
+# kxmode= on the kernel command line: board (the checks) | rounds (100
+# load/unload rounds under pulses and sentences) | bench (loop convergence
+# from kxoffset=, records only).
+if [ "$1" != steps ]; then
+	/bin/busybox sh /init steps
+	echo "KXQ steps exit $?"
+	/bin/busybox poweroff -f
+fi
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+mount -t debugfs debugfs /sys/kernel/debug
+echo 1 >/proc/sys/kernel/printk
+
+M=/lib/modules/kx
+F=/sys/pps_filter
+VB=/sys/kernel/debug/kx_vboard
+PDRV=/sys/bus/platform/drivers/pps
+SDRV=/sys/bus/serial/drivers/pps-uart-serdev
+mode=${kxmode:-board}
+say() { echo "KXQ $*"; }
+log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
+pulses() { sed "s/^/KXQPULSE $1 /" $VB/pulses; }
+# the receiver model is driven from the host: it sees this line, acts and
+# answers on the virtio control port with one line
+gps() {
+	echo "KXQGPS $*"
+	read -r reply <&3 || reply=none
+	echo "KXQ gpsreply $* = $reply"
+}
+# The receiver's bytes reach the PL011 only while its port is open (see
+# qemu_arm64_run.py): "rx 0" once the port is closed (the data queued for it
+# is dropped), rx_open once the driver has it open again (its probe is
+# asynchronous).
+rx() {
+	echo "KXQGPS rx $1"
+	read -r reply <&3
+}
+rx_open() {
+	w=0
+	while [ $w -lt 50 ] && [ ! -e /sys/bus/serial/devices/serial0-0/driver ]; do
+		sleep 0.1
+		w=$((w + 1))
+	done
+	rx 1
+}
+exists() { [ -e "$1" ] && echo 1 || echo 0; }
+loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
+attr() { cat $F/$1 2>/dev/null; }
+ins() {
+	out=$(insmod "$@" 2>&1)
+	rc=$?
+	echo "$rc ${out:-no-message}"
+}
+# wait up to $2 tenths of a second until attribute $1 reads $3
+wait_attr() {
+	w=0
+	while [ $w -lt "$2" ] && [ "$(attr "$1")" != "$3" ]; do
+		sleep 0.1
+		w=$((w + 1))
+	done
+	echo "$(attr "$1") $w"
+}
+state() {
+	say "$1 filter_dir $(exists $F)"
+	say "$1 platform_driver $(exists $PDRV)"
+	say "$1 serdev_driver $(exists $SDRV)"
+	say "$1 dev_node $(exists /dev/kx_pps)"
+	say "$1 pps_source $(ls /sys/class/pps 2>/dev/null | tr '\n' ' ')"
+	say "$1 threads $(ps -o comm | grep -c 'pps[01]-adj')"
+	say "$1 module $(loaded kx_pps)"
+}
+
+log boot
+# the host's answers come on the virtio port "kxctl"; it stays open, as the
+# port drops what arrives while nobody has it open
+exec 3</dev/vport0p1
+# the kernel's own modules, in dependency order (from the host's list)
+for m in $(cat $M/order); do
+	say kmod "$m $(ins $M/kernel/$m.ko)"
+done
+say phystub_insmod "$(ins $M/kxpps-phystub.ko)"
+say vboard_insmod "$(ins $M/kx-vboard.ko $kxvboard)"
+say adapter "$(cat /sys/bus/i2c/devices/i2c-1/name 2>/dev/null)"
+for p in /sys/bus/mdio_bus/devices/*; do
+	say phy "${p##*/} $(cat "$p/phy_id") $(basename "$(readlink "$p/driver")")"
+done
+log vboard
+
+load() {
+	say "$1 insmod $(ins $M/kx-pps.ko)"
+}
+
+if [ "$mode" = bench ]; then
+	load bench
+	log bench
+	# the records of the first kxpulses pulses after the counter started
+	n=0
+	while [ "$(cat $VB/pulse_count)" -lt "${kxpulses:-1000}" ] && [ $n -lt 6000 ]; do
+		sleep 0.5
+		pulses bench
+		n=$((n + 1))
+	done
+	echo 0 >$VB/pulses_on
+	pulses bench
+	say bench_freqcorr "$(attr freqcorr)"
+	rmmod kx_pps
+	log bench_end
+	say tainted "$(cat /proc/sys/kernel/tainted)"
+	say end
+	exit 0
+fi
+
+if [ "$mode" = rounds ]; then
+	gps connect
+	gps fix 1
+	i=1
+	bad=0
+	while [ $i -le 100 ]; do
+		r=$(ins $M/kx-pps.ko)
+		[ "${r%% *}" = 0 ] || { say "round$i insmod $r"; bad=$((bad + 1)); }
+		rx_open
+		# let a few pulses and sentences through, alternating the wait
+		sleep 0.$((i % 3 * 5 + 5))
+		cat $F/* >/dev/null 2>&1
+		out=$(rmmod kx_pps 2>&1) || { say "round$i rmmod $out"; bad=$((bad + 1)); }
+		rx 0
+		[ -e $F ] && { say "round$i filter_left"; bad=$((bad + 1)); }
+		[ -e /dev/kx_pps ] && { say "round$i dev_left"; bad=$((bad + 1)); }
+		ls /sys/class/pps | grep -q . && { say "round$i pps_left"; bad=$((bad + 1)); }
+		# slab objects in use after each of rounds 11-30 and 81-100
+		case $i in
+		1[1-9] | 2[0-9] | 30) w=early ;;
+		8[1-9] | 9[0-9] | 100) w=late ;;
+		*) w= ;;
+		esac
+		[ -n "$w" ] && awk 'NR > 2 { print $1, $2 }' /proc/slabinfo >>/tmp/slab_$w
+		i=$((i + 1))
+		[ $((i % 10)) = 0 ] && log rounds
+	done
+	say rounds_failed $bad
+	# Objects freed later (RCU, reaped tasks) make the counts swing by
+	# hundreds from round to round, but their floor stays: a cache whose
+	# lowest count of rounds 81-100 lies 40 or more above that of rounds
+	# 11-30 keeps something of most of the 70 loads in between.
+	say slab_growth "$(awk 'FILENAME ~ /early$/ && (!($1 in a) || $2 < a[$1]) { a[$1] = $2 }
+		FILENAME ~ /late$/ && (!($1 in b) || $2 < b[$1]) { b[$1] = $2 }
+		END { for (c in b) if ((c in a) && b[c] - a[c] >= 40) printf "%s:+%d ", c, b[c] - a[c] }' \
+		/tmp/slab_early /tmp/slab_late)"
+	state rounds_end
+	log rounds
+	say tainted "$(cat /proc/sys/kernel/tainted)"
+	say end
+	exit 0
+fi
+
+# ---- load and probe ---------------------------------------------------------
+# the receiver comes on the PL011 just before the module is loaded
+gps connect
+gps fix 1
+load load
+rx_open
+state loaded
+log load
+say attrs "$(ls $F | tr '\n' ' ')"
+say k1 "$(attr k1)"
+say deferred "$(cat /sys/kernel/debug/devices_deferred 2>/dev/null | tr '\n' ' ')"
+ppsdev=/dev/$(ls /sys/class/pps | head -n1)
+say ppsname "$(cat /sys/class/pps/${ppsdev#/dev/}/name 2>/dev/null)"
+say ppspath "$(cat /sys/class/pps/${ppsdev#/dev/}/path 2>/dev/null)"
+
+# ---- pulses through the LinuxPPS API ----------------------------------------
+/bin/qemu_arm64_check pps "$ppsdev" 40 steady
+say ppscheck_rc $?
+log pps
+
+# ---- the GPS receiver: fix, system clock, sentences, PHY alignment ---------
+# the system clock starts 1000 s wrong; the module must set it from GPS time
+date -s @$(($(date +%s) - 1000)) >/dev/null
+say gps_fix "$(wait_attr gpsfix 300 1)"
+say gps_time_set "$(wait_attr gps_time_set 50 1)"
+say timeknown "$(wait_attr timeknown 30 1)"
+sleep 3
+/bin/qemu_arm64_check nmea 30
+say nmea_rc $?
+# the latest ZDA's second against the system clock
+zda=$(/bin/qemu_devcheck drain >/dev/null; sleep 1.2; timeout 3 head -c 1500 /dev/kx_pps |
+	grep -a '^\$G.ZDA,' | tail -n1)
+set -- $(echo "$zda" | tr ',' ' ')
+zsec=$(date -u -d "$5-$4-$3 $(echo "$2" | cut -c1-2):$(echo "$2" | cut -c3-4):$(echo "$2" | cut -c5-6)" +%s 2>/dev/null)
+say clock "zda=$zsec now=$(date +%s)"
+# the PHY threads step their clocks from the fifth out-of-range second on
+i=0
+while [ $i -lt 150 ] && { [ "$(attr phy_delta1)" = 0 ] || [ "$(attr phy_delta2)" = 0 ]; }; do
+	sleep 0.1
+	i=$((i + 1))
+done
+say phy_delta "$(attr phy_delta1) $(attr phy_delta2)"
+log gps
+
+# satellite mode 3 reaches the receiver with the next lines; 7 sends nothing
+echo 3 >$F/gpsmode
+sleep 2
+echo 7 >$F/gpsmode
+sleep 1
+log gpsmode
+
+# ---- the closed loop --------------------------------------------------------
+# from the board's +1 ppm: the records of 700 pulses, then freqcorr
+loop_run() {
+	tag=$1 n=$2
+	start=$(cat $VB/pulse_count)
+	while [ $(($(cat $VB/pulse_count) - start)) -lt "$n" ]; do
+		sleep 1
+		pulses "$tag"
+	done
+	pulses "$tag"
+	say "$tag freqcorr $(attr freqcorr)"
+	say "$tag dac $(cat $VB/dac_code)"
+	say "$tag prv_integ_fp $(attr prv_integ_fp)"
+}
+loop_run plus1 ${kxloop:-800}
+log plus1
+# -3 ppm: the oscillator changes, the loop restarts from a zero seed, which
+# moves the DAC to mid-scale at once (no pulse meanwhile)
+echo 0 >$VB/pulses_on
+echo -3000000000 >$VB/offset
+echo 0 >$F/prv_integ_fp
+sleep 0.3
+say minus3 "dac_after_seed $(cat $VB/dac_code)"
+echo 1 >$VB/pulses_on
+loop_run minus3 ${kxloop:-800}
+log minus3
+
+# paused: the DAC and the integrator keep still while pulses go on
+echo 1 >$F/pause
+sleep 0.3
+a="$(cat $VB/dac_code) $(attr prv_integ_fp)"
+attr freqcorrdelta >/dev/null
+p=$(cat $VB/pulse_count)
+sleep 2
+say paused "pulses=$(($(cat $VB/pulse_count) - p)) before=$a after=$(cat $VB/dac_code) $(attr prv_integ_fp) fcd=$(attr freqcorrdelta)"
+# resumed: re-seeded, then updating again
+echo 0 >$F/pause
+sleep 2
+say resumed "fcd=$(attr freqcorrdelta)"
+pulses pause
+
+# re-seeding the integrator (2.0) moves the DAC at once; the show keeps
+# the old integrator until the next capture seeds it
+echo 0 >$VB/pulses_on
+sleep 0.3
+old=$(attr prv_integ_fp)
+echo 134217728 >$F/prv_integ_fp
+sleep 0.3
+say reseed "dac=$(cat $VB/dac_code) shown=$(attr prv_integ_fp) old=$old"
+pulses reseed
+echo 1 >$VB/pulses_on
+sleep 1
+pulses reseed
+
+# lost pulses: no capture for 1 s, the DAC holds; the first capture after
+# the gap is out of the window, updates resume with the one after it
+echo 0 >$VB/pulses_on
+sleep 0.3
+d=$(cat $VB/dac_code)
+sleep 1
+say lost "dac_before=$d dac_during=$(cat $VB/dac_code) timeknown=$(attr timeknown)"
+echo 1 >$VB/pulses_on
+sleep 1
+pulses lost
+log loop
+
+# lost fix: holdover for holdover_setting seconds, then expired; back on fix
+echo 3 >$F/holdover_setting
+gps fix 0
+say nofix "$(wait_attr gpsfix 50 0)"
+say nofix_holdover "$(attr timeknown) $(attr holdover_time)"
+say expired "$(wait_attr timeknown 100 0) $(attr holdover_time)"
+gps fix 1
+say refix "$(wait_attr gpsfix 200 1) $(attr timeknown) $(attr holdover_time)"
+echo 0 >$F/holdover_setting
+# silent receiver: the timeout monitor clears the fix and resends the speed
+gps silent 1
+say silent "$(wait_attr gpsfix 100 0)"
+sleep 6
+gps silent 0
+say unsilent "$(wait_attr gpsfix 300 1)"
+log holdover
+
+# ---- unbind and bind both drivers under pulses and sentences ---------------
+i=0
+ok=0
+while [ $i -lt 5 ]; do
+	echo ppstimer >$PDRV/unbind && echo serial0-0 >$SDRV/unbind && rx 0 &&
+		sleep 0.2 && echo ppstimer >$PDRV/bind && echo serial0-0 >$SDRV/bind &&
+		rx_open && ok=$((ok + 1))
+	sleep 0.3
+	i=$((i + 1))
+done
+say rebind "$ok"
+state rebound
+/bin/qemu_arm64_check pps "/dev/$(ls /sys/class/pps | head -n1)" 10
+say rebound_ppscheck_rc $?
+/bin/qemu_arm64_check nmea 10
+say rebound_nmea_rc $?
+log rebind
+
+# ---- unload under pulses and sentences, reload ------------------------------
+out=$(rmmod kx_pps 2>&1)
+say unload_rmmod "$? ${out:-no-message}"
+rx 0
+state unloaded
+log unload
+i=1
+while [ $i -le 3 ]; do
+	say cycle$i "insmod $(ins $M/kx-pps.ko)"
+	rx_open
+	sleep 0.5
+	say cycle$i "source $(ls /sys/class/pps | wc -l) threads $(ps -o comm | grep -c 'pps[01]-adj')"
+	out=$(rmmod kx_pps 2>&1)
+	say cycle$i "rmmod $? ${out:-no-message}"
+	rx 0
+	say cycle$i "left $(loaded kx_pps)$(exists $F)$(exists /dev/kx_pps)"
+	log cycle$i
+	i=$((i + 1))
+done
+out=$(rmmod kx_vboard 2>&1)
+say vboard_rmmod "$? ${out:-no-message}"
+out=$(rmmod kxpps_phystub 2>&1)
+say phystub_rmmod "$? ${out:-no-message}"
+log final
+say tainted "$(cat /proc/sys/kernel/tainted)"
+say end

@@ -1,0 +1,676 @@
+// SPDX-License-Identifier: GPL-2.0
+/*
+ * Virtual board for kx-pps under qemu's arm64 "virt" machine: the parts of
+ * the i.MX93 board that the timer half of kx-pps talks to, modelled inside
+ * the guest kernel so the whole module runs on a real arm64 kernel with a
+ * device tree. A test double, never loaded on the board.
+ *
+ * - TPM4: the register window at the board's address (RAM that the device
+ *   tree keeps out of the kernel's map, so both modules reach it through
+ *   ioremap). The counter runs only while SC selects "count every clock";
+ *   each GPS pulse advances it by one second of the modelled VCXO, latches
+ *   it into C2V and sets CH2F; a counter wrap sets TOF. Flags are presented
+ *   in STATUS as the module reads them: RAM cannot clear on a written 1, so
+ *   every event writes STATUS whole.
+ * - The pulse interrupt: the GIC SPI of the "pwm4" node, made pending from
+ *   an hrtimer, so the module's handler runs as a real hard interrupt.
+ *   Pulses may come faster than once a second; each one still stands for a
+ *   whole second of oscillator counts.
+ * - The DAC8571 on I2C adapter 1 (the adapter number comes from the "i2c1"
+ *   alias) at 0x4C: its code steers the VCXO model (kx_osc.c).
+ * - An MDIO bus with the two PHYs ("phy-handle" targets of the board's
+ *   MACs). Each pulse is also time-stamped by both PHYs through the PHY
+ *   driver stub, as the LAN8841s do on the board.
+ *
+ * Controlled and observed through debugfs (kx_vboard/): oscillator offset,
+ * pulse period, pulses on or off, and a per-pulse record of the count
+ * produced, the DAC code in force and the oscillator's error.
+ */
+#include <linux/debugfs.h>
+#include <linux/hrtimer.h>
+#include <linux/i2c.h>
+#include <linux/interrupt.h>
+#include <linux/io.h>
+#include <linux/irq.h>
+#include <linux/irqdomain.h>
+#include <linux/module.h>
+#include <linux/of.h>
+#include <linux/of_address.h>
+#include <linux/of_irq.h>
+#include <linux/of_mdio.h>
+#include <linux/phy.h>
+#include <linux/platform_device.h>
+#include <linux/slab.h>
+#include <linux/spinlock.h>
+#include <linux/timekeeping.h>
+#include <linux/uaccess.h>
+
+#include "../phystub/kxpps_phystub.h"
+#include "kx_osc.h"
+
+/* TPM4 registers the module uses */
+#define TPM_CNT		0x14
+#define TPM_SC		0x10
+#define TPM_MOD		0x18
+#define TPM_STATUS	0x1C
+#define TPM_C2SC	0x30
+#define TPM_C2V		0x34
+#define TPM_SC_CMOD_MASK	0x18
+#define TPM_SC_CMOD_COUNT	0x08
+#define TPM_SC_TOIE	0x40
+#define TPM_CNSC_CHIE	0x40
+#define TPM_CNSC_MODE_MASK 0x3C
+#define TPM_CNSC_CAPTURE_RISING 0x04
+#define TPM_STATUS_CH2F	0x04
+#define TPM_STATUS_TOF	0x100
+#define TPM_WINDOW	0x1000
+
+/* DAC8571: control byte "load and update", then the code, MSB first */
+#define DAC_ADDR	0x4C
+#define DAC_CTRL_UPDATE	0x10
+
+/* LAN8841's PHY identifier, as its ID registers give it */
+#define LAN8841_ID	0x00221650
+
+#define VB_LOG_SIZE	8192	/* pulse records kept for the reader */
+#define VB_MIN_PERIOD_US 2000
+
+struct vb_record {
+	u64 pulse;		/* 1 for the first pulse the counter saw */
+	u32 count;		/* cycles of the second that ended here */
+	u16 dac_code;		/* the code in force during that second */
+	u16 dac_writes;		/* DAC writes received during that second */
+	s64 error;		/* the VCXO's fractional error then, 1e-15 */
+	bool captured;		/* the pulse reached TPM4 (not a lost one) */
+};
+
+struct vboard {
+	struct device *dev;
+	void __iomem *tpm;
+	struct irq_domain *domain;	/* the GIC's, for the pulse SPI */
+	irq_hw_number_t hwirq;
+	struct hrtimer timer;
+	bool capture_next;		/* the tick after a TOF: the capture */
+
+	spinlock_t lock;		/* osc, log and counters */
+	struct kx_osc osc;
+	u64 pulses;
+	u64 captures;			/* pulses latched by channel 2 */
+	u16 dac_writes;
+	u32 irqs_raised;
+	struct vb_record *log;
+	u64 log_head, log_tail;		/* free-running, head = next write */
+	u64 log_lost;
+
+	/* settings (debugfs) */
+	u32 period_us;
+	u32 pulses_on;
+
+	struct i2c_adapter adap;
+	bool adap_added;
+	struct mii_bus *mii;
+	struct phy_device *phy[2];
+	struct dentry *dbg;
+};
+
+static u32 period_us = 25000;
+module_param(period_us, uint, 0444);
+MODULE_PARM_DESC(period_us, "pulse period in microseconds (each pulse is one oscillator second)");
+static long offset_e15 = KX_OSC_PPM;
+module_param(offset_e15, long, 0444);
+MODULE_PARM_DESC(offset_e15, "VCXO free-running error at mid-scale, 1e-15");
+static unsigned long long seed = 1;
+module_param(seed, ullong, 0444);
+MODULE_PARM_DESC(seed, "seed of the random walk");
+static long walk_e15;
+module_param(walk_e15, long, 0444);
+MODULE_PARM_DESC(walk_e15, "random-walk step per second, 1e-15");
+static long temp_e15;
+module_param(temp_e15, long, 0444);
+MODULE_PARM_DESC(temp_e15, "temperature drift peak, 1e-15");
+static unsigned int temp_period;
+module_param(temp_period, uint, 0444);
+MODULE_PARM_DESC(temp_period, "temperature cycle in seconds (0: none)");
+
+/* ---- pulses -------------------------------------------------------------- */
+
+/* make the pulse SPI pending, if a driver has it mapped at all */
+static void vb_raise(struct vboard *vb)
+{
+	unsigned int virq = irq_find_mapping(vb->domain, vb->hwirq);
+
+	if (virq && !irq_set_irqchip_state(virq, IRQCHIP_STATE_PENDING, true))
+		vb->irqs_raised++;
+}
+
+static void vb_log_pulse(struct vboard *vb, u32 count, u16 code, s64 error, bool captured)
+{
+	struct vb_record *r;
+
+	if (vb->log_head - vb->log_tail == VB_LOG_SIZE) {
+		vb->log_tail++;
+		vb->log_lost++;
+	}
+	r = &vb->log[vb->log_head % VB_LOG_SIZE];
+	r->pulse = vb->pulses;
+	r->count = count;
+	r->dac_code = code;
+	r->dac_writes = vb->dac_writes;
+	r->error = error;
+	r->captured = captured;
+	vb->log_head++;
+}
+
+/* the PHYs stamp the pulse with their clocks, as the LAN8841s do */
+static void vb_stamp_phys(struct vboard *vb)
+{
+	s64 now = ktime_get_real_ns();
+	int i;
+
+	for (i = 0; i < 2; i++)
+		kxpps_phystub_pulse(vb->phy[i], i, now);
+}
+
+/*
+ * One oscillator second, ended by a GPS pulse that reaches TPM4 or (lost)
+ * not. Returns true when the counter wrapped in it.
+ */
+static bool vb_second(struct vboard *vb, bool captured)
+{
+	u16 code = vb->osc.dac_code;
+	s64 error = kx_osc_error(&vb->osc);
+	u32 before = vb->osc.counter;
+	u32 count = kx_osc_second(&vb->osc);
+
+	vb->pulses++;
+	vb_log_pulse(vb, count, code, error, captured);
+	vb->dac_writes = 0;
+	writel(vb->osc.counter, vb->tpm + TPM_CNT);
+	return vb->osc.counter < before;
+}
+
+/* channel 2 latches the counter on the pulse's rising edge */
+static void vb_capture(struct vboard *vb)
+{
+	u32 c2sc = readl(vb->tpm + TPM_C2SC);
+
+	if ((c2sc & TPM_CNSC_MODE_MASK) != TPM_CNSC_CAPTURE_RISING)
+		return;
+	writel(vb->osc.counter, vb->tpm + TPM_C2V);
+	writel(TPM_STATUS_CH2F, vb->tpm + TPM_STATUS);
+	vb->captures++;
+	if (c2sc & TPM_CNSC_CHIE)
+		vb_raise(vb);
+}
+
+/*
+ * The timer ticks once per pulse period. A second in which the counter
+ * wrapped is told in two interrupts, TOF first and the capture an eighth
+ * of a period later, as the overflow comes before the pulse that ends the
+ * second. While the counter is stopped (SC's clock mode not "count"),
+ * nothing moves.
+ */
+static enum hrtimer_restart vb_tick(struct hrtimer *t)
+{
+	struct vboard *vb = container_of(t, struct vboard, timer);
+	u64 next = (u64)READ_ONCE(vb->period_us) * NSEC_PER_USEC;
+	bool captured = false;
+	unsigned long flags;
+	u32 sc;
+
+	spin_lock_irqsave(&vb->lock, flags);
+	sc = readl(vb->tpm + TPM_SC);
+	if (vb->capture_next) {
+		vb->capture_next = false;
+		vb_capture(vb);
+		captured = true;
+		next -= next / 8;
+	} else if ((sc & TPM_SC_CMOD_MASK) == TPM_SC_CMOD_COUNT) {
+		bool on = READ_ONCE(vb->pulses_on);
+
+		if (vb_second(vb, on) && (sc & TPM_SC_TOIE)) {
+			writel(TPM_STATUS_TOF, vb->tpm + TPM_STATUS);
+			vb_raise(vb);
+			vb->capture_next = on;
+			if (on)
+				next /= 8;
+		} else if (on) {
+			vb_capture(vb);
+			captured = true;
+		}
+	}
+	spin_unlock_irqrestore(&vb->lock, flags);
+	if (captured)
+		vb_stamp_phys(vb);
+	hrtimer_forward_now(t, ns_to_ktime(next));
+	return HRTIMER_RESTART;
+}
+
+/* ---- I2C adapter 1 with the DAC8571 ------------------------------------- */
+
+static int vb_dac_msg(struct vboard *vb, struct i2c_msg *m)
+{
+	unsigned long flags;
+	u16 code;
+
+	spin_lock_irqsave(&vb->lock, flags);
+	code = vb->osc.dac_code;
+	if (m->flags & I2C_M_RD) {
+		/* read-back: the code, MSB first, then the control byte */
+		if (m->len > 0)
+			m->buf[0] = code >> 8;
+		if (m->len > 1)
+			m->buf[1] = code & 0xFF;
+		if (m->len > 2)
+			m->buf[2] = DAC_CTRL_UPDATE;
+	} else if (m->len == 3 && m->buf[0] == DAC_CTRL_UPDATE) {
+		kx_osc_set_dac(&vb->osc, (m->buf[1] << 8) | m->buf[2]);
+		vb->dac_writes++;
+	}
+	spin_unlock_irqrestore(&vb->lock, flags);
+	return 0;
+}
+
+static int vb_i2c_xfer(struct i2c_adapter *adap, struct i2c_msg *msgs, int num)
+{
+	struct vboard *vb = i2c_get_adapdata(adap);
+	int i;
+
+	for (i = 0; i < num; i++) {
+		/* only the DAC answers on this bus */
+		if (msgs[i].addr != DAC_ADDR || (msgs[i].flags & I2C_M_TEN))
+			return -ENXIO;
+		vb_dac_msg(vb, &msgs[i]);
+	}
+	return num;
+}
+
+static u32 vb_i2c_func(struct i2c_adapter *adap)
+{
+	return I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
+}
+
+static const struct i2c_algorithm vb_i2c_algo = {
+	.master_xfer = vb_i2c_xfer,
+	.functionality = vb_i2c_func,
+};
+
+static int vb_i2c_add(struct vboard *vb, struct device_node *np)
+{
+	int nr = of_alias_get_id(np, "i2c");
+	int ret;
+
+	if (nr < 0)
+		return dev_err_probe(vb->dev, nr, "no i2c alias for %pOF\n", np);
+	vb->adap.owner = THIS_MODULE;
+	vb->adap.algo = &vb_i2c_algo;
+	vb->adap.dev.parent = vb->dev;
+	vb->adap.dev.of_node = np;
+	vb->adap.nr = nr;
+	strscpy(vb->adap.name, "kx virtual board I2C", sizeof(vb->adap.name));
+	i2c_set_adapdata(&vb->adap, vb);
+	ret = i2c_add_numbered_adapter(&vb->adap);
+	if (ret)
+		return dev_err_probe(vb->dev, ret, "adapter %d\n", nr);
+	vb->adap_added = true;
+	return 0;
+}
+
+/* ---- MDIO bus with the two PHYs ----------------------------------------- */
+
+/* the registers a PHY scan and the generic code read */
+static int vb_mdio_read(struct mii_bus *bus, int addr, int reg)
+{
+	switch (reg) {
+	case MII_BMCR:
+		return BMCR_ANENABLE | BMCR_FULLDPLX | BMCR_SPEED1000;
+	case MII_BMSR:
+		return BMSR_LSTATUS | BMSR_ANEGCOMPLETE | BMSR_ANEGCAPABLE |
+		       BMSR_ESTATEN | BMSR_100FULL | BMSR_10FULL;
+	case MII_PHYSID1:
+		return LAN8841_ID >> 16;
+	case MII_PHYSID2:
+		return LAN8841_ID & 0xFFFF;
+	default:
+		return 0;
+	}
+}
+
+static int vb_mdio_write(struct mii_bus *bus, int addr, int reg, u16 val)
+{
+	return 0;
+}
+
+static void vb_put_phys(struct vboard *vb)
+{
+	int i;
+
+	for (i = 0; i < 2; i++) {
+		if (vb->phy[i])
+			put_device(&vb->phy[i]->mdio.dev);
+		vb->phy[i] = NULL;
+	}
+}
+
+static int vb_mdio_add(struct vboard *vb, struct device_node *np)
+{
+	struct device_node *child;
+	int ret, i = 0;
+
+	vb->mii = mdiobus_alloc();
+	if (!vb->mii)
+		return -ENOMEM;
+	vb->mii->name = "kx virtual board MDIO";
+	vb->mii->read = vb_mdio_read;
+	vb->mii->write = vb_mdio_write;
+	vb->mii->parent = vb->dev;
+	snprintf(vb->mii->id, MII_BUS_ID_SIZE, "kx-vboard-mdio");
+	ret = of_mdiobus_register(vb->mii, np);
+	if (ret) {
+		mdiobus_free(vb->mii);
+		vb->mii = NULL;
+		return dev_err_probe(vb->dev, ret, "MDIO bus\n");
+	}
+	/* the PHYs in node order: port 0, port 1 */
+	for_each_available_child_of_node(np, child) {
+		if (i < 2)
+			vb->phy[i++] = of_phy_find_device(child);
+	}
+	return 0;
+}
+
+static void vb_mdio_remove(struct vboard *vb)
+{
+	vb_put_phys(vb);
+	if (vb->mii) {
+		mdiobus_unregister(vb->mii);
+		mdiobus_free(vb->mii);
+		vb->mii = NULL;
+	}
+}
+
+/* ---- the timer window and its interrupt -------------------------------- */
+
+static int vb_timer_map(struct vboard *vb, struct device_node *np)
+{
+	struct resource res;
+	unsigned int virq;
+	int ret;
+
+	ret = of_address_to_resource(np, 0, &res);
+	if (ret)
+		return dev_err_probe(vb->dev, ret, "%pOF: no reg\n", np);
+	vb->tpm = ioremap(res.start, TPM_WINDOW);
+	if (!vb->tpm)
+		return -ENOMEM;
+	/* the GIC's domain and the SPI's number, looked up again per pulse */
+	virq = irq_of_parse_and_map(np, 0);
+	if (!virq) {
+		iounmap(vb->tpm);
+		return dev_err_probe(vb->dev, -EINVAL, "%pOF: no interrupt\n", np);
+	}
+	vb->domain = irq_get_irq_data(virq)->domain;
+	vb->hwirq = irqd_to_hwirq(irq_get_irq_data(virq));
+	return 0;
+}
+
+/* reset state of the block: stopped, nothing pending, full-range modulus */
+static void vb_timer_reset(struct vboard *vb)
+{
+	static const u32 zeroed[] = { TPM_SC, TPM_CNT, TPM_STATUS, TPM_C2SC, TPM_C2V };
+	unsigned int i;
+
+	for (i = 0; i < ARRAY_SIZE(zeroed); i++)
+		writel(0, vb->tpm + zeroed[i]);
+	writel(0xFFFFFFFF, vb->tpm + TPM_MOD);
+}
+
+/* ---- debugfs --------------------------------------------------------------- */
+
+static int vb_offset_get(void *data, u64 *val)
+{
+	struct vboard *vb = data;
+	unsigned long flags;
+
+	spin_lock_irqsave(&vb->lock, flags);
+	*val = (u64)vb->osc.offset;
+	spin_unlock_irqrestore(&vb->lock, flags);
+	return 0;
+}
+
+static int vb_offset_set(void *data, u64 val)
+{
+	struct vboard *vb = data;
+	unsigned long flags;
+
+	spin_lock_irqsave(&vb->lock, flags);
+	vb->osc.offset = (s64)val;
+	spin_unlock_irqrestore(&vb->lock, flags);
+	return 0;
+}
+DEFINE_DEBUGFS_ATTRIBUTE_SIGNED(vb_offset_fops, vb_offset_get, vb_offset_set, "%lld\n");
+
+static int vb_dac_get(void *data, u64 *val)
+{
+	struct vboard *vb = data;
+
+	*val = READ_ONCE(vb->osc.dac_code);
+	return 0;
+}
+DEFINE_DEBUGFS_ATTRIBUTE(vb_dac_fops, vb_dac_get, NULL, "%llu\n");
+
+static int vb_period_set(void *data, u64 val)
+{
+	struct vboard *vb = data;
+
+	if (val < VB_MIN_PERIOD_US || val > USEC_PER_SEC * 10ULL)
+		return -EINVAL;
+	WRITE_ONCE(vb->period_us, val);
+	return 0;
+}
+
+static int vb_period_get(void *data, u64 *val)
+{
+	*val = READ_ONCE(((struct vboard *)data)->period_us);
+	return 0;
+}
+DEFINE_DEBUGFS_ATTRIBUTE(vb_period_fops, vb_period_get, vb_period_set, "%llu\n");
+
+/*
+ * Pulse records, oldest first, one line each: "pulse count dac_code
+ * dac_writes error captured" (count: cycles of that second; dac_writes:
+ * DAC writes received during it). Reading consumes them.
+ */
+static ssize_t vb_pulses_read(struct file *f, char __user *ubuf, size_t len, loff_t *ppos)
+{
+	struct vboard *vb = f->private_data;
+	char line[96];
+	size_t done = 0;
+
+	while (done < len) {
+		struct vb_record r;
+		unsigned long flags;
+		int n;
+
+		spin_lock_irqsave(&vb->lock, flags);
+		if (vb->log_tail == vb->log_head) {
+			spin_unlock_irqrestore(&vb->lock, flags);
+			break;
+		}
+		r = vb->log[vb->log_tail % VB_LOG_SIZE];
+		spin_unlock_irqrestore(&vb->lock, flags);
+		n = scnprintf(line, sizeof(line), "%llu %u %u %u %lld %d\n", r.pulse,
+			      r.count, r.dac_code, r.dac_writes, r.error, r.captured);
+		if (n > len - done)
+			break;
+		if (copy_to_user(ubuf + done, line, n))
+			return done ? done : -EFAULT;
+		done += n;
+		spin_lock_irqsave(&vb->lock, flags);
+		vb->log_tail++;
+		spin_unlock_irqrestore(&vb->lock, flags);
+	}
+	return done;
+}
+
+static const struct file_operations vb_pulses_fops = {
+	.owner = THIS_MODULE,
+	.open = simple_open,
+	.read = vb_pulses_read,
+	.llseek = noop_llseek,
+};
+
+static void vb_debugfs(struct vboard *vb)
+{
+	vb->dbg = debugfs_create_dir("kx_vboard", NULL);
+	debugfs_create_file("offset", 0600, vb->dbg, vb, &vb_offset_fops);
+	debugfs_create_file("dac_code", 0400, vb->dbg, vb, &vb_dac_fops);
+	debugfs_create_file("period_us", 0600, vb->dbg, vb, &vb_period_fops);
+	debugfs_create_u32("pulses_on", 0600, vb->dbg, &vb->pulses_on);
+	debugfs_create_u64("pulse_count", 0400, vb->dbg, &vb->pulses);
+	debugfs_create_u64("captures", 0400, vb->dbg, &vb->captures);
+	debugfs_create_u32("irqs_raised", 0400, vb->dbg, &vb->irqs_raised);
+	debugfs_create_u64("log_lost", 0400, vb->dbg, &vb->log_lost);
+	debugfs_create_file("pulses", 0400, vb->dbg, vb, &vb_pulses_fops);
+}
+
+/* ---- the board device ------------------------------------------------------ */
+
+static int vb_parts(struct vboard *vb, struct device_node *np)
+{
+	struct device_node *timer, *bus;
+	int ret;
+
+	timer = of_parse_phandle(np, "timer", 0);
+	if (!timer)
+		return dev_err_probe(vb->dev, -ENODEV, "no timer phandle\n");
+	ret = vb_timer_map(vb, timer);
+	of_node_put(timer);
+	if (ret)
+		return ret;
+
+	bus = of_get_child_by_name(np, "i2c");
+	ret = bus ? vb_i2c_add(vb, bus) : -ENODEV;
+	of_node_put(bus);
+	if (ret)
+		goto unmap;
+
+	bus = of_get_child_by_name(np, "mdio");
+	ret = bus ? vb_mdio_add(vb, bus) : -ENODEV;
+	of_node_put(bus);
+	if (ret)
+		goto del_adapter;
+	if (!vb->phy[0] || !vb->phy[1]) {
+		ret = dev_err_probe(vb->dev, -ENODEV, "two PHYs wanted\n");
+		goto del_mdio;
+	}
+	return 0;
+
+del_mdio:
+	vb_mdio_remove(vb);
+del_adapter:
+	i2c_del_adapter(&vb->adap);
+	vb->adap_added = false;
+unmap:
+	iounmap(vb->tpm);
+	return ret;
+}
+
+static int vb_probe(struct platform_device *pdev)
+{
+	struct vboard *vb;
+	int ret;
+
+	vb = devm_kzalloc(&pdev->dev, sizeof(*vb), GFP_KERNEL);
+	if (!vb)
+		return -ENOMEM;
+	vb->log = devm_kcalloc(&pdev->dev, VB_LOG_SIZE, sizeof(*vb->log), GFP_KERNEL);
+	if (!vb->log)
+		return -ENOMEM;
+	vb->dev = &pdev->dev;
+	spin_lock_init(&vb->lock);
+	kx_osc_init(&vb->osc, offset_e15, seed);
+	vb->osc.walk_step = walk_e15;
+	vb->osc.temp_amp = temp_e15;
+	vb->osc.temp_period = temp_period;
+	vb->period_us = max_t(u32, period_us, VB_MIN_PERIOD_US);
+	vb->pulses_on = 1;
+
+	ret = vb_parts(vb, pdev->dev.of_node);
+	if (ret)
+		return ret;
+	vb_timer_reset(vb);
+	platform_set_drvdata(pdev, vb);
+	vb_debugfs(vb);
+
+	hrtimer_init(&vb->timer, CLOCK_MONOTONIC, HRTIMER_MODE_REL_HARD);
+	vb->timer.function = vb_tick;
+	hrtimer_start(&vb->timer, ns_to_ktime((u64)vb->period_us * NSEC_PER_USEC),
+		      HRTIMER_MODE_REL_HARD);
+	dev_info(vb->dev, "VCXO offset %ld e-15, pulse every %u us, DAC on i2c-%d\n",
+		 offset_e15, vb->period_us, vb->adap.nr);
+	return 0;
+}
+
+static void vb_remove(struct platform_device *pdev)
+{
+	struct vboard *vb = platform_get_drvdata(pdev);
+
+	hrtimer_cancel(&vb->timer);
+	debugfs_remove_recursive(vb->dbg);
+	vb_mdio_remove(vb);
+	if (vb->adap_added)
+		i2c_del_adapter(&vb->adap);
+	iounmap(vb->tpm);
+}
+
+static const struct of_device_id vb_of_match[] = {
+	{ .compatible = "kx,virtual-board" },
+	{ }
+};
+MODULE_DEVICE_TABLE(of, vb_of_match);
+
+static struct platform_driver vb_driver = {
+	.probe = vb_probe,
+	.remove = vb_remove,
+	.driver = {
+		.name = "kx-vboard",
+		.of_match_table = vb_of_match,
+	},
+};
+
+/*
+ * The PHYs' driver: the LAN8841 stand-in binds them by their ID as the
+ * LAN8841 driver does on the board (generic register handling only; the
+ * PTP side is the PHY stub's).
+ */
+static struct phy_driver vb_phy_drivers[] = {
+	{
+		PHY_ID_MATCH_MODEL(LAN8841_ID),
+		.name = "LAN8841 stand-in (kx virtual board)",
+	},
+};
+
+static int __init vb_init(void)
+{
+	int ret = phy_drivers_register(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers), THIS_MODULE);
+
+	if (ret)
+		return ret;
+	ret = platform_driver_register(&vb_driver);
+	if (ret)
+		phy_drivers_unregister(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers));
+	return ret;
+}
+
+static void __exit vb_exit(void)
+{
+	platform_driver_unregister(&vb_driver);
+	phy_drivers_unregister(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers));
+}
+
+module_init(vb_init);
+module_exit(vb_exit);
+
+MODULE_LICENSE("GPL");
+MODULE_DESCRIPTION("Virtual i.MX93 timing board for kx-pps under qemu (test double)");
