@@ -83,8 +83,10 @@ struct PulseHook {
 
 std::vector<PulseHook> &pulse_hooks()
 {
-	static std::vector<PulseHook> hooks;
-	return hooks;
+	// Never destroyed: models that hold a hook are destroyed at exit, after
+	// this file's statics may already be gone.
+	static auto *hooks = new std::vector<PulseHook>;
+	return *hooks;
 }
 
 // One satellite in view; snr 0 = seen in the almanac, not tracked.
