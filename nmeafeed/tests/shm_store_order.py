@@ -124,7 +124,9 @@ def main(argv):
         return 1
     if argv[1:] == ['--self-test']:
         return 0
-    objdump, objs = argv[1], [o for o in argv[2:] if o.endswith('ntp_shm.cpp.o')]
+    # ctest hands a target's objects over as one ';'-separated argument
+    objdump = argv[1]
+    objs = [o for a in argv[2:] for o in a.split(';') if o.endswith('ntp_shm.cpp.o')]
     if len(objs) != 1:
         print('no ntp_shm.cpp.o among the objects', file=sys.stderr)
         return 2
