@@ -39,9 +39,15 @@ function(kx_gtest name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   # The labels are set by a file ctest reads after the discovered cases
   # (gtest_discover_tests' PROPERTIES loses the separators of a label list).
+  # Under the emulator a case that stalls (qemu-user can starve one of two
+  # busy guest threads) fails after a generous cap instead of holding the run.
+  set(props "LABELS \"${P_LABELS}\"")
+  if(CMAKE_CROSSCOMPILING)
+    string(APPEND props " TIMEOUT 300")
+  endif()
   set(label_file ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
   file(WRITE ${label_file} "foreach(t IN LISTS ${name}_TESTS)
-  set_tests_properties(\"\${t}\" PROPERTIES LABELS \"${P_LABELS}\")
+  set_tests_properties(\"\${t}\" PROPERTIES ${props})
 endforeach()
 ")
   set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${label_file})
