@@ -14,9 +14,15 @@ set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
 set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 
+# The test programs run under qemu-user with that sysroot. Its loader must
+# take the C library from there too: left to its default path it finds the
+# multiarch libc6:arm64 of another build first (through qemu's fallback to
+# the host's /lib/aarch64-linux-gnu), and a second thread never starts.
+# libgpiod and the other multiarch libraries are still found after it.
 set(KX_AARCH64_SYSROOT /usr/aarch64-linux-gnu)
 find_program(KX_QEMU_AARCH64 qemu-aarch64-static REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${KX_QEMU_AARCH64} -L ${KX_AARCH64_SYSROOT})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${KX_QEMU_AARCH64} -L ${KX_AARCH64_SYSROOT}
+    -E LD_LIBRARY_PATH=${KX_AARCH64_SYSROOT}/lib)
 
 # pkg-config must see the arm64 .pc files only: an amd64 libgpiod found here
 # would link objects of the wrong machine.

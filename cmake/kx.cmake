@@ -39,8 +39,8 @@ function(kx_gtest name)
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
   # The labels are set by a file ctest reads after the discovered cases
   # (gtest_discover_tests' PROPERTIES loses the separators of a label list).
-  # Under the emulator a case that stalls (qemu-user can starve one of two
-  # busy guest threads) fails after a generous cap instead of holding the run.
+  # Under the emulator a case that stalls fails after a generous cap instead
+  # of holding the run.
   set(props "LABELS \"${P_LABELS}\"")
   if(CMAKE_CROSSCOMPILING)
     string(APPEND props " TIMEOUT 300")
