@@ -42,15 +42,21 @@ say clock "$(date -u +%s) $(date -u '+%Y-%m-%d')"
 chronyd -u root -f /etc/chrony.conf -L 0 -l /tmp/chronyd.log
 sleep 1
 say daemons "$(pidof nmeafeed) $(pidof locator) $(pidof chronyd) $(tail -n 3 /tmp/chronyd.log | tr '\n' '|')"
-# synchronised to the pulse: the tracking's reference is PPS, leap normal
-w=0
-while [ $w -lt 120 ]; do
+# synchronised to the pulse: the tracking's reference is PPS, leap normal;
+# then settled: after the first updates, which know nothing of the clock's
+# frequency yet, the root dispersion (the error bound the clients get)
+# falls below 10 ms
+since() { echo $(($(cut -d. -f1 /proc/uptime) - $1)); }
+tracking() {
 	t=$(chronyc -c tracking 2>/dev/null)
-	case $t in 50505300,PPS,*,Normal) break ;; esac
-	sleep 1
-	w=$((w + 1))
-done
-say synced "$(($(cut -d. -f1 /proc/uptime) - up)) $t"
+	case $t in 50505300,PPS,*,Normal) echo "$t" | awk -F, -v d="$1" '$12 < d { ok = 1 } END { exit !ok }' ;;
+	*) return 1 ;;
+	esac
+}
+while [ "$(since "$up")" -lt 150 ] && ! tracking 1e9; do sleep 1; done
+say synced "$(since "$up") $t"
+while [ "$(since "$up")" -lt 200 ] && ! tracking 0.01; do sleep 2; done
+say settled "$(since "$up") $t"
 say sources "$(chronyc -c sources | tr '\n' ' ')"
 say status_files "$(cat /var/volatile/rundata/coords.dat) alt=$(cat /var/volatile/rundata/altitude.dat) sats=$(cat /var/volatile/rundata/numsats.dat)"
 host ntp
@@ -64,11 +70,14 @@ log synced
 gps fix 0
 echo 0 >$VB/pulses_on
 lost=$(cut -d. -f1 /proc/uptime)
-while [ $(($(cut -d. -f1 /proc/uptime) - lost)) -lt 170 ]; do
+# past the last update from the pulses before the loss
+sleep 20
+host ntp
+while [ "$(since "$lost")" -lt 170 ]; do
 	chronyc -c sources | grep -q '^#,\*,PPS' || break
 	sleep 2
 done
-say lost "$(($(cut -d. -f1 /proc/uptime) - lost)) $(chronyc -c tracking)"
+say lost "$(since "$lost") $(chronyc -c tracking)"
 say lost_sources "$(chronyc -c sources | tr '\n' ' ')"
 host ntp
 log lost
