@@ -11,6 +11,9 @@
 #                  rebinding and unloading (ctest kernel.qemu_arm64.board)
 #     MODE rounds  100 load/unload rounds under pulses and sentences
 #     MODE bench   loop convergence records only (kernel/bench/loop_qemu_arm64.sh)
+#     MODE ntp     the time service: nmeafeed, locator and Debian's arm64
+#                  chronyd in the guest, NTP and locator queries from the host
+#                  (ctest kernel.qemu_arm64.ntp)
 #   qemu_arm64.sh --dumpdtb FILE
 #     the machine's own device tree, with the same qemu options as the boot
 #
@@ -36,11 +39,11 @@ INITRD_ADDR=0x5d000000
 
 # the machine; the same for the tree dump and the boot
 machine=(qemu-system-aarch64 -M "virt,acpi=off" -cpu cortex-a57 -m 1024 -smp 1 -accel tcg
-	-display none -monitor none -no-reboot -nic none -bios "$uboot_bin"
+	-display none -monitor none -no-reboot -bios "$uboot_bin"
 	-device virtio-serial-pci)
 
 if [ "${1:-}" = --dumpdtb ]; then
-	"${machine[@]}" -machine dumpdtb="$2" -device virtconsole,chardev=con -chardev null,id=con
+	"${machine[@]}" -nic none -machine dumpdtb="$2" -device virtconsole,chardev=con -chardev null,id=con
 	exit 0
 fi
 
@@ -69,6 +72,15 @@ done
 for ko in "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$kbuild/Module.symvers"; do
 	[ -f "$ko" ] || fail "$ko missing: the kbuild test builds it"
 done
+chrony=${CHRONY_ARM64:-$top/build-kheaders/chrony-arm64/tree}
+if [ "$mode" = ntp ]; then
+	[ -x "$chrony/usr/sbin/chronyd" ] || fail "no arm64 chronyd: run scripts/kernel-headers"
+	command -v chronyd >/dev/null || fail "chronyd missing: run scripts/setup"
+	# one pulse per real second: chronyd counts real seconds
+	KX_VBOARD_ARGS=${KX_VBOARD_ARGS:-period_us=1000000}
+	# synchronising and losing the pulse take chronyd minutes of real time
+	KX_QEMU_LIMIT=${KX_QEMU_LIMIT:-360}
+fi
 simboard=${KX_SIMBOARD:-}
 [ -n "$simboard" ] && [ -x "$simboard" ] || fail "simboard missing (KX_SIMBOARD)"
 
@@ -88,6 +100,47 @@ if ! nice -n 10 make -C "$KDIR_6_12_ARM64" M="$vb" W=1 KCFLAGS=-Werror \
 	cat "$vb/build.log"
 	fail "kx-vboard.ko did not build cleanly"
 fi
+
+# ---- the time service's programs -----------------------------------------
+# nmeafeed and locator as the board runs them (cross-built here, without the
+# tests), Debian's arm64 chronyd and chronyc, the shared libraries of all
+# four (the C++ and C libraries from the cross tool chain's sysroot) and
+# chronyd's configuration: the appliance's drop-in as shipped
+ntp_root() {
+	local a64="$work/aarch64" lib
+	cmake -S "$top" -B "$a64" -G Ninja --toolchain "$top/cmake/aarch64-linux-gnu.cmake" \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON -DBUILD_TESTING=OFF >"$work/aarch64.log" 2>&1 &&
+		nice -n 10 cmake --build "$a64" --target nmeafeed locator >>"$work/aarch64.log" 2>&1 ||
+		{ cat "$work/aarch64.log"; fail "the arm64 nmeafeed and locator did not build"; }
+	cp "$a64/bin/nmeafeed" "$a64/bin/locator" "$chrony/usr/sbin/chronyd" "$chrony/usr/bin/chronyc" "$root/bin/"
+	mkdir -p "$root/lib/aarch64-linux-gnu" "$root/etc"
+	cp -a "$chrony"/usr/lib/aarch64-linux-gnu/*.so* "$chrony"/lib/aarch64-linux-gnu/*.so* \
+		"$root/lib/aarch64-linux-gnu/"
+	cp -L /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1 "$root/lib/aarch64-linux-gnu/"
+	# every library the programs and libraries need, until none is missing
+	local missing=1 f
+	while [ $missing = 1 ]; do
+		missing=0
+		for lib in $(aarch64-linux-gnu-readelf -d "$root"/bin/{nmeafeed,locator,chronyd,chronyc} \
+			"$root"/lib/aarch64-linux-gnu/*.so* | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u); do
+			[ -e "$root/lib/aarch64-linux-gnu/$lib" ] && continue
+			f=$(ls /usr/aarch64-linux-gnu/lib/"$lib" /usr/lib/aarch64-linux-gnu/"$lib" 2>/dev/null | head -n1 || true)
+			[ -n "$f" ] || fail "$lib (arm64) not found"
+			cp -L "$f" "$root/lib/aarch64-linux-gnu/"
+			missing=1
+		done
+	done
+	ln -s aarch64-linux-gnu/ld-linux-aarch64.so.1 "$root/lib/ld-linux-aarch64.so.1"
+	echo 'root:x:0:0:root:/:/bin/sh' >"$root/etc/passwd"
+	echo 'root:x:0:' >"$root/etc/group"
+	echo kx-timeserver >"$root/etc/device_name"
+	{
+		cat "$top/dist/chrony/kx-timeserver.conf"
+		echo "allow"
+		echo "bindcmdaddress /run/chrony/chronyd.sock"
+	} >"$root/etc/chrony.conf"
+	install -m 0644 "$here/qemu_arm64_ntp.sh" "$root/ntp.sh"
+}
 
 # ---- the initramfs -----------------------------------------------------------
 root="$work/root"
@@ -120,7 +173,9 @@ for ko in "$kbuild/kx-pps.ko" "$vb/kx-vboard.ko"; do
 		[ "$dep" = kxpps-phystub ] || [ "$dep" = kxpps_phystub ] || add_module "$dep"
 	done
 done
+[ "$mode" != ntp ] || add_module virtio_net
 echo "${order[@]}" >"$root/lib/modules/kx/order"
+[ "$mode" != ntp ] || ntp_root
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
 dtc -q -I dts -O dtb -o "$work/board.dtb" "$src/dts/kx-qemu-virt.dts"
 
@@ -149,8 +204,25 @@ size=$(printf '0x%x' "$(stat -c %s "$work/initrd.cpio")")
 boot="setenv bootargs '$args'; booti $IMAGE_ADDR $INITRD_ADDR:$size $DTB_ADDR"
 rm -f "$work"/{uart,ctl,console.log,uboot.log}
 limit=${KX_QEMU_LIMIT:-280}
-"$here/qemu_arm64_run.py" --dir "$work" --boot "$boot" --sim "$sim" --limit "$limit" -- \
-	"${machine[@]}" \
+# the network: none, or for the time service qemu's user network with two
+# of this machine's loopback ports forwarded to the guest's NTP and locator
+# ports. The guest has no route beyond its own /24 and starts nothing that
+# sends first. (restrict=on would also bar it from the outside, but this
+# qemu then drops the guest's replies to forwarded datagrams as well.)
+nic=(-nic none)
+probe=()
+if [ "$mode" = ntp ]; then
+	read -r ntp_port loc_port < <(python3 -c '
+import socket
+s = [socket.socket(socket.AF_INET, socket.SOCK_DGRAM) for _ in range(2)]
+for x in s: x.bind(("127.0.0.1", 0))
+print(*(x.getsockname()[1] for x in s))')
+	nic=(-netdev "user,id=net,hostfwd=udp:127.0.0.1:$ntp_port-:123,hostfwd=udp:127.0.0.1:$loc_port-:7372"
+		-device virtio-net-pci,netdev=net -object "filter-dump,id=dump,netdev=net,file=$work/net.pcap")
+	probe=(--host "$here/qemu_arm64_probe.py --work $work --ntp-port $ntp_port --locator-port $loc_port")
+fi
+"$here/qemu_arm64_run.py" --dir "$work" --boot "$boot" --sim "$sim" --limit "$limit" "${probe[@]}" -- \
+	"${machine[@]}" "${nic[@]}" \
 	-device "loader,file=$kimage,addr=$IMAGE_ADDR,force-raw=on" \
 	-device "loader,file=$work/board.dtb,addr=$DTB_ADDR,force-raw=on" \
 	-device "loader,file=$work/initrd.cpio,addr=$INITRD_ADDR,force-raw=on" \

@@ -10,6 +10,7 @@ is 1 when anything failed.
 """
 import re
 import sys
+import time
 
 sys.path.insert(0, __file__.rsplit("/", 1)[0])
 from qemu_arm64_loop import (N0, PPM, SLOPE, convergence, expected_freqcorr,  # noqa: E402
@@ -290,6 +291,70 @@ def check_rounds(run):
     run.state("rounds_end", False)
 
 
+# the receiver model's setting in qemu_arm64_ntp.sh: GPS time 200 days before
+# this machine's, the position as the status files and the locator carry it
+GPS_OFFSET = -17280000
+COORDS = "-33.8568,151.2153"
+ALTITUDE = "58.0"
+
+
+def figures(text):
+    return dict(kv.split("=", 1) for kv in (text or "").split() if "=" in kv)
+
+
+def check_ntp(run):
+    run.expect("gps_time_set", "^1 ")
+    clock = run.expect("clock", r"^(\d+) ")
+    if clock and abs(int(clock[1]) - (time.time() + GPS_OFFSET)) > 900:
+        run.bad(f"guest clock {clock[1]} is not the model's GPS time")
+    # chronyc -c tracking: reference PPS, leap status normal
+    sync = run.expect("synced", r"^(\d+) 50505300,PPS,1,")
+    settled = run.expect("settled", r"^(\d+) 50505300,PPS,1,[^,]*,([-\d.e]+),(?:[^,]*,){6}([\d.e]+),"
+                         r"[^,]*,Normal$")
+    run.expect("sources", r"#,\*,PPS,")
+    run.expect("status_files", rf"^{COORDS} alt={ALTITUDE} sats=\d+")
+    # the reply while locked, then early and late in holdover
+    served = []
+    for i in range(3):
+        f = figures(run.get("host_ntp", index=i))
+        served.append(f)
+        try:
+            off = float(f["offset"])
+            ok = (abs(off - GPS_OFFSET) < 1.5 and f["stratum"] == "1" and f["leap"] == "N"
+                  and 0 < float(f["rootdisp"]) < 1)
+        except (KeyError, ValueError):
+            ok = False
+        if not ok:
+            run.bad(f"NTP reply {i}: {run.get('host_ntp', index=i)!r}")
+    loc = figures(run.get("host_locator"))
+    reply = bytes.fromhex(loc.get("hex", ""))
+    if len(reply) != 80 or reply[0] != 6 or reply[13] != 1:
+        run.bad(f"locator reply {loc.get('hex')!r}: want 80 bytes, type 6, fix 1")
+    else:
+        pos = reply[21:46].split(b"\0")[0].decode(errors="replace")
+        alt = reply[72:79].split(b"\0")[0].decode(errors="replace")
+        if pos != COORDS or alt != ALTITUDE:
+            run.bad(f"locator position {pos!r} altitude {alt!r}")
+    # GPS lost: PPS out of the selection, still served, the error bound grows
+    run.expect("lost", r"^\d+ ")
+    if re.search(r"#,\*,PPS,", run.get("lost_sources") or "#,*,PPS,"):
+        run.bad(f"PPS still selected after the pulses stopped: {run.get('lost_sources')!r}")
+    try:
+        grew = float(served[2]["rootdisp"]) > float(served[1]["rootdisp"])
+    except (KeyError, ValueError):
+        grew = False
+    if not grew:
+        run.bad("the root dispersion did not grow in holdover")
+    if sync and settled:
+        print(f"qemu_arm64: ntp: synchronised to PPS {sync[1]} s after the network came up, "
+              f"root dispersion below 10 ms after {settled[1]} s (system clock's offset "
+              f"{settled[2]} s, root dispersion {settled[3]} s)")
+    for i, f in enumerate(served):
+        print(f"qemu_arm64: ntp: {('locked', 'early holdover', 'late holdover')[i]} reply: offset against this clock "
+              f"{f.get('offset')} s (model {GPS_OFFSET} s), stratum {f.get('stratum')}, "
+              f"root delay {f.get('rootdelay')} s, root dispersion {f.get('rootdisp')} s")
+
+
 def main():
     mode, work = sys.argv[1], sys.argv[2]
     with open(f"{work}/console.txt", errors="replace") as f:
@@ -303,6 +368,8 @@ def main():
         check_board(run, gps_log)
     elif mode == "rounds":
         check_rounds(run)
+    elif mode == "ntp":
+        check_ntp(run)
     run.common_end()
     print(f"qemu_arm64: {mode}: {len(run.oks)} guest checks passed, {len(run.errors)} failures")
     return 1 if run.errors else 0

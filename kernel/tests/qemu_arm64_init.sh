@@ -10,7 +10,7 @@
 #   KXQ end                  the script ran to its end
 # kxmode= on the kernel command line: board (the checks) | rounds (100
 # load/unload rounds under pulses and sentences) | bench (loop convergence
-# from kxoffset=, records only).
+# from kxoffset=, records only) | ntp (the time service: qemu_arm64_ntp.sh).
 if [ "$1" != steps ]; then
 	/bin/busybox sh /init steps
 	echo "KXQ steps exit $?"
@@ -85,8 +85,11 @@ state() {
 
 log boot
 # the host's answers come on the virtio port "kxctl"; it stays open, as the
-# port drops what arrives while nobody has it open
-exec 3</dev/vport0p1
+# port drops what arrives while nobody has it open; found by its name, as
+# its number depends on the other virtio devices (the network's)
+for p in /sys/class/virtio-ports/*; do
+	[ "$(cat "$p/name" 2>/dev/null)" = kxctl ] && exec 3<"/dev/${p##*/}"
+done
 # the kernel's own modules, in dependency order (from the host's list)
 for m in $(cat $M/order); do
 	say kmod "$m $(ins $M/kernel/$m.ko)"
@@ -102,6 +105,11 @@ log vboard
 load() {
 	say "$1 insmod $(ins $M/kx-pps.ko)"
 }
+
+if [ "$mode" = ntp ]; then
+	. /ntp.sh
+	exit 0
+fi
 
 if [ "$mode" = bench ]; then
 	load bench

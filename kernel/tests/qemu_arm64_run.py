@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Runs the arm64 qemu board for qemu_arm64.sh and wires it to the host.
 
-    qemu_arm64_run.py --dir DIR --boot CMD [--sim ROOT] [--limit S] -- QEMU...
+    qemu_arm64_run.py --dir DIR --boot CMD [--sim ROOT] [--limit S] [--host PROBE] -- QEMU...
 
 QEMU... is the qemu command line. It must give the PL011 to a listening
 socket DIR/uart, the virtio console to stdio and a virtio serial port to a
@@ -18,11 +18,15 @@ listening socket DIR/ctl. This program:
   "KXQGPS <command>" lines: the command goes to the simulated board's
   control socket as "gps <command>", its reply line back to the guest on
   the control port;
+- serves the guest's "KXQHOST <args>" lines: runs PROBE <args> on the host
+  (queries of the guest's network services) and sends the last line it
+  printed back on the control port;
 - ends qemu after --limit seconds if it has not powered off by then.
 """
 import argparse
 import os
 import select
+import shlex
 import socket
 import subprocess
 import sys
@@ -179,12 +183,22 @@ class Board:
         return reply.decode(errors="replace")
 
 
+def host_probe(cmd, args):
+    try:
+        out = subprocess.run(shlex.split(cmd) + args.split(), capture_output=True, text=True,
+                             timeout=90, check=False).stdout.strip()
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return f"err {e}"
+    return out.splitlines()[-1] if out else "err no output"
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--dir", required=True)
     ap.add_argument("--boot", required=True)
     ap.add_argument("--sim")
     ap.add_argument("--limit", type=float, default=280)
+    ap.add_argument("--host")
     ap.add_argument("qemu", nargs=argparse.REMAINDER)
     args = ap.parse_args()
     qemu_cmd = args.qemu[1:] if args.qemu[:1] == ["--"] else args.qemu
@@ -218,6 +232,9 @@ def main():
                 if "line" in status:
                     status["line"].set_rx(text.endswith("1"))
                 ctl.sendall(b"ok\n")
+            elif text.startswith("KXQHOST "):
+                reply = host_probe(args.host, text[8:]) if args.host else "err no probe"
+                ctl.sendall(reply.encode() + b"\n")
             elif text.startswith("KXQGPS "):
                 reply = board.command("gps " + text[7:])
                 ctl.sendall(reply.encode() + b"\n")
