@@ -135,8 +135,8 @@ ntp_root() {
 	echo 'root:x:0:' >"$root/etc/group"
 	echo kx-timeserver >"$root/etc/device_name"
 	{
+		# the shipped drop-in as it is (it allows the clients)
 		cat "$top/dist/chrony/kx-timeserver.conf"
-		echo "allow"
 		echo "bindcmdaddress /run/chrony/chronyd.sock"
 	} >"$root/etc/chrony.conf"
 	install -m 0644 "$here/qemu_arm64_ntp.sh" "$root/ntp.sh"
