@@ -36,6 +36,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -437,10 +438,39 @@ void dev_setattr(fuse_req_t req, fuse_ino_t ino, struct stat *, int, fuse_file_i
 	dev_getattr(req, ino, fi);
 }
 
+// FUSE hands over a close in two steps: FLUSH while close() is still in the
+// caller, RELEASE afterwards and asynchronously. A character device's
+// release has run by the time the last close() returns, so a program that
+// closes the device and opens it again at once must not see EBUSY from the
+// release that is still on its way. Handles whose close has begun are kept
+// here; an open refused while any is pending waits (boundedly) for its
+// release and tries once more. A handle flushed but still open through a
+// duplicate descriptor only delays that EBUSY.
+std::mutex closing_mutex;
+std::condition_variable closing_cv;
+std::set<uint64_t> closing;
+
+void dev_flush(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
+{
+	{
+		std::lock_guard<std::mutex> lock(closing_mutex);
+		closing.insert(fi->fh);
+	}
+	fuse_reply_err(req, 0);
+}
+
+bool wait_pending_releases()
+{
+	std::unique_lock<std::mutex> lock(closing_mutex);
+	return closing_cv.wait_for(lock, std::chrono::seconds(2), [] { return closing.empty(); });
+}
+
 void dev_open(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
 {
 	int err = 0;
 	void *f = kxk_dev_open(fi->flags, &err);
+	if (f == nullptr && err == -EBUSY && wait_pending_releases())
+		f = kxk_dev_open(fi->flags, &err);
 	if (f == nullptr) {
 		fuse_reply_err(req, -err);
 		return;
@@ -496,6 +526,11 @@ void dev_write(fuse_req_t req, fuse_ino_t, const char *buf, size_t size, off_t, 
 void dev_release(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
 {
 	kxk_dev_close(reinterpret_cast<void *>(fi->fh));
+	{
+		std::lock_guard<std::mutex> lock(closing_mutex);
+		closing.erase(fi->fh);
+	}
+	closing_cv.notify_all();
 	fuse_reply_err(req, 0);
 }
 
@@ -598,6 +633,7 @@ int main()
 	dev_ops.open = dev_open;
 	dev_ops.read = dev_read;
 	dev_ops.write = dev_write;
+	dev_ops.flush = dev_flush;
 	dev_ops.release = dev_release;
 
 	Mount attrs, dev;
