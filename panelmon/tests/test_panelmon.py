@@ -274,12 +274,20 @@ def test_rows_are_sent_only_when_they_change(board, tree, start):
     # Count the transfers while the time row moves on by two seconds or
     # more, however long that takes: each rewrite of row 0 (20 characters,
     # each frame with one empty instruction byte 0x00, and one cursor move)
-    # moves it on by at least one second; row 1 is never rewritten.
+    # moves it on by at least one second; row 1 is never rewritten. The
+    # counts are taken between rewrites, when the address counter stands at
+    # the end of a row, never in the middle of one.
+    def between_rewrites():
+        state = board.lcd_state()
+        return state if int(state["address"], 16) in (0x14, 0x54) else None
+
     first0 = shown()
-    before = board.lcd_state()
+    before = wait_for(between_rewrites, step=0.005)
+    assert before
     first = shown()
     assert wait_for(lambda: (shown() - first) % 86400 >= 2)
-    after = board.lcd_state()
+    after = wait_for(between_rewrites, step=0.005)
+    assert after
     seconds = (shown() - first0) % 86400
     chars = int(after["characters"]) - int(before["characters"])
     instructions = int(after["instructions"]) - int(before["instructions"])
