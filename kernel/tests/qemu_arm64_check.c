@@ -10,6 +10,11 @@
  *                                  so the time stamps advance)
  *   qemu_arm64_check nmea N        N lines from /dev/kx_pps: every one a
  *                                  whole sentence with a good checksum
+ *   qemu_arm64_check edge FILE     asks the host for its time (KXQTIME,
+ *                                  answered on the control port, fd 3) and
+ *                                  writes to FILE the CLOCK_MONOTONIC time
+ *                                  of a host second boundary, where the
+ *                                  receiver model's pulse edges lie
  *
  * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check, plus facts as
  * "KXQ NAME value"; the exit status is the number of failures.
@@ -22,6 +27,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <time.h>
 #include <unistd.h>
 #include <linux/pps.h>
 
@@ -202,6 +208,41 @@ static void check_nmea(int n)
 	check(lines == n && !bad, "nmea_whole_sentences", "%d lines, %d bad", lines, bad);
 }
 
+static long long monotonic_ns(void)
+{
+	struct timespec ts;
+
+	clock_gettime(CLOCK_MONOTONIC, &ts);
+	return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+/*
+ * The guest's monotonic clock runs at the host's rate (qemu's virtual clock),
+ * only its origin is unknown: one round trip fixes it, to within half the
+ * round trip.
+ */
+static void find_edge(const char *file)
+{
+	char reply[64] = "";
+	long long t1, t2, host, mid, edge;
+	FILE *f;
+	int n;
+
+	t1 = monotonic_ns();
+	printf("KXQTIME\n");
+	n = read(3, reply, sizeof(reply) - 1);
+	t2 = monotonic_ns();
+	host = n > 0 ? strtoll(reply, NULL, 10) : 0;
+	check(host > 0, "host_time", "no answer: %s", n > 0 ? reply : strerror(errno));
+	if (host <= 0)
+		return;
+	mid = t1 + (t2 - t1) / 2;
+	edge = mid + 1000000000LL - host % 1000000000LL;
+	printf("KXQ edge %lld round_trip_us %lld\n", edge, (t2 - t1) / 1000);
+	f = fopen(file, "w");
+	check(f && fprintf(f, "%lld\n", edge) > 0 && fclose(f) == 0, "edge_file", "%s", strerror(errno));
+}
+
 int main(int argc, char **argv)
 {
 	setvbuf(stdout, NULL, _IONBF, 0);
@@ -209,8 +250,10 @@ int main(int argc, char **argv)
 		check_pps(argv[2], atoi(argv[3]), argc == 5 && !strcmp(argv[4], "steady"));
 	else if (argc == 3 && !strcmp(argv[1], "nmea"))
 		check_nmea(atoi(argv[2]));
+	else if (argc == 3 && !strcmp(argv[1], "edge"))
+		find_edge(argv[2]);
 	else {
-		fprintf(stderr, "usage: %s pps DEV N [steady] | nmea N\n", argv[0]);
+		fprintf(stderr, "usage: %s pps DEV N [steady] | nmea N | edge FILE\n", argv[0]);
 		return 2;
 	}
 	return failures;

@@ -95,6 +95,12 @@ for m in $(cat $M/order); do
 	say kmod "$m $(ins $M/kernel/$m.ko)"
 done
 say phystub_insmod "$(ins $M/kxpps-phystub.ko)"
+# In real seconds, the pulses lie on the receiver model's edges, as the
+# receiver's own pulse and sentences do on the board: the time service
+# depends on where in the second its sentences arrive.
+if [ "$mode" = ntp ] && qemu_arm64_check edge /tmp/edge_ns; then
+	kxvboard="$kxvboard edge_ns=$(cat /tmp/edge_ns)"
+fi
 say vboard_insmod "$(ins $M/kx-vboard.ko $kxvboard)"
 say adapter "$(cat /sys/bus/i2c/devices/i2c-1/name 2>/dev/null)"
 for p in /sys/bus/mdio_bus/devices/*; do

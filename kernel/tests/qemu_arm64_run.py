@@ -18,6 +18,7 @@ listening socket DIR/ctl. This program:
   "KXQGPS <command>" lines: the command goes to the simulated board's
   control socket as "gps <command>", its reply line back to the guest on
   the control port;
+- answers the guest's "KXQTIME" with this machine's real time in ns;
 - serves the guest's "KXQHOST <args>" lines: runs PROBE <args> on the host
   (queries of the guest's network services) and sends the last line it
   printed back on the control port;
@@ -232,6 +233,9 @@ def main():
                 if "line" in status:
                     status["line"].set_rx(text.endswith("1"))
                 ctl.sendall(b"ok\n")
+            elif text == "KXQTIME":
+                # where the receiver model's pulse edges lie: this clock's seconds
+                ctl.sendall(b"%d\n" % time.time_ns())
             elif text.startswith("KXQHOST "):
                 reply = host_probe(args.host, text[8:]) if args.host else "err no probe"
                 ctl.sendall(reply.encode() + b"\n")

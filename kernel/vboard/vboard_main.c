@@ -33,6 +33,7 @@
 #include <linux/io.h>
 #include <linux/irq.h>
 #include <linux/irqdomain.h>
+#include <linux/math64.h>
 #include <linux/module.h>
 #include <linux/of.h>
 #include <linux/of_address.h>
@@ -131,6 +132,9 @@ MODULE_PARM_DESC(temp_e15, "temperature drift peak, 1e-15");
 static unsigned int temp_period;
 module_param(temp_period, uint, 0444);
 MODULE_PARM_DESC(temp_period, "temperature cycle in seconds (0: none)");
+static unsigned long long edge_ns;
+module_param(edge_ns, ullong, 0444);
+MODULE_PARM_DESC(edge_ns, "CLOCK_MONOTONIC time of one pulse edge: the pulses keep its phase (0: first pulse one period after loading)");
 
 /* ---- pulses -------------------------------------------------------------- */
 
@@ -201,6 +205,24 @@ static void vb_capture(struct vboard *vb)
 	vb->captures++;
 	if (c2sc & TPM_CNSC_CHIE)
 		vb_raise(vb);
+}
+
+/*
+ * The first pulse: one period from now, or, given edge_ns, the first edge
+ * from now on in its phase. On the board the receiver's pulse and its
+ * sentences share one clock; the test puts edge_ns on the receiver model's
+ * second so that the sentences follow the pulses as they do there.
+ */
+static ktime_t vb_first_edge(struct vboard *vb)
+{
+	u64 period = (u64)vb->period_us * NSEC_PER_USEC;
+	u64 now = ktime_get_ns();
+
+	if (!edge_ns)
+		return ns_to_ktime(now + period);
+	if (edge_ns > now)
+		return ns_to_ktime(edge_ns - div64_u64(edge_ns - now, period) * period);
+	return ns_to_ktime(edge_ns + (div64_u64(now - edge_ns, period) + 1) * period);
 }
 
 /*
@@ -603,10 +625,9 @@ static int vb_probe(struct platform_device *pdev)
 	platform_set_drvdata(pdev, vb);
 	vb_debugfs(vb);
 
-	hrtimer_init(&vb->timer, CLOCK_MONOTONIC, HRTIMER_MODE_REL_HARD);
+	hrtimer_init(&vb->timer, CLOCK_MONOTONIC, HRTIMER_MODE_ABS_HARD);
 	vb->timer.function = vb_tick;
-	hrtimer_start(&vb->timer, ns_to_ktime((u64)vb->period_us * NSEC_PER_USEC),
-		      HRTIMER_MODE_REL_HARD);
+	hrtimer_start(&vb->timer, vb_first_edge(vb), HRTIMER_MODE_ABS_HARD);
 	dev_info(vb->dev, "VCXO offset %ld e-15, pulse every %u us, DAC on i2c-%d\n",
 		 offset_e15, vb->period_us, vb->adap.nr);
 	return 0;
