@@ -355,7 +355,7 @@ KTEST(every_zda_pushes_the_monitor_5_s_ahead)
 	sx_zda(SX_T0);
 	advance_jiffies(1000);
 	/* a ZDA, even a refused one, re-arms */
-	sx_feeds("$GPZDA,999999,06,12,2026\r\n");
+	sx_feeds("$GPZDA,999999,06,12,2026*4B\r\n");
 	advance_jiffies(1000);
 	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
 	/* a GGA does not */
