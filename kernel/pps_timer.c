@@ -38,6 +38,7 @@ u32 tpm4_counter_value_new;
 
 s32 gps_time_set;
 struct timespec64 irq_ts;
+struct timespec64 irq_gps_ts;
 
 DECLARE_WORK(gps_ppsled_work, gps_ppsled_workfn);
 
@@ -140,18 +141,24 @@ static inline void pps_loop_capture(u32 count)
 	tpm4_counter_value_old = count;
 }
 
-/* pass a freshly decoded GPS second on to the system-clock setter */
+/*
+ * Pass a freshly decoded GPS second on to the system-clock setter: the
+ * label and this pulse's time are taken together, under the lock, for the
+ * work to use. gGPSTime itself moves on to the next second at the next ZDA,
+ * which may be handled before the work gets to run.
+ */
 static inline void pps_gps_handoff(void)
 {
 	unsigned long flags;
 
 	if (!READ_ONCE(gGPSTime.pending))
 		return;
-	ktime_get_real_ts64(&irq_ts);
-	queue_work(system_wq, &gps_time_work);
 	spin_lock_irqsave(&gGPSTime.lock, flags);
+	ktime_get_real_ts64(&irq_ts);
+	irq_gps_ts = gGPSTime.ts;
 	gGPSTime.pending = 0;
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
+	queue_work(system_wq, &gps_time_work);
 	WRITE_ONCE(gps_time_set, 1);
 }
 

@@ -314,7 +314,12 @@ static int pps_uart_probe(struct serdev_device *serdev)
 	/* the receiver starts at the UART's speed; switch both to 115200 */
 	pps_uart_send_twice(gps_pmtk_baud_115200);
 	pps_uart_set_baud(PPS_UART_FAST_BAUD);
-	/* the first ZDA line arms the timeout monitor */
+	/*
+	 * The switch is lost if the receiver is still booting or held in
+	 * reset: without a ZDA nothing else would ever send it again, so the
+	 * monitor runs from here, not from the first ZDA.
+	 */
+	pps_uart_monitor_rearm();
 	return 0;
 
 err_rx:

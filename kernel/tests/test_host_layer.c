@@ -115,6 +115,30 @@ KTEST(work_runs_in_queuing_order_and_coalesces_while_pending)
 	KT_EQ(kxh_wq_count(), 0);
 }
 
+static struct workqueue_struct *ordered_wq;
+static void run_out_of_turn_on_ordered(void)
+{
+	ordered_wq = alloc_ordered_workqueue("%s", 0, "ordered");
+	queue_work(ordered_wq, &work1);
+	queue_work(ordered_wq, &work2);
+	kxh_work_run(&work2);
+}
+
+/* another CPU's worker of the system queue may take a later item first */
+KTEST(one_item_runs_out_of_turn_on_unordered_queues_only)
+{
+	KT_TRUE(queue_work(system_wq, &work1));
+	KT_TRUE(queue_work(system_wq, &work2));
+	KT_TRUE(kxh_work_run(&work2));
+	KT_FALSE(kxh_work_run(&work2));
+	KT_EQ(norder, 1);
+	KT_EQ(order[0], 2);
+	KT_FALSE(work_pending(&work2));
+	KT_EQ(kxh_wq_run(system_wq), 1);
+	KT_EQ(order[1], 1);
+	KT_TRUE(ktest_aborts(run_out_of_turn_on_ordered));
+}
+
 static DECLARE_DELAYED_WORK(dwork, w1);
 
 KTEST(delayed_work_moves_to_its_queue_at_expiry)

@@ -622,6 +622,41 @@ KTEST(gps_seconds_from_the_receiver_align_both_phys)
 	KT_EQ(kxh_log_count_sub(1, "kount="), 0);
 }
 
+/*
+ * The receiver's sentences for second s arrive 70 ms after its pulse. On
+ * two pulses in a row the clock setter's worker is late and the receive
+ * work (another CPU's worker) handles the next ZDA first, moving gGPSTime
+ * on to s + 1: the setter must still use the label of its own pulse, so
+ * a system clock on GPS time stays untouched.
+ */
+KTEST(the_clock_setter_keeps_its_pulses_label_when_the_next_zda_comes_first)
+{
+	const s64 first = SX_T0, late = SX_T0 + 12, end = SX_T0 + 14;
+	u32 count = 0;
+	s64 s;
+
+	kb_load(0);
+	sx_add_uart(9600, false);
+	kxh_time_set_real(first, 0);
+	for (s = first; s < end; s++) {
+		s64 pulse_at = kxh_time_mono_ns();
+
+		kb_pulse(count += N0);
+		kxh_time_advance_ns(70000000);
+		sx_receive_second(s, 1);
+		if (s >= late)
+			KT_TRUE(kxh_work_run(&g_ctx->rx_work));
+		/* the setter (in the late seconds after the receive work), the LED */
+		kxh_wq_run_all();
+		kxh_time_advance_ns(pulse_at + NSEC_PER_SEC - kxh_time_mono_ns());
+	}
+	KT_EQ(gps_time_set, 1);
+	KT_TRUE(gps_time_work.runs >= 4);
+	KT_EQ(kxh_time_settime_count(), 0);
+	KT_EQ(kxh_log_count_sub(1, "Set Linux system clock"), 0);
+	KT_EQ(kxh_time_real_ns(), end * NSEC_PER_SEC);
+}
+
 KTEST(system_clock_follows_the_receiver_at_the_second_large_offset)
 {
 	u32 count = 0;
