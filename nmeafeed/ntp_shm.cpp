@@ -15,7 +15,7 @@ volatile shm_time *ntp_shm = nullptr;
 namespace {
 
 // Stores and loads of the fields another process reads while we write.
-// Relaxed unless stated: the fences and the release of valid order them.
+// Relaxed unless stated: the fence and the release stores order them.
 template <typename T> void put(volatile T *field, T value)
 {
 	__atomic_store_n(field, value, __ATOMIC_RELAXED);
@@ -75,16 +75,24 @@ int64_t zda_stamp_seconds(const zda_stamp &stamp)
 void shm_write_sample(volatile shm_time *seg, int64_t clock_sec, int64_t clock_nsec,
                       const timespec &now)
 {
-	// The mode-1 reader (the NTP daemon, in another process and maybe on
-	// another core) reads count, valid and the fields, then count again.
-	// valid cleared and count increased must be visible before any new
-	// field (the release fence), and every field before valid is set again
-	// (the release store). Plain stores give neither on the board's arm64
-	// cores.
+	// Mode-1 readers, in another process and maybe on another core, take a
+	// sample only when count is the same before and after their copy of the
+	// fields and valid is 1. Some (chronyd) take count as part of one copy of
+	// the whole record and compare it with the segment's afterwards, so a
+	// count raised only before the fields would let a copy that took the
+	// new count but an old field pass. count is raised on both sides of the
+	// fields (it rises by 2 per sample), and valid is 0 for the whole time
+	// in between: a reader whose copy overlaps a field store finds count
+	// changed or valid 0.
+	//
+	// Each step must be visible before the next: valid cleared before count
+	// is raised (release store), count before any field (release fence),
+	// every field before count is raised again, count before valid is set
+	// (release stores). Plain stores give none of this on the board's arm64
+	// cores. count wraps after 2^32 instead of overflowing.
 	put(&seg->valid, 0);
-	// Wraps after 2^32 samples instead of overflowing.
-	int32_t count = __atomic_load_n(&seg->count, __ATOMIC_RELAXED);
-	put(&seg->count, static_cast<int32_t>(static_cast<uint32_t>(count) + 1u));
+	auto count = static_cast<uint32_t>(__atomic_load_n(&seg->count, __ATOMIC_RELAXED));
+	__atomic_store_n(&seg->count, static_cast<int32_t>(count + 1u), __ATOMIC_RELEASE);
 	__atomic_thread_fence(__ATOMIC_RELEASE);
 	put(&seg->clockTimeStampSec, clock_sec);
 	put(&seg->clockTimeStampUSec, static_cast<int32_t>(clock_nsec / 1000));
@@ -93,6 +101,7 @@ void shm_write_sample(volatile shm_time *seg, int64_t clock_sec, int64_t clock_n
 	put(&seg->receiveTimeStampUSec, static_cast<int32_t>(now.tv_nsec / 1000));
 	put(&seg->receiveTimeStampNSec, static_cast<uint32_t>(now.tv_nsec));
 	put(&seg->leap, 0);
+	__atomic_store_n(&seg->count, static_cast<int32_t>(count + 2u), __ATOMIC_RELEASE);
 	__atomic_store_n(&seg->valid, 1, __ATOMIC_RELEASE);
 }
 

@@ -50,7 +50,8 @@ void shm_clear(volatile shm_time *seg);
 void shm_feed(const zda_stamp *stamp);
 
 // The mode-1 write of one sample into seg: valid cleared first, count
-// increased before the time fields, valid set last.
+// raised by 1 before the time fields and by 1 again after them (2 per
+// sample), valid set last.
 void shm_write_sample(volatile shm_time *seg, int64_t clock_sec, int64_t clock_nsec,
                       const timespec &now);
 

@@ -293,10 +293,10 @@ int ad9544_read_dpll_status()
 
 int32_t ad9544_temperature_from_raw(uint16_t raw)
 {
-	// The register counts 1/128 degree; 78125 / 10^7 is exactly 1/128. The
-	// product is kept to 32 bits, so raw values from 54 976 up wrap.
-	uint32_t product = static_cast<uint32_t>(raw) * 78125u;
-	return static_cast<int32_t>(product / 10000000u);
+	// The register counts 1/128 degree in two's complement: a die below
+	// zero reads from 0xFFFF down. Whole degrees, cut toward zero.
+	auto counts = static_cast<int32_t>(static_cast<int16_t>(raw));
+	return counts / 128;
 }
 
 int ad9544_read_temperature()

@@ -55,7 +55,8 @@ int ad9544_read_temperature();
 void ad9544_set_m_pins(int m0, int m1, int m2);
 uint32_t ad9544_status_word();
 
-// Degrees Celsius from the raw 16-bit temperature register (1/128 degree).
+// Whole degrees Celsius (cut toward zero) from the raw 16-bit temperature
+// register: two's complement, 1/128 degree.
 int32_t ad9544_temperature_from_raw(uint16_t raw);
 
 int ad9544_setup();

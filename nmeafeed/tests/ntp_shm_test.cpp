@@ -56,7 +56,7 @@ TEST_F(NtpFeed, ZdaSampleValues)
 	std::string out = captured([] { feed({"$GPZDA,235959.600,31,12,2024,00,00*54"}); });
 	clock_gettime(CLOCK_REALTIME, &after);
 	EXPECT_EQ(out, "ZDA: 12/31/2024 23:59:60\n");
-	EXPECT_EQ(seg.count, 1);
+	EXPECT_EQ(seg.count, 2) << "raised before and after the fields";
 	EXPECT_EQ(seg.valid, 1);
 	EXPECT_EQ(seg.clockTimeStampSec, 1735689600);
 	EXPECT_EQ(seg.clockTimeStampUSec, 0);
@@ -70,7 +70,7 @@ TEST_F(NtpFeed, ZdaSampleValues)
 	EXPECT_EQ(seg.nsamples, 3);
 
 	captured([] { feed({"$GPZDA,000000.000,01,01,2025,00,00", "$GPZDA,000001.000,01,01,2025,00,00"}); });
-	EXPECT_EQ(seg.count, 3) << "two more ZDA lines, two more samples";
+	EXPECT_EQ(seg.count, 6) << "two more ZDA lines, two more samples";
 	EXPECT_EQ(seg.valid, 1);
 	EXPECT_EQ(seg.clockTimeStampSec, 1735689601);
 }
@@ -106,62 +106,79 @@ TEST_F(NtpFeed, NanosecondsAreNormalised)
 
 // The order of the stores matters to a reader in another process (mode-1
 // protocol). It is observed here by single-stepping the writer (x86-64 trap
-// flag) and noting, after every instruction, which field of the record
-// changed.
+// flag) and keeping a copy of the record after every instruction that
+// changed it: the states a reader can meet, in order.
 #if defined(__x86_64__) && defined(__linux__)
 shm_time *watched;
-shm_time last_seen;
-std::vector<size_t> changed_offsets;
+std::vector<shm_time> states;
 volatile bool stepping;
 
 void on_step(int, siginfo_t *, void *context)
 {
 	auto *uc = static_cast<ucontext_t *>(context);
-	const auto *now = reinterpret_cast<const unsigned char *>(watched);
-	auto *before = reinterpret_cast<unsigned char *>(&last_seen);
-	for (size_t off = 0; off < sizeof(shm_time); off += 4) {
-		if (memcmp(now + off, before + off, 4) != 0) {
-			changed_offsets.push_back(off);
-			memcpy(before + off, now + off, 4);
-		}
-	}
+	if (memcmp(watched, &states.back(), sizeof(shm_time)) != 0 &&
+	    states.size() < states.capacity())
+		states.push_back(*watched);
 	if (!stepping)
 		uc->uc_mcontext.gregs[REG_EFL] &= ~0x100LL;
 }
 
-TEST(ShmWriteOrder, ValidFirstCountBeforeFieldsValidLast)
+// The writer's sample into seg, one state per change; the first state is
+// seg as it was.
+std::vector<shm_time> observe_write(shm_time *seg, int64_t clock_sec, int64_t clock_nsec,
+                                    const timespec &now)
 {
-	static shm_time seg;
-	// Every field starts different from what the writer stores.
-	memset(&seg, 0x55, sizeof seg);
-	seg.valid = 1;
-	seg.leap = 3;
-	seg.count = 41;
-	watched = &seg;
-	last_seen = seg;
-	changed_offsets.clear();
-	changed_offsets.reserve(256);
+	watched = seg;
+	states.clear();
+	states.reserve(256); // no allocation in the handler
+	states.push_back(*seg);
 
 	struct sigaction sa {};
 	struct sigaction old {};
 	sa.sa_sigaction = on_step;
 	sa.sa_flags = SA_SIGINFO;
 	sigaction(SIGTRAP, &sa, &old);
-	timespec now{1700000000, 123456789};
 	stepping = true;
 	asm volatile("pushfq\n\torq $0x100, (%%rsp)\n\tpopfq" ::: "memory", "cc");
-	shm_write_sample(&seg, 1735689600, 5000, now);
+	shm_write_sample(seg, clock_sec, clock_nsec, now);
 	stepping = false;
 	asm volatile("nop" ::: "memory");
 	sigaction(SIGTRAP, &old, nullptr);
+	return states;
+}
 
-	// 64-bit fields change in two 4-byte words; keep the first word only.
+constexpr size_t kWords = sizeof(shm_time) / 4;
+
+uint32_t word(const shm_time &s, size_t i)
+{
+	uint32_t w;
+	memcpy(&w, reinterpret_cast<const unsigned char *>(&s) + 4 * i, 4);
+	return w;
+}
+
+// The offsets of the 4-byte words that changed from one state to the next,
+// in order; a 64-bit field shows as its first word only.
+std::vector<size_t> store_order(const std::vector<shm_time> &seen)
+{
 	std::vector<size_t> order;
-	for (size_t off : changed_offsets) {
-		if (off == 12 || off == 28)
-			continue;
-		order.push_back(off);
-	}
+	for (size_t k = 1; k < seen.size(); k++)
+		for (size_t i = 0; i < kWords; i++)
+			if (word(seen[k], i) != word(seen[k - 1], i) && 4 * i != 12 && 4 * i != 28)
+				order.push_back(4 * i);
+	return order;
+}
+
+TEST(ShmWriteOrder, ValidClearedCountRaisedAroundTheFieldsValidLast)
+{
+	static shm_time seg;
+	// Every field starts different from what the writer stores.
+	memset(&seg, 0x55, sizeof seg);
+	seg.valid = 1;
+	seg.leap = 3;
+	seg.count = 40;
+	timespec now{1700000000, 123456789};
+	std::vector<size_t> order = store_order(observe_write(&seg, 1735689600, 5000, now));
+
 	std::vector<size_t> expect = {
 	    offsetof(shm_time, valid),
 	    offsetof(shm_time, count),
@@ -172,10 +189,11 @@ TEST(ShmWriteOrder, ValidFirstCountBeforeFieldsValidLast)
 	    offsetof(shm_time, receiveTimeStampUSec),
 	    offsetof(shm_time, receiveTimeStampNSec),
 	    offsetof(shm_time, leap),
+	    offsetof(shm_time, count),
 	    offsetof(shm_time, valid),
 	};
 	EXPECT_EQ(order, expect);
-	EXPECT_EQ(seg.count, 42);
+	EXPECT_EQ(seg.count, 42) << "count rises by 2 per sample";
 	EXPECT_EQ(seg.valid, 1);
 	EXPECT_EQ(seg.clockTimeStampSec, 1735689600);
 	EXPECT_EQ(seg.clockTimeStampUSec, 5);
@@ -184,6 +202,65 @@ TEST(ShmWriteOrder, ValidFirstCountBeforeFieldsValidLast)
 	EXPECT_EQ(seg.receiveTimeStampUSec, 123456);
 	EXPECT_EQ(seg.receiveTimeStampNSec, 123456789u);
 	EXPECT_EQ(seg.leap, 0);
+}
+
+// chronyd reads the segment by copying the whole record, then comparing the
+// copy's count with the segment's, then looking at the copy's valid. Its
+// copy may be interrupted anywhere: here every copy whose words come from
+// up to three successive writer states (two interruptions, in address
+// order), compared against any later state, is checked. An accepted copy
+// must be the sample before the write or the one after, never a mix.
+TEST(ShmWriteOrder, CopyingReaderNeverAcceptsATornSample)
+{
+	static shm_time seg;
+	shm_clear(&seg);
+	shm_write_sample(&seg, 1735689600, 250000000, timespec{1700000000, 111111111});
+	const shm_time before = seg;
+	std::vector<shm_time> seen =
+	    observe_write(&seg, 1735689601, 750000000, timespec{1700000001, 222222222});
+	const shm_time after = seg;
+	ASSERT_GE(seen.size(), 3u);
+
+	auto same_sample = [](const shm_time &a, const shm_time &b) {
+		return a.clockTimeStampSec == b.clockTimeStampSec &&
+		       a.clockTimeStampUSec == b.clockTimeStampUSec &&
+		       a.clockTimeStampNSec == b.clockTimeStampNSec &&
+		       a.receiveTimeStampSec == b.receiveTimeStampSec &&
+		       a.receiveTimeStampUSec == b.receiveTimeStampUSec &&
+		       a.receiveTimeStampNSec == b.receiveTimeStampNSec && a.leap == b.leap;
+	};
+	const size_t n = seen.size();
+	long accepted = 0, torn = 0;
+	std::string first_torn;
+	for (size_t a = 0; a < n; a++)
+	for (size_t b = a; b < n; b++)
+	for (size_t c = b; c < n; c++)
+	for (size_t i = 1; i <= kWords; i++)
+	for (size_t j = i; j <= kWords; j++) {
+		// words [0, i) from state a, [i, j) from b, [j, end) from c
+		shm_time copy;
+		auto *dst = reinterpret_cast<unsigned char *>(&copy);
+		for (size_t w = 0; w < kWords; w++) {
+			const shm_time &from = w < i ? seen[a] : w < j ? seen[b] : seen[c];
+			memcpy(dst + 4 * w, reinterpret_cast<const unsigned char *>(&from) + 4 * w, 4);
+		}
+		for (size_t d = c; d < n; d++) {
+			if (copy.mode != 1 || copy.count != seen[d].count || !copy.valid)
+				continue;
+			accepted++;
+			if (same_sample(copy, before) || same_sample(copy, after))
+				continue;
+			if (torn++ == 0)
+				first_torn = "states " + std::to_string(a) + "," + std::to_string(b) + "," +
+				             std::to_string(c) + " split at words " + std::to_string(i) +
+				             "," + std::to_string(j) + ", count compared at state " +
+				             std::to_string(d) + ": clock " +
+				             std::to_string(copy.clockTimeStampSec) + " s " +
+				             std::to_string(copy.clockTimeStampNSec) + " ns";
+		}
+	}
+	EXPECT_GT(accepted, 0) << "whole samples are accepted";
+	EXPECT_EQ(torn, 0) << first_torn;
 }
 #endif
 

@@ -6,12 +6,17 @@
 
 An arm64 core may make two stores to different addresses visible to another
 core in either order; only a barrier (dmb) or a store-release (stlr, for the
-stores before it) orders them. The NTP daemon reads count, valid and the
-fields, then count again, so the writer's code must have
+stores before it) orders them. An NTP daemon takes a sample when count is the
+same before and after its copy of the fields and the copy's valid is 1; the
+writer clears valid, raises count, stores the fields, raises count again and
+sets valid. Each step must reach the other core in that order, so the code
+must have
 
-  - a barrier between clearing valid / raising count and the first field store,
-  - every field store ordered before the final store of valid (stlr, or a
-    barrier between).
+  - valid's clearing ordered before the first count store (stlr, or a barrier),
+  - a barrier between that count store and the first field store,
+  - every field store ordered before the second count store (stlr, or a
+    barrier between),
+  - the second count store ordered before the final store of valid.
 
 The emulated runs of the unit tests cannot show a missing barrier (qemu-user
 on this machine keeps the host's stronger order); the code can.
@@ -76,15 +81,24 @@ def order_faults(listing):
     fields = [i for i in stores if set(ev[i][1]) & FIELDS]
     valid = [i for i in stores if VALID in ev[i][1]]
     count = [i for i in stores if COUNT in ev[i][1]]
-    if not fields or len(valid) < 2 or not count:
-        return ['the writer does not clear valid, raise count, store fields and set valid']
-    faults = []
+    if not fields or len(valid) < 2 or len(count) != 2:
+        return ['the writer does not clear valid, raise count, store fields, '
+                'raise count again and set valid']
     barrier = lambda a, b: any(e[0] == 'barrier' for e in ev[a + 1:b])
-    first_field, last_field, last_valid = fields[0], fields[-1], valid[-1]
-    if not all(barrier(i, first_field) for i in (valid[0], count[-1])):
-        faults.append('a field may be seen before valid is cleared or count raised')
-    if last_valid < last_field or not (ev[last_valid][2] or barrier(last_field, last_valid)):
-        faults.append('valid may be seen set before the fields')
+    # b is seen after a: b comes later and is a store-release or a barrier
+    # lies between
+    ordered = lambda a, b: a < b and (ev[b][2] or barrier(a, b))
+    first_field, last_field = fields[0], fields[-1]
+    first_count, second_count = count
+    faults = []
+    if not ordered(valid[0], first_count):
+        faults.append('count may be seen raised before valid is cleared')
+    if not (first_count < first_field and barrier(first_count, first_field)):
+        faults.append('a field may be seen before count is raised')
+    if not ordered(last_field, second_count):
+        faults.append('count may be seen raised again before a field')
+    if valid[-1] < last_field or not ordered(second_count, valid[-1]):
+        faults.append('valid may be seen set before count is raised again')
     return faults
 
 
@@ -97,18 +111,23 @@ def disassemble(objdump, obj):
     return [l.split('\t', 1)[1] for l in m.group(1).splitlines() if '\t' in l]
 
 
-# listings of known order: plain stores; a fence after count and a release
-# of valid; the fence but a plain final store; the release through an add
+# listings of known order: plain stores; count raised once (the old
+# writer); store-releases and a fence; a plain final valid; the releases
+# through an add; barriers only
 SELF_TEST = [
-    (['str wzr, [x0, #48]', 'ldr w7, [x0, #4]', 'add w3, w7, w8', 'str w3, [x0, #4]',
-      'str x1, [x0, #8]', 'stp w1, w2, [x0, #52]', 'str wzr, [x0, #36]', 'str w8, [x0, #48]'],
-     2),
+    (['str wzr, [x0, #48]', 'ldr w7, [x0, #4]', 'add w3, w7, #0x1', 'str w3, [x0, #4]',
+      'str x1, [x0, #8]', 'stp w1, w2, [x0, #52]', 'str wzr, [x0, #36]', 'add w7, w7, #0x2',
+      'str w7, [x0, #4]', 'str w8, [x0, #48]'], 4),
     (['str wzr, [x0, #48]', 'str w3, [x0, #4]', 'dmb ish', 'str x1, [x0, #8]',
-      'str w2, [x0, #52]', 'str wzr, [x0, #36]', 'add x0, x0, #0x30', 'stlr w8, [x0]'], 0),
-    (['str wzr, [x0, #48]', 'str w3, [x0, #4]', 'dmb ish', 'str x1, [x0, #8]',
-      'str w8, [x0, #48]'], 1),
-    (['str wzr, [x0, #48]', 'str w3, [x0, #4]', 'dmb ishst', 'str x1, [x0, #8]',
-      'add x2, x0, #0x30', 'mov x0, x5', 'stlr w8, [x2]'], 0),
+      'str w2, [x0, #52]', 'str wzr, [x0, #36]', 'add x0, x0, #0x30', 'stlr w8, [x0]'], 1),
+    (['str wzr, [x0, #48]', 'add x4, x0, #0x4', 'stlr w3, [x4]', 'dmb ish',
+      'str x1, [x0, #8]', 'str w2, [x0, #52]', 'str wzr, [x0, #36]', 'stlr w5, [x4]',
+      'add x0, x0, #0x30', 'stlr w8, [x0]'], 0),
+    (['str wzr, [x0, #48]', 'add x4, x0, #0x4', 'stlr w3, [x4]', 'dmb ish',
+      'str x1, [x0, #8]', 'stlr w5, [x4]', 'str w8, [x0, #48]'], 1),
+    (['str wzr, [x0, #48]', 'dmb ishst', 'str w3, [x0, #4]', 'dmb ishst', 'str x1, [x0, #8]',
+      'add x2, x0, #0x30', 'mov x6, x0', 'dmb ish', 'str w5, [x6, #4]', 'mov x0, x5',
+      'stlr w8, [x2]'], 0),
 ]
 
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -262,13 +263,19 @@ TEST_F(Ad9544, ReadsRefDpllAndTemperature)
 TEST_F(Ad9544, TemperatureFormula)
 {
 	EXPECT_EQ(ad9544_temperature_from_raw(0x1234), 36);
-	EXPECT_EQ(ad9544_temperature_from_raw(0), 0);
-	EXPECT_EQ(ad9544_temperature_from_raw(127), 0);
-	EXPECT_EQ(ad9544_temperature_from_raw(128), 1);
-	EXPECT_EQ(ad9544_temperature_from_raw(54975), 429);
-	// From 54 976 the 32-bit product wraps: 54976 * 78125 - 2^32 = 32704.
-	EXPECT_EQ(ad9544_temperature_from_raw(54976), 0);
-	EXPECT_EQ(ad9544_temperature_from_raw(0xFFFF), 82);
+	// The register is two's complement in 1/128 degree: every raw value
+	// gives its signed count / 128, cut toward zero. Just below zero is 0,
+	// not the 82 that unsigned arithmetic made of 0xFFFF.
+	for (uint32_t raw = 0; raw <= 0xFFFF; raw++) {
+		int32_t counts = raw < 0x8000 ? static_cast<int32_t>(raw)
+		                              : static_cast<int32_t>(raw) - 0x10000;
+		auto expect = static_cast<int32_t>(std::trunc(counts / 128.0));
+		ASSERT_EQ(ad9544_temperature_from_raw(static_cast<uint16_t>(raw)), expect) << raw;
+	}
+	EXPECT_EQ(ad9544_temperature_from_raw(0xFFFF), 0);
+	EXPECT_EQ(ad9544_temperature_from_raw(0xFF7F), -1);
+	EXPECT_EQ(ad9544_temperature_from_raw(0x8000), -256);
+	EXPECT_EQ(ad9544_temperature_from_raw(0x7FFF), 255);
 }
 
 TEST_F(Ad9544, WithoutBusEveryReadFailsAndKeepsThePreviousValues)

@@ -236,15 +236,17 @@ def sat_text(values):
     return "".join("%3d " % v for v in values)
 
 
-def shm_wait_count(count, timeout=10.0):
+def shm_wait_count(samples, timeout=10.0):
+    """Waits until the segment holds that many samples: count rises by 2
+    per sample (before and after the fields)."""
     deadline = time.monotonic() + timeout
     seg = None
     while time.monotonic() < deadline:
         seg = seg or shm_attach()
-        if seg is not None and seg.count >= count and seg.valid == 1:
+        if seg is not None and seg.count >= 2 * samples and seg.valid == 1:
             return seg
         time.sleep(0.005)
-    raise AssertionError("segment count did not reach %d" % count)
+    raise AssertionError("segment count did not reach %d" % (2 * samples))
 
 
 def shm_wait_stamp(clock_sec, timeout=10.0):

@@ -69,7 +69,7 @@ def test_one_second_of_gps_and_glonass():
         assert (seg.clockTimeStampUSec, seg.clockTimeStampNSec) == (0, 0)
         assert int(before) <= seg.receiveTimeStampSec <= int(after) + 1
         assert seg.receiveTimeStampUSec == seg.receiveTimeStampNSec // 1000
-        assert (seg.count, seg.valid, seg.leap, seg.mode) == (1, 1, 0, 1)
+        assert (seg.count, seg.valid, seg.leap, seg.mode) == (2, 1, 0, 1)
 
 
 def test_each_zda_is_one_sample_and_rewrites_the_files():
@@ -84,7 +84,7 @@ def test_each_zda_is_one_sample_and_rewrites_the_files():
         d.send_lines([zda("000001.000", 1, 1, 2025)])
         d.wait_output("ZDA: 1/1/2025 0:0:1\n")
         seg = shm_wait_count(2)
-        assert seg.count == 2 and seg.valid == 1
+        assert seg.count == 4 and seg.valid == 1
         assert seg.clockTimeStampSec == 1735689601
         assert d.read_file("numsats.dat") == "0"
         assert not d.has_file("gsatlist.dat")
@@ -118,7 +118,7 @@ def test_damaged_sentences_are_dropped():
         assert "10:10:19" not in d.stdout()
         assert d.stdout().count("ZDA:") == 3
         seg = shm_wait_count(3)
-        assert seg.count == 3 and seg.clockTimeStampSec == 1772446213
+        assert seg.count == 6 and seg.clockTimeStampSec == 1772446213
         assert d.read_file("numsats.dat") == "8"
 
 
@@ -190,7 +190,7 @@ def test_zda_without_numbers_prints_nothing_and_feeds_nothing():
         d.wait_output("ZDA: 3/2/2026 10:10:10\n")
         assert d.stdout().count("ZDA:") == 1
         seg = shm_wait_count(1)
-        assert seg.count == 1
+        assert seg.count == 2
         assert seg.clockTimeStampSec == 1772446210
 
 
@@ -234,7 +234,7 @@ def test_recorded_session():
         d.wait_output("ZDA: 12/8/2026 0:0:34\n")
         assert d.stdout().count("ZDA: ") == 75
         seg = shm_wait_count(75)
-        assert seg.count == 75
+        assert seg.count == 150
         assert seg.clockTimeStampSec == 1796688034  # 2026-12-08 00:00:34 UTC
         assert d.read_file("numsats.dat") == "8"
         fields = last_gga.split(",")
@@ -270,7 +270,7 @@ def test_restart_clears_the_existing_segment():
         d.send_lines([zda("000000.000", 1, 1, 2025)])
         shm_wait_count(1)
     seg = shm_attach()
-    assert seg.count == 1, "the segment outlives the daemon"
+    assert seg.count == 2, "the segment outlives the daemon"
     with Daemon() as d:
         d.wait_opened()
         seg = shm_attach()
