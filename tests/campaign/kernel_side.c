@@ -79,7 +79,7 @@ void ks_receive(const uint8_t *data, size_t len, int other_worker)
 
 		/* the bus keeps what did not fit until the worker made room */
 		if (other_worker)
-			pps_rx_workfn(&g_ctx->rx_work);
+			kxh_work_run(&g_ctx->rx_work);
 		else
 			kxh_wq_run(system_wq);
 		data += took;
