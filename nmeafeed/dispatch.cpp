@@ -20,45 +20,63 @@ namespace {
 const char *const kGgaTypes[] = {"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$BDGGA"};
 const char *const kZdaTypes[] = {"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$BDZDA"};
 
-bool has_type(const char *line, const char *const *types, size_t n)
+bool has_type(const char *line, size_t length, const char *const *types, size_t n)
 {
 	for (size_t i = 0; i < n; i++)
-		if (strncmp(line, types[i], 6) == 0)
+		if (length >= 6 && memcmp(line, types[i], 6) == 0)
 			return true;
 	return false;
 }
 
-// Copies a line into a slot, cut to 127 characters.
-void copy_to_slot(char *slot, const char *line)
+// The satellite system whose GSV lines these are, or -1.
+int gsv_system(const char *line, size_t length)
 {
-	size_t n = strnlen(line, kSlotSize - 1);
+	for (int i = 0; i < kSystemCount; i++)
+		if (length >= 6 && memcmp(line, kSystems[i].gsv_type, 6) == 0)
+			return i;
+	return -1;
+}
+
+// Copies a line into a slot, cut to 127 characters.
+void copy_to_slot(char *slot, const char *line, size_t length)
+{
+	size_t n = length < kSlotSize - 1 ? length : kSlotSize - 1;
 	memcpy(slot, line, n);
 	slot[n] = '\0';
 }
 
 } // namespace
 
-// A "*" only ever stands before the checksum: a line that holds one
-// carries a checksum field, which must be the "*", two hexadecimal digits
-// (either case) and the line end, and must equal the XOR of the characters
-// from after the "$" up to the "*". Anything else there is damage.
-bool nmea_checksum_mismatch(const char *line)
+// The whole line as received, length bytes: "$", the body, the only "*",
+// two hexadecimal digits (either case) equal to the XOR of the body's
+// bytes, then CR LF, LF or nothing. A NUL is what the UART hands over for a
+// break or a framing error: a line holding one is damaged, whatever the
+// XOR says.
+bool nmea_checksum_matches(const char *line, size_t length)
 {
-	const char *star = strchr(line, '*');
+	if (length == 0 || line[0] != '$' || memchr(line, '\0', length) != nullptr)
+		return false;
+	const auto *star = static_cast<const char *>(memchr(line, '*', length));
 	if (star == nullptr)
 		return false;
+	size_t at = static_cast<size_t>(star - line);
+	if (length - at < 3)
+		return false;
 	int32_t high = nmea_hex_value(star[1]);
-	int32_t low = high < 0 ? -1 : nmea_hex_value(star[2]);
+	int32_t low = nmea_hex_value(star[2]);
 	if (high < 0 || low < 0)
-		return true;
-	const char *tail = star + 3;
-	if (*tail == '\r')
+		return false;
+	size_t tail = at + 3;
+	if (tail < length && line[tail] == '\r')
 		tail++;
-	if (*tail == '\n')
+	if (tail < length && line[tail] == '\n')
 		tail++;
-	if (*tail != '\0')
-		return true;
-	return nmea_checksum(line) != ((high << 4) | low);
+	if (tail != length)
+		return false;
+	unsigned sum = 0;
+	for (size_t i = 1; i < at; i++)
+		sum ^= static_cast<unsigned char>(line[i]);
+	return sum == static_cast<unsigned>((high << 4) | low);
 }
 
 void nmeafeed_reset_state()
@@ -68,32 +86,34 @@ void nmeafeed_reset_state()
 	memset(constellations, 0, sizeof constellations);
 }
 
-void handle_line(const char *line)
+void handle_line(const char *line, size_t length)
 {
-	// A character damaged on the serial line must never become the time,
-	// the position or an NTP sample: a sentence whose checksum disagrees
-	// with it is dropped. One without a checksum is taken as it stands.
-	if (nmea_checksum_mismatch(line))
+	bool gga = has_type(line, length, kGgaTypes, 5);
+	bool zda = has_type(line, length, kZdaTypes, 5);
+	int gsv = gsv_system(line, length);
+	if (!gga && !zda && gsv < 0)
+		return; // no other sentence is used
+	// Time, fix and satellites come from these sentences only, and a byte
+	// damaged on the serial line must never become the time, the position
+	// or an NTP sample: each counts only with its checksum, matching the
+	// bytes as received. A sentence cut short (its checksum lost with its
+	// tail) reads as a different date or position just as well.
+	if (!nmea_checksum_matches(line, length))
 		return;
-	if (has_type(line, kGgaTypes, 5)) {
-		copy_to_slot(gga_line, line);
+	if (gga) {
+		copy_to_slot(gga_line, line, length);
 		for (constellation_state &cs : constellations) {
 			cs.gsv_count = 0;
 			memset(cs.gsv_lines, 0, sizeof cs.gsv_lines);
 		}
 		return;
 	}
-	if (has_type(line, kZdaTypes, 5)) {
+	if (zda) {
 		update_status(line);
 		return;
 	}
-	for (int i = 0; i < kSystemCount; i++) {
-		if (strncmp(line, kSystems[i].gsv_type, 6) != 0)
-			continue;
-		constellation_state &cs = constellations[i];
-		// More than four GSV lines in one second: the rest are dropped.
-		if (cs.gsv_count < kMaxGsvLines)
-			copy_to_slot(cs.gsv_lines[cs.gsv_count++], line);
-		return;
-	}
+	constellation_state &cs = constellations[gsv];
+	// More than four GSV lines in one second: the rest are dropped.
+	if (cs.gsv_count < kMaxGsvLines)
+		copy_to_slot(cs.gsv_lines[cs.gsv_count++], line, length);
 }

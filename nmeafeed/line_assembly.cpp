@@ -9,7 +9,7 @@ void line_assembly_reset(line_assembly *a)
 	a->discarding = false;
 }
 
-const char *line_assembly_push(line_assembly *a, char byte)
+const char *line_assembly_push(line_assembly *a, char byte, size_t *length)
 {
 	if (byte == '$') {
 		line_assembly_reset(a);
@@ -30,6 +30,7 @@ const char *line_assembly_push(line_assembly *a, char byte)
 	a->index = at;
 	if (byte == '\n' && at >= 2) {
 		a->buffer[at + 1] = '\0';
+		*length = static_cast<size_t>(at) + 1;
 		return a->buffer;
 	}
 	return nullptr;

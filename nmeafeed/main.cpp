@@ -67,9 +67,10 @@ int main()
 			continue;
 		}
 		for (ssize_t i = 0; i < n; i++) {
-			const char *line = line_assembly_push(&assembly, chunk[i]);
+			size_t length = 0;
+			const char *line = line_assembly_push(&assembly, chunk[i], &length);
 			if (line != nullptr) {
-				handle_line(line);
+				handle_line(line, length);
 				line_assembly_reset(&assembly);
 			}
 		}

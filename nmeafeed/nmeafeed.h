@@ -48,16 +48,19 @@ extern constellation_state constellations[kSystemCount];
 // Back to the start-up state (no GGA, no GSV).
 void nmeafeed_reset_state();
 
-// True when the line carries a checksum field (it holds a "*") that is not
-// "*hh" (either case) right before the line end or does not match the
-// characters before it. A line without "*" has no checksum: false.
-bool nmea_checksum_mismatch(const char *line);
+// True when the line, length bytes as received (NULs included), is one
+// whole sentence with its checksum: "$", the body, "*", two hexadecimal
+// digits (either case) equal to the XOR of the body, then CR LF, LF or
+// nothing. A line without "*" or holding a NUL: false.
+bool nmea_checksum_matches(const char *line, size_t length);
 
-// Dispatches one complete line by its first six characters; a line whose
-// checksum does not match is dropped.
-void handle_line(const char *line);
+// Dispatches one complete line, length bytes up to and including its LF,
+// by its first six characters. GGA, GSV and ZDA lines count only when their
+// checksum matches (nmea_checksum_matches); every other line is ignored.
+void handle_line(const char *line, size_t length);
 
-// The work of one ZDA line: status files, ZDA print, NTP sample.
+// The work of one ZDA line (checked, without NULs): status files, ZDA
+// print, NTP sample.
 void update_status(const char *zda_line);
 
 // Parses the stored GSV lines of one system into its strongest-first list.

@@ -151,6 +151,17 @@ void write_sat_files(const constellation_state *cs, char letter)
 bool read_zda_stamp(const char *line, zda_stamp *stamp)
 {
 	size_t length = strlen(line);
+	// The columns hold the fields only where the separators stand as the
+	// layout puts them. A ZDA laid out otherwise (two fraction digits, a
+	// field cut short) would give a date read from the wrong characters,
+	// those of the next field or the checksum among them.
+	static const struct {
+		size_t column;
+		const char *separators;
+	} kLayout[] = {{6, ","}, {13, "."}, {17, ","}, {20, ","}, {23, ","}, {28, ",*\r\n"}};
+	for (const auto &s : kLayout)
+		if (s.column >= length || strchr(s.separators, line[s.column]) == nullptr)
+			return false;
 	int32_t hour, minute, second, millis, day, month, year;
 	if (!column_number(line, length, 7, 2, &hour) || !column_number(line, length, 9, 2, &minute) ||
 	    !column_number(line, length, 11, 2, &second) ||

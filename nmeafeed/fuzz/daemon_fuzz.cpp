@@ -43,13 +43,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 	line_assembly_reset(&assembly);
 	nmeafeed_reset_state();
 	for (size_t i = 0; i < size; i++) {
-		const char *line = line_assembly_push(&assembly, static_cast<char>(data[i]));
+		size_t length = 0;
+		const char *line = line_assembly_push(&assembly, static_cast<char>(data[i]), &length);
 		if (line == nullptr)
 			continue;
 		if (is_zda(line))
 			zda_work(line);
 		else
-			handle_line(line);
+			handle_line(line, length);
 		line_assembly_reset(&assembly);
 	}
 	return 0;

@@ -1,6 +1,9 @@
 // Line dispatch: which lines are kept, GSV collection limits, slot cuts.
 #include <cstring>
+#include <string>
+#include <vector>
 
+#include "line_assembly.h"
 #include "rundata_fixture.h"
 #include "test_sentences.h"
 
@@ -26,7 +29,7 @@ TEST_F(Dispatch, EveryGgaTalkerIsTaken)
 	for (const char *t : {"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$BDGGA"}) {
 		nmeafeed_reset_state();
 		feed({std::string(t) + ",1"});
-		EXPECT_EQ(std::string(gga_line), std::string(t) + ",1\n") << t;
+		EXPECT_EQ(std::string(gga_line), with_checksum(std::string(t) + ",1") + "\n") << t;
 	}
 	nmeafeed_reset_state();
 	feed({"$GQGGA,1", "$gpgga,1", "GPGGA,1"});
@@ -36,10 +39,10 @@ TEST_F(Dispatch, EveryGgaTalkerIsTaken)
 TEST_F(Dispatch, GsvGoesToItsSystem)
 {
 	feed({"$GPGSV,a", "$GLGSV,b", "$GAGSV,c", "$BDGSV,d", "$GNGSV,e", "$GBGSV,f"});
-	EXPECT_STREQ(constellations[0].gsv_lines[0], "$GPGSV,a\n");
-	EXPECT_STREQ(constellations[1].gsv_lines[0], "$GLGSV,b\n");
-	EXPECT_STREQ(constellations[2].gsv_lines[0], "$GAGSV,c\n");
-	EXPECT_STREQ(constellations[3].gsv_lines[0], "$BDGSV,d\n");
+	EXPECT_EQ(constellations[0].gsv_lines[0], with_checksum("$GPGSV,a") + "\n");
+	EXPECT_EQ(constellations[1].gsv_lines[0], with_checksum("$GLGSV,b") + "\n");
+	EXPECT_EQ(constellations[2].gsv_lines[0], with_checksum("$GAGSV,c") + "\n");
+	EXPECT_EQ(constellations[3].gsv_lines[0], with_checksum("$BDGSV,d") + "\n");
 	for (const constellation_state &cs : constellations)
 		EXPECT_EQ(cs.gsv_count, 1) << "GN and other talkers are ignored";
 }
@@ -48,10 +51,10 @@ TEST_F(Dispatch, FifthGsvOfASystemIsDropped)
 {
 	feed({"$GPGSV,1", "$GPGSV,2", "$GPGSV,3", "$GPGSV,4", "$GPGSV,5"});
 	EXPECT_EQ(constellations[0].gsv_count, 4);
-	EXPECT_STREQ(constellations[0].gsv_lines[3], "$GPGSV,4\n");
+	EXPECT_EQ(constellations[0].gsv_lines[3], with_checksum("$GPGSV,4") + "\n");
 	feed({kGga, "$GPGSV,6"});
 	EXPECT_EQ(constellations[0].gsv_count, 1);
-	EXPECT_STREQ(constellations[0].gsv_lines[0], "$GPGSV,6\n");
+	EXPECT_EQ(constellations[0].gsv_lines[0], with_checksum("$GPGSV,6") + "\n");
 }
 
 TEST_F(Dispatch, LongLinesAreCutToTheSlot)
@@ -81,8 +84,9 @@ TEST_F(Dispatch, ZdaRunsTheSecondsWork)
 	EXPECT_EQ(out, "");
 }
 
-// Whether handle_line took the line: a GGA kept, a GSV collected, a ZDA
-// turned into an NTP sample.
+// Whether the daemon took a line, handed over byte by byte as the device
+// gives it (line assembly, then dispatch): a GGA kept, a GSV collected, a
+// ZDA turned into status files or an NTP sample.
 class ChecksumGate : public RundataTest {
 protected:
 	bool taken(const std::string &line)
@@ -90,8 +94,21 @@ protected:
 		nmeafeed_reset_state();
 		shm_clear(&seg);
 		ntp_shm = &seg;
-		handle_line((line + "\n").c_str());
-		return gga_line[0] != '\0' || constellations[0].gsv_count > 0 || seg.count != 0;
+		line_assembly a;
+		line_assembly_reset(&a);
+		for (char byte : line + "\n") {
+			size_t length = 0;
+			const char *l = line_assembly_push(&a, byte, &length);
+			if (l != nullptr) {
+				handle_line(l, length);
+				line_assembly_reset(&a);
+			}
+		}
+		bool files = exists("numsats.dat");
+		if (files)
+			remove_all();
+		return gga_line[0] != '\0' || constellations[0].gsv_count > 0 || seg.count != 0 ||
+		       files;
 	}
 	shm_time seg;
 	const std::string gga = kGga;
@@ -99,7 +116,7 @@ protected:
 	const std::string zda = with_checksum("$GPZDA,123519.000,07,12,2026,00,00");
 };
 
-TEST_F(ChecksumGate, FieldPresentMustMatchAbsentIsTaken)
+TEST_F(ChecksumGate, FieldMustBeThereAndMatch)
 {
 	auto lower = [](std::string s) {
 		for (size_t i = s.size() - 2; i < s.size(); i++)
@@ -108,6 +125,12 @@ TEST_F(ChecksumGate, FieldPresentMustMatchAbsentIsTaken)
 	};
 	const std::string zda_lower = with_checksum("$GPZDA,000028.000,01,01,2027,00,00");
 	ASSERT_NE(lower(zda_lower), zda_lower) << "needs a letter among the digits";
+	// The year's last digit lost to a break on the line (checksum as sent,
+	// over the 6), and the tail ",00,00*hh" lost: the time before them reads
+	// as a date of its own.
+	std::string year_nul = zda;
+	year_nul[year_nul.find("2026") + 3] = '\0';
+	const std::string no_tail = zda.substr(0, zda.find(",00,00*"));
 	struct {
 		std::string line;
 		bool taken;
@@ -117,7 +140,10 @@ TEST_F(ChecksumGate, FieldPresentMustMatchAbsentIsTaken)
 	    {zda, true},
 	    {lower(zda_lower), true},
 	    {zda + "\r", true},
-	    {zda.substr(0, zda.size() - 3), true},       // no checksum field
+	    {year_nul, false},
+	    {no_tail, false},
+	    {zda.substr(0, zda.size() - 3), false},      // no checksum field
+	    {with_checksum("$GPGGA,1") + std::string(1, '\0'), false},
 	    {zda.substr(0, zda.size() - 1), false},      // one digit
 	    {zda.substr(0, zda.size() - 2) + "G0", false}, // not hexadecimal
 	    {zda.substr(0, zda.size() - 3) + "*", false},
@@ -125,36 +151,49 @@ TEST_F(ChecksumGate, FieldPresentMustMatchAbsentIsTaken)
 	    {zda + "\r\r", false},
 	    {"$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,46.9,M,,*48", false},
 	};
+	std::vector<bool> got;
 	std::string out = captured([&] {
 		for (const auto &c : cases)
-			EXPECT_EQ(taken(c.line), c.taken) << c.line;
+			got.push_back(taken(c.line));
 	});
+	for (size_t i = 0; i < got.size(); i++)
+		EXPECT_EQ(got[i], cases[i].taken) << i << ": " << cases[i].line;
 	EXPECT_EQ(out.find("ZDA: 12/7/2026"), 0u) << out;
 }
 
-// Any one character changed between "$" and the line end, to any other
-// byte, and the sentence is dropped; the checksum digits may only change
-// their case. (A damaged "*" leaves a sentence without checksum, whose
-// fields before it are intact: it is taken.)
-TEST_F(ChecksumGate, EverySingleDamagedCharacterIsDropped)
+// Every damage the serial line can do to one sentence, and none is taken:
+// any one byte changed to any other (NUL, "$" and LF included; the checksum
+// digits may only change their case), any one byte lost, the line cut
+// anywhere (its tail lost, with or without the CR).
+TEST_F(ChecksumGate, EveryDamagedOrCutSentenceIsDropped)
 {
+	std::vector<std::string> wrong; // lines taken or dropped wrongly
+	auto expect = [&](const std::string &line, bool take) {
+		if (taken(line) != take)
+			wrong.push_back((take ? "dropped: " : "taken: ") + line);
+	};
 	captured([&] {
 		for (const std::string &line : {gga, gsv, zda}) {
-			ASSERT_TRUE(taken(line)) << line;
-			for (size_t i = 1; i < line.size(); i++) {
-				for (int b = 1; b < 256; b++) {
+			expect(line, true);
+			for (size_t i = 0; i < line.size(); i++) {
+				for (int b = 0; b < 256; b++) {
 					std::string damaged = line;
 					damaged[i] = static_cast<char>(b);
-					if (damaged == line || b == '\n')
+					if (damaged == line)
 						continue;
 					bool same_digit = i + 2 >= line.size() &&
 					                  nmea_hex_value(damaged[i]) == nmea_hex_value(line[i]);
-					bool star = i + 3 == line.size();
-					ASSERT_EQ(taken(damaged), same_digit || star) << damaged;
+					expect(damaged, same_digit);
 				}
+				std::string lost = line;
+				lost.erase(i, 1);
+				expect(lost, false);
+				expect(line.substr(0, i), false);
+				expect(line.substr(0, i) + "\r", false);
 			}
 		}
 	});
+	EXPECT_EQ(wrong.size(), 0u) << (wrong.empty() ? "" : wrong.front());
 }
 
 } // namespace

@@ -13,6 +13,7 @@
 
 #include "nmeafeed.h"
 #include "ntp_shm.h"
+#include "test_sentences.h"
 
 class RundataTest : public testing::Test {
 protected:
@@ -52,11 +53,15 @@ protected:
 	{
 		[[maybe_unused]] int r = system(("rm -f " + root_ + "/var/volatile/rundata/*").c_str());
 	}
-	// Feeds lines as the read loop hands them over (each ending in LF).
+	// Feeds lines as the read loop hands them over (each ending in LF), as
+	// the receiver sends them: with their checksum, added where the test
+	// wrote only the sentence's body.
 	static void feed(std::initializer_list<std::string> lines)
 	{
-		for (const std::string &l : lines)
-			handle_line((l + "\n").c_str());
+		for (const std::string &l : lines) {
+			std::string line = (l.find('*') == std::string::npos ? with_checksum(l) : l) + "\n";
+			handle_line(line.data(), line.size());
+		}
 	}
 
 	std::string root_;

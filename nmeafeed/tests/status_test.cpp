@@ -218,6 +218,14 @@ TEST(ZdaStamp, MissingNumbers)
 	EXPECT_FALSE(read_zda_stamp("$GPZDA,235959.600,31,12,\n", &s));
 	EXPECT_FALSE(read_zda_stamp("$GPZDA", &s));
 	EXPECT_FALSE(read_zda_stamp("", &s));
+	// Other layouts, checksums as sent: no date is read from the wrong
+	// columns (two fraction digits gave 2002-09-16 as year 2, day 6; a ZDA
+	// ending after the month took its year from the checksum).
+	EXPECT_FALSE(read_zda_stamp("$GPZDA,082710.00,16,09,2002,00,00*64\r\n", &s));
+	EXPECT_FALSE(read_zda_stamp("$GPZDA,123519.000,07,12*73\n", &s));
+	EXPECT_FALSE(read_zda_stamp("$GPZDA,123519.000,07,12,20261,00,00*4A\n", &s));
+	ASSERT_TRUE(read_zda_stamp("$GPZDA,123519.000,07,12,2026*4A\n", &s));
+	EXPECT_EQ(s.year, 2026);
 }
 
 } // namespace

@@ -96,7 +96,8 @@ def zda(hhmmss_sss, day, month, year):
 class Daemon:
     """One nmeafeed process in its own KX_ROOT tree."""
 
-    def __init__(self, binary=None, root=None, make_fifo=True, extra_env=None, user=None):
+    def __init__(self, binary=None, root=None, make_fifo=True, extra_env=None, user=None,
+                 wrapper=None):
         self.binary = binary or os.environ["NMEAFEED_BIN"]
         self.own_root = root is None
         self.root = root or tempfile.mkdtemp(prefix="nmeafeed.")
@@ -109,6 +110,7 @@ class Daemon:
             self.make_fifo()
         self.extra_env = extra_env or {}
         self.user = user  # run the daemon as this uid (the test runs as root)
+        self.wrapper = wrapper or []  # command line the daemon is started through
         self.proc = None
         self.out = bytearray()
         self.err = bytearray()
@@ -126,7 +128,7 @@ class Daemon:
         env = dict(os.environ)
         env["KX_ROOT"] = self.root
         env.update(self.extra_env)
-        self.proc = subprocess.Popen([self.binary], env=env, stdin=subprocess.DEVNULL,
+        self.proc = subprocess.Popen(self.wrapper + [self.binary], env=env, stdin=subprocess.DEVNULL,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                      user=self.user)
         for stream, buf in ((self.proc.stdout, self.out), (self.proc.stderr, self.err)):

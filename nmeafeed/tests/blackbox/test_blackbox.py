@@ -108,17 +108,22 @@ def test_damaged_sentences_are_dropped():
         d.send_lines([GGA, zda("101010.000", 2, 3, 2026)])
         d.wait_output("ZDA: 3/2/2026 10:10:10\n")
         # One digit of the time and one of the satellite count damaged on
-        # the line, checksums as sent: neither may reach the files or the
-        # segment. Lower-case checksum digits and no checksum are fine.
+        # the line, checksums as sent; the year's last digit lost to a break
+        # on the line (a NUL); a ZDA without its checksum, and one cut after
+        # its year: none may reach the files or the segment. Lower-case
+        # checksum digits are fine.
         d.send_lines([GGA.replace(",08,", ",09,"),
                       zda("101011.000", 2, 3, 2026).replace("101011", "101019"),
-                      zda("101012.000", 2, 3, 2026).lower().replace("$gpzda", "$GPZDA"),
-                      "$GPZDA,101013.000,02,03,2026,00,00"])
+                      zda("101014.000", 2, 3, 2026).replace("2026,", "202\0,"),
+                      "$GPZDA,101015.000,02,03,2026,00,00",
+                      "$GPZDA,101016.000,02,03,2026",
+                      zda("101013.000", 2, 3, 2026).lower().replace("$gpzda", "$GPZDA")])
         d.wait_output("ZDA: 3/2/2026 10:10:13\n")
-        assert "10:10:19" not in d.stdout()
-        assert d.stdout().count("ZDA:") == 3
-        seg = shm_wait_count(3)
-        assert seg.count == 6 and seg.clockTimeStampSec == 1772446213
+        for damaged in ("10:10:19", "/202 ", "10:10:14", "10:10:15", "10:10:16"):
+            assert damaged not in d.stdout()
+        assert d.stdout().count("ZDA:") == 2
+        seg = shm_wait_count(2)
+        assert seg.count == 4 and seg.clockTimeStampSec == 1772446213
         assert d.read_file("numsats.dat") == "8"
 
 

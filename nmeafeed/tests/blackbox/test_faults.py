@@ -1,5 +1,7 @@
 """Faults a deployed unit meets, as nmeafeed sees them: an NTP segment
 that another user owns, and a run-data directory that is read-only or full.
+The segment cases also run the daemon with the capabilities the shipped
+systemd unit leaves it (its CapabilityBoundingSet=).
 Runs as root under `unshare --ipc --mount`: the segment and the tmpfs
 mounted over the run-data directory are private to the test."""
 import calendar
@@ -14,6 +16,7 @@ from nmeafeed_harness import (GGA, NTP_KEY, Daemon, _libc, shm_attach, shm_remov
 
 NOBODY = 65534
 IPC_CREAT, IPC_STAT = 0o1000, 2
+UNIT = os.path.join(os.path.dirname(__file__), "../../../dist/systemd/nmeafeed.service")
 GGA5 = with_checksum("$GPGGA,123520,4807.038,N,01131.000,E,1,05,0.9,545.4,M,46.9,M,,")
 
 
@@ -33,6 +36,16 @@ def segment_owner():
     return int.from_bytes(buf.raw[4:8], "little")  # ipc_perm.uid after the key
 
 
+def as_the_unit_runs_it():
+    """setpriv with the shipped unit's capability bounding set: root keeps
+    only those capabilities across exec, as under systemd."""
+    with open(UNIT) as f:
+        sets = [l.split("=", 1)[1].split() for l in f if l.startswith("CapabilityBoundingSet=")]
+    assert len(sets) == 1, "the unit sets its capability bounding set once"
+    keep = ["+" + c.lower().removeprefix("cap_") for c in sets[0]]
+    return ["setpriv", "--bounding-set=" + ",".join(["-all"] + keep), "--inh-caps=-all"]
+
+
 def open_tree_to(d):
     for path in (d.root, os.path.join(d.root, "dev"), os.path.join(d.root, "var"),
                  os.path.join(d.root, "var/volatile")):
@@ -50,13 +63,18 @@ def no_segment():
     shm_remove()
 
 
-@pytest.mark.parametrize("owner,daemon_user,fed", [
-    (NOBODY, None, True),   # the daemon (root) takes over another user's segment
-    (0, NOBODY, False),     # a daemon without rights to it runs on without the feed
+@pytest.mark.parametrize("owner,daemon_user,unit,fed", [
+    (NOBODY, None, False, True),  # root with every capability takes any segment
+    (0, NOBODY, False, False),    # a daemon without rights to it runs on without the feed
+    # as the unit runs it (root without capabilities): the segment chronyd
+    # made (as root, 0600, before it drops to its own user) is fed, another
+    # user's is not
+    (0, None, True, True),
+    (NOBODY, None, True, False),
 ])
-def test_segment_owned_by_another_user(owner, daemon_user, fed):
+def test_segment_owned_by_another_user(owner, daemon_user, unit, fed):
     segment_as(owner)
-    with Daemon(user=daemon_user) as d:
+    with Daemon(user=daemon_user, wrapper=as_the_unit_runs_it() if unit else None) as d:
         open_tree_to(d)
         d.wait_opened()
         d.send_lines([GGA, zda("121212.000", 1, 1, 2026)])
