@@ -128,7 +128,7 @@ struct counts {
 	// wrong within kRecent seconds after a damaged line whose checksum
 	// still matched: beyond what the sentences' 8-bit XOR can reveal
 	uint64_t disguised_wrong[OUT_KINDS] = {};
-	uint64_t disguised_lines = 0;
+	uint64_t disguised_lines = 0, disguised_unprintable = 0;
 	uint64_t seconds = 0, silent_seconds = 0, outages = 0, outage_seconds = 0;
 	uint64_t bytes = 0, lines = 0, damaged_lines = 0, damaged_seconds = 0;
 	uint64_t lost_seconds = 0, lost_ntp = 0, lost_record = 0;
@@ -237,6 +237,11 @@ struct campaign {
 				return;
 			n.disguised_lines++;
 			disguised_until = utc + kRecent;
+			for (unsigned char c : s)
+				if (c < 32 || c > 126) {
+					n.disguised_unprintable++;
+					break;
+				}
 			if (!opt.quiet && n.disguised_lines <= 10)
 				fprintf(stderr, "DISGUISED at %" PRId64 ": %s\n", utc,
 				        printable(line).c_str());
@@ -731,8 +736,9 @@ int main(int argc, char **argv)
 	fprintf(report, "  seconds lost       %" PRIu64 " (no NTP sample %" PRIu64
 	                ", no time record with a steady fix %" PRIu64 ")\n",
 	        n.lost_seconds, n.lost_ntp, n.lost_record);
-	fprintf(report, "  disguised lines    %" PRIu64 " (damaged, yet their checksum matched)\n",
-	        n.disguised_lines);
+	fprintf(report, "  disguised lines    %" PRIu64 " (damaged, yet their checksum matched; %" PRIu64
+	                " of them hold a byte that is not printable ASCII)\n",
+	        n.disguised_lines, n.disguised_unprintable);
 	fprintf(report, "  %-30s %12s %8s %10s\n", "output", "delivered", "wrong",
 	        "disguised");
 	uint64_t disguised = 0;
