@@ -658,7 +658,7 @@ struct campaign {
 	}
 };
 
-void usage()
+[[noreturn]] void usage()
 {
 	fprintf(stderr, "usage: receive_campaign [--seconds N] [--seed S] [--rate R] [--late P] "
 	                "[--quiet]\n");
