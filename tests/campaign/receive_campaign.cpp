@@ -159,6 +159,7 @@ struct campaign {
 	int32_t sample_count = 0;
 	bool sample_this_second = false;
 	int64_t disguised_until = INT64_MIN;
+	std::string last_disguised;
 	std::set<std::string> sent_now, sent_before;  // sentences, without CR LF
 	std::string kernel_line;                      // of /dev/kx_pps, being read
 	bool lost_record_now = false;
@@ -193,8 +194,9 @@ struct campaign {
 		if (opt.quiet || shown[k] >= 5)
 			return;
 		shown[k]++;
-		fprintf(stderr, "WRONG %s at %" PRId64 "%s: %s\n", kOutputName[k], utc,
-		        disguised ? " (after a disguised line)" : "", what.c_str());
+		fprintf(stderr, "WRONG %s at %" PRId64 ": %s\n", kOutputName[k], utc, what.c_str());
+		if (disguised)
+			fprintf(stderr, "  after the disguised line %s\n", last_disguised.c_str());
 	}
 
 	// ---- lines damaged beyond what their checksum shows ----
@@ -242,6 +244,7 @@ struct campaign {
 					n.disguised_unprintable++;
 					break;
 				}
+			last_disguised = std::to_string(utc) + ": " + printable(line);
 			if (!opt.quiet && n.disguised_lines <= 10)
 				fprintf(stderr, "DISGUISED at %" PRId64 ": %s\n", utc,
 				        printable(line).c_str());
@@ -719,12 +722,14 @@ int main(int argc, char **argv)
 	const counts &n = c.n;
 	uint64_t wrong = 0;
 	bool unseen = false;
-	fprintf(report, "receive-path campaign: seed %" PRIu64 ", %.2g fault events per byte, "
-	                "clock setter late in %.0f%% of seconds\n",
-	        c.opt.seed, c.opt.rate, c.opt.late * 100);
-	fprintf(report, "  receiver seconds   %" PRIu64 " sent, %" PRIu64 " silent, %" PRIu64
-	                " outages (%" PRIu64 " s off), %" PRIu64 " clock jolts\n",
-	        n.seconds, n.silent_seconds, n.outages, n.outage_seconds, n.clock_jolts);
+	fprintf(report, "receive-path campaign: seed %" PRIu64 ", %.2g fault events per byte\n",
+	        c.opt.seed, c.opt.rate);
+	fprintf(report, "  receiver seconds   %" PRIu64 " sent (%" PRIu64 " bytes), %" PRIu64
+	                " silent, %" PRIu64 " outages (%" PRIu64 " s off)\n",
+	        n.seconds, n.bytes, n.silent_seconds, n.outages, n.outage_seconds);
+	fprintf(report, "  schedule           clock setter after the ZDA in %" PRIu64
+	                " seconds, system clock thrown off %" PRIu64 " times\n",
+	        n.late_setter, n.clock_jolts);
 	fprintf(report, "  fault events      ");
 	for (int k = 0; k < LF_KINDS; k++)
 		fprintf(report, " %s %" PRIu64 "%s", lf_kind_name((lf_kind)k), c.faults.events[k],
