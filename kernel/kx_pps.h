@@ -122,6 +122,8 @@ struct pps_priv {
 	struct phy_info phy_i[2];
 	struct gpio_desc *led_gpio;	/* optional PPS LED */
 	struct pps_device *pps_src;	/* LinuxPPS source or NULL */
+	/* the LED sits behind a bus (an I2C expander): driven from work only */
+	bool led_cansleep;
 };
 
 /*

@@ -12,6 +12,7 @@
 #include <linux/kernel.h>
 #include <linux/device.h>
 #include <linux/errno.h>
+#include <linux/jiffies.h>
 #include <linux/kfifo.h>
 #include <linux/mod_devicetable.h>
 #include <linux/module.h>
@@ -39,11 +40,11 @@ struct workqueue_struct *nmea_receive_workq;
 #define PPS_UART_DEFAULT_BAUD 9600
 #define PPS_UART_FAST_BAUD 115200
 /*
- * Jiffies a write may wait for room in the UART, and a speed change for the
- * queued bytes to leave: 200 ms at the platform's 250 Hz (two speed
- * commands take 42 ms at 9600 baud).
+ * How long a write may wait for room in the UART, and a speed change for
+ * the queued bytes to leave (two speed commands take 42 ms at 9600 baud),
+ * in jiffies of whatever tick the kernel runs at.
  */
-#define PPS_UART_TX_TIMEOUT 50
+#define PPS_UART_TX_TIMEOUT msecs_to_jiffies(200)
 /* bytes taken from rx_fifo per lock hold */
 #define PPS_UART_RX_CHUNK 256
 

@@ -271,6 +271,42 @@ KTEST(gpio_records_levels_with_time_and_context)
 	kxh_gpio_free(led);
 }
 
+static struct gpio_desc *expander;
+static irqreturn_t drive_expander(int irq, void *dev)
+{
+	gpiod_set_value(expander, 1);
+	return IRQ_HANDLED;
+}
+static void sleeping_line_in_irq(void) { kxh_irq_call(drive_expander, 3, NULL); }
+static void sleeping_line_in_rcu_reader(void)
+{
+	rcu_read_lock();
+	gpiod_set_value_cansleep(expander, 1);
+	rcu_read_unlock();
+}
+static void sleeping_line_set_atomically(void)
+{
+	gpiod_set_value(expander, 1);
+}
+
+/* a line behind a bus: set where sleeping is allowed, with the _cansleep call */
+KTEST(a_line_that_can_sleep_is_refused_in_atomic_context)
+{
+	expander = kxh_gpio_new("expander", 0);
+	KT_EQ(gpiod_cansleep(expander), 0);
+	KT_EQ(gpiod_cansleep(NULL), 0);
+	kxh_gpio_set_cansleep(expander, true);
+	KT_EQ(gpiod_cansleep(expander), 1);
+	gpiod_set_value_cansleep(expander, 1);
+	KT_EQ(kxh_gpio_value(expander), 1);
+	KT_TRUE(ktest_aborts(sleeping_line_in_irq));
+	KT_TRUE(ktest_aborts(sleeping_line_in_rcu_reader));
+	/* from process context the kernel warns, and the case fails */
+	KT_FALSE(ktest_passes(sleeping_line_set_atomically));
+	KT_EQ(kxh_warn_count(), 0);
+	kxh_gpio_free(expander);
+}
+
 KTEST(pps_source_records_events)
 {
 	struct pps_device *pps = kxh_pps_new("src");

@@ -254,6 +254,48 @@ KTEST(probe_sets_up_the_record_threads_and_source)
 	KT_EQ(kxh_of_refs(), 1);	/* "pwm4" held by the load */
 }
 
+static void led_off_work_run(void)
+{
+	KT_TRUE(work_pending(&gps_ppsled_work));
+	kxh_wq_run_all();
+	KT_EQ(kxh_gpio_value(kb.led), 0);
+}
+
+/*
+ * A PPS LED behind an I2C expander sleeps when driven: the probe notes it,
+ * and pulses and the ppsled store leave it to the LED work, outside the
+ * hard interrupt and the RCU read-side section (the host layer aborts a
+ * sleeping line driven there, and warns at gpiod_set_value() on it).
+ */
+KTEST(a_pps_led_that_can_sleep_is_driven_from_work)
+{
+	unsigned int i, n;
+
+	kb_setup(0);
+	kxh_gpio_set_cansleep(kb.led, true);
+	KT_EQ(kxh_module_init(), 0);
+	KT_TRUE(kb_priv()->led_cansleep);
+	WRITE_ONCE(time_known, true);
+	kb_pulse(1000);
+	KT_EQ(kxh_gpio_value(kb.led), 0);
+	led_off_work_run();
+	kb_pulse(1000 + N0);
+	led_off_work_run();
+	KT_EQ(kxh_sysfs_write("pps_filter/ppsled", "1"), 1);
+	led_off_work_run();
+	/* at probe low, then high and low three times, none in the interrupt */
+	n = kxh_gpio_changes(kb.led);
+	KT_EQ(n, 7);
+	for (i = 1; i < n; i++) {
+		KT_EQ(kxh_gpio_change(kb.led, i)->value, i % 2);
+		KT_EQ(kxh_gpio_change(kb.led, i)->in_irq, 0);
+	}
+	KT_EQ(kxh_gpio_change(kb.led, 2)->mono_ns - kxh_gpio_change(kb.led, 1)->mono_ns,
+	      504000000);
+	kxh_module_exit();
+	KT_FALSE(kxh_gpio_requested(kb.led));
+}
+
 KTEST(probe_without_led_logs_its_absence)
 {
 	kb_load(KB_NO_LED);
