@@ -122,6 +122,8 @@ struct pps_priv {
 	struct phy_info phy_i[2];
 	struct gpio_desc *led_gpio;	/* optional PPS LED */
 	struct pps_device *pps_src;	/* LinuxPPS source or NULL */
+	/* the LED sits behind a bus (an I2C expander): driven from work only */
+	bool led_cansleep;
 };
 
 /*
@@ -147,8 +149,12 @@ extern s32 integ_dec;
 extern s32 filt_kount;
 extern u32 tpm4_counter_value_old;
 extern u32 tpm4_counter_value_new;
-/* CLOCK_REALTIME of the interrupt that handed over the last GPS time */
+/*
+ * CLOCK_REALTIME of the interrupt that handed over the last GPS time, and
+ * that pulse's GPS label; both written and read under gGPSTime.lock
+ */
 extern struct timespec64 irq_ts;
+extern struct timespec64 irq_gps_ts;
 extern struct work_struct gps_ppsled_work;
 
 irqreturn_t timer_irq(int irq, void *dev_id);

@@ -128,11 +128,13 @@ static int nmea_hex_digit(u8 c)
  * The sentence runs from the line's first "$" (the receiver's text; bytes
  * before it are line noise) to the line's end. A checksum field, "*" and
  * two hex digits of either case, must end it and match the XOR of the
- * characters between "$" and "*"; a sentence without "*" is taken as it
- * is. Anything after the two digits (two sentences run together when a
- * line end was lost) counts as damage too. A byte damaged on the serial
- * line thus never becomes the time of day or the fix. Works on the bytes as
- * received, NULs included.
+ * characters between "$" and "*". A sentence without one is damaged too:
+ * the receiver always sends it, so a line without it lost its tail (a ZDA
+ * cut after its year would still parse). Anything after the two digits
+ * (two sentences run together when a line end was lost) counts as damage
+ * as well. A UART delivers a break or a framing error as a NUL, so a line
+ * holding one is damaged whatever its sum says. A byte damaged on the
+ * serial line thus never becomes the time of day or the fix.
  */
 static bool nmea_checksum_ok(const char *line, size_t len)
 {
@@ -141,12 +143,10 @@ static bool nmea_checksum_ok(const char *line, size_t len)
 	int hi, lo;
 	u8 sum = 0;
 
-	if (!p)
-		return true;
+	if (!p || memchr(line, '\0', len))
+		return false;
 	for (p++; p < end && *p != '*'; p++)
 		sum ^= (u8)*p;
-	if (p == end)
-		return true;
 	if (end - p != 3)
 		return false;
 	hi = nmea_hex_digit(p[1]);

@@ -135,7 +135,7 @@ static void pps_release(struct pps_priv *pps, struct phy_device **phy)
 			put_device(&phy[i]->mdio.dev);
 	}
 	if (!IS_ERR_OR_NULL(pps->led_gpio)) {
-		gpiod_set_value(pps->led_gpio, 0);
+		gpiod_set_value_cansleep(pps->led_gpio, 0);
 		gpiod_put(pps->led_gpio);
 		pps->led_gpio = NULL;
 	}
@@ -174,6 +174,8 @@ static int pps_probe(struct platform_device *pdev)
 		pr_info("pps: pps-led-gpios not present in DT\n");
 	else
 		pr_info("pps: pps-led GPIO acquired\n");
+	/* a line behind a bus can be driven only where sleeping is allowed */
+	pps->led_cansleep = gpiod_cansleep(pps->led_gpio);
 
 	INIT_WORK(&dac_work, dac_work_func);
 	wq = alloc_ordered_workqueue("%s", WQ_MEM_RECLAIM, dev_name(dev));

@@ -213,18 +213,23 @@ int pps_adjust_thread(void *data)
 
 void gps_time_workfn(struct work_struct *work)
 {
-	struct timespec64 gps, now, target;
+	struct timespec64 gps, pulse, now, target;
 	unsigned long flags;
 	s64 now_ns, target_ns, offset;
 
+	/*
+	 * The label handed off with the pulse, not gGPSTime: by now the next
+	 * ZDA may have moved that on to the following second.
+	 */
 	spin_lock_irqsave(&gGPSTime.lock, flags);
-	gps = gGPSTime.ts;
+	gps = irq_gps_ts;
+	pulse = irq_ts;
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 
 	ktime_get_real_ts64(&now);
 	now_ns = timespec64_to_ns(&now);
 	/* the pulse's GPS time carried forward by the time since the pulse */
-	target_ns = timespec64_to_ns(&gps) + (now_ns - timespec64_to_ns(&irq_ts));
+	target_ns = timespec64_to_ns(&gps) + (now_ns - timespec64_to_ns(&pulse));
 	offset = now_ns - target_ns;
 
 	if (offset <= SYS_CLOCK_LIMIT_NS && offset >= -SYS_CLOCK_LIMIT_NS) {

@@ -38,28 +38,42 @@ u32 tpm4_counter_value_new;
 
 s32 gps_time_set;
 struct timespec64 irq_ts;
+struct timespec64 irq_gps_ts;
 
 DECLARE_WORK(gps_ppsled_work, gps_ppsled_workfn);
 
 void gps_ppsled_workfn(struct work_struct *work)
 {
+	struct gpio_desc *led;
 	struct pps_priv *pps;
+	bool cansleep;
 
-	if (!rcu_access_pointer(g_pps))
-		return;
-	msleep(PPS_LED_ON_MS);
-	/* the device may have gone while we slept */
 	rcu_read_lock();
 	pps = rcu_dereference(g_pps);
-	if (pps)
-		gpiod_set_value(pps->led_gpio, 0);
+	led = pps ? pps->led_gpio : NULL;
+	cansleep = pps && pps->led_cansleep;
 	rcu_read_unlock();
+	if (!pps)
+		return;
+	/*
+	 * The LED is driven outside the read-side section, where a line behind
+	 * a bus may sleep: remove unpublishes the record, then cancels this
+	 * work and waits for it before the LED is released.
+	 */
+	if (cansleep)
+		gpiod_set_value_cansleep(led, 1);
+	msleep(PPS_LED_ON_MS);
+	/* the device may have gone while we slept */
+	if (rcu_access_pointer(g_pps) == pps)
+		gpiod_set_value_cansleep(led, 0);
 }
 
 /*
  * From the pulse interrupt and the ppsled store. Remove waits for a grace
  * period after unpublishing the record and only then cancels the LED work,
- * so the work queued here never outlives the device.
+ * so the work queued here never outlives the device. A LED that can sleep
+ * is switched on by the work too: never here, in the hard interrupt or in
+ * the read-side section.
  */
 void pps_led_flash(void)
 {
@@ -68,7 +82,8 @@ void pps_led_flash(void)
 	rcu_read_lock();
 	pps = rcu_dereference(g_pps);
 	if (pps) {
-		gpiod_set_value(pps->led_gpio, 1);
+		if (!pps->led_cansleep)
+			gpiod_set_value(pps->led_gpio, 1);
 		queue_work(system_wq, &gps_ppsled_work);
 	}
 	rcu_read_unlock();
@@ -140,18 +155,24 @@ static inline void pps_loop_capture(u32 count)
 	tpm4_counter_value_old = count;
 }
 
-/* pass a freshly decoded GPS second on to the system-clock setter */
+/*
+ * Pass a freshly decoded GPS second on to the system-clock setter: the
+ * label and this pulse's time are taken together, under the lock, for the
+ * work to use. gGPSTime itself moves on to the next second at the next ZDA,
+ * which may be handled before the work gets to run.
+ */
 static inline void pps_gps_handoff(void)
 {
 	unsigned long flags;
 
 	if (!READ_ONCE(gGPSTime.pending))
 		return;
-	ktime_get_real_ts64(&irq_ts);
-	queue_work(system_wq, &gps_time_work);
 	spin_lock_irqsave(&gGPSTime.lock, flags);
+	ktime_get_real_ts64(&irq_ts);
+	irq_gps_ts = gGPSTime.ts;
 	gGPSTime.pending = 0;
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
+	queue_work(system_wq, &gps_time_work);
 	WRITE_ONCE(gps_time_set, 1);
 }
 

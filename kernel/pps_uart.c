@@ -12,6 +12,7 @@
 #include <linux/kernel.h>
 #include <linux/device.h>
 #include <linux/errno.h>
+#include <linux/jiffies.h>
 #include <linux/kfifo.h>
 #include <linux/mod_devicetable.h>
 #include <linux/module.h>
@@ -39,11 +40,11 @@ struct workqueue_struct *nmea_receive_workq;
 #define PPS_UART_DEFAULT_BAUD 9600
 #define PPS_UART_FAST_BAUD 115200
 /*
- * Jiffies a write may wait for room in the UART, and a speed change for the
- * queued bytes to leave: 200 ms at the platform's 250 Hz (two speed
- * commands take 42 ms at 9600 baud).
+ * How long a write may wait for room in the UART, and a speed change for
+ * the queued bytes to leave (two speed commands take 42 ms at 9600 baud),
+ * in jiffies of whatever tick the kernel runs at.
  */
-#define PPS_UART_TX_TIMEOUT 50
+#define PPS_UART_TX_TIMEOUT msecs_to_jiffies(200)
 /* bytes taken from rx_fifo per lock hold */
 #define PPS_UART_RX_CHUNK 256
 
@@ -314,7 +315,12 @@ static int pps_uart_probe(struct serdev_device *serdev)
 	/* the receiver starts at the UART's speed; switch both to 115200 */
 	pps_uart_send_twice(gps_pmtk_baud_115200);
 	pps_uart_set_baud(PPS_UART_FAST_BAUD);
-	/* the first ZDA line arms the timeout monitor */
+	/*
+	 * The switch is lost if the receiver is still booting or held in
+	 * reset: without a ZDA nothing else would ever send it again, so the
+	 * monitor runs from here, not from the first ZDA.
+	 */
+	pps_uart_monitor_rearm();
 	return 0;
 
 err_rx:

@@ -1,5 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0
-/* Host layer: GPIO descriptors recording the levels driven on them. */
+/*
+ * Host layer: GPIO descriptors recording the levels driven on them. A line
+ * can be made one that sleeps (behind an I2C or SPI expander): as in the
+ * kernel, gpiod_set_value() on it warns, and since its chip's set would
+ * sleep, doing so in atomic context ends the test; the _cansleep calls
+ * may sleep, on any line.
+ */
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -7,6 +13,7 @@
 #include <linux/gpio/consumer.h>
 #include <linux/device.h>
 #include <linux/of.h>
+#include <linux/printk.h>
 #include <kxhost/bug.h>
 #include <kxhost/fault.h>
 #include <kxhost/gpio.h>
@@ -18,6 +25,7 @@ struct gpio_desc {
 	int value;
 	int output;
 	int requested;
+	bool can_sleep;
 	unsigned int nchanges;
 	struct kxh_gpio_change changes[1024];
 };
@@ -99,10 +107,18 @@ const struct kxh_gpio_change *kxh_gpio_change(const struct gpio_desc *desc, unsi
 	return i < desc->nchanges && i < 1024 ? &desc->changes[i] : NULL;
 }
 
-void gpiod_set_value(struct gpio_desc *desc, int value)
+void kxh_gpio_set_cansleep(struct gpio_desc *desc, bool can_sleep)
 {
-	if (!desc)
-		return;
+	desc->can_sleep = can_sleep;
+}
+
+int gpiod_cansleep(const struct gpio_desc *desc)
+{
+	return desc ? desc->can_sleep : 0;
+}
+
+static void record(struct gpio_desc *desc, int value)
+{
 	value = !!value;
 	if (desc->nchanges < 1024) {
 		desc->changes[desc->nchanges].value = value;
@@ -113,29 +129,46 @@ void gpiod_set_value(struct gpio_desc *desc, int value)
 	desc->value = value;
 }
 
+void gpiod_set_value(struct gpio_desc *desc, int value)
+{
+	if (!desc)
+		return;
+	/* should be gpiod_set_value_cansleep(); the chip's set sleeps */
+	if (WARN_ON(desc->can_sleep))
+		might_sleep();
+	record(desc, value);
+}
+
 void gpiod_set_value_cansleep(struct gpio_desc *desc, int value)
 {
 	might_sleep();
-	gpiod_set_value(desc, value);
+	if (desc)
+		record(desc, value);
 }
 
 int gpiod_get_value(const struct gpio_desc *desc)
 {
-	return desc ? desc->value : 0;
+	if (!desc)
+		return 0;
+	if (WARN_ON(desc->can_sleep))
+		might_sleep();
+	return desc->value;
 }
 
 int gpiod_get_value_cansleep(const struct gpio_desc *desc)
 {
 	might_sleep();
-	return gpiod_get_value(desc);
+	return desc ? desc->value : 0;
 }
 
 int gpiod_direction_output(struct gpio_desc *desc, int value)
 {
 	if (!desc)
 		return 0;
+	if (desc->can_sleep)
+		might_sleep();
 	desc->output = 1;
-	gpiod_set_value(desc, value);
+	record(desc, value);
 	return 0;
 }
 

@@ -54,6 +54,7 @@ struct kxh_uart {
 	struct kxh_serdev_write *writes;
 	unsigned int nwrites, capwrites;
 	unsigned int speed_sets;
+	long wait_timeout;
 	const struct kxh_serdev_line *line;	/* live: the far end of the wire */
 	void *line_arg;
 };
@@ -156,6 +157,7 @@ struct serdev_device *kxh_serdev_new(const char *compatible)
 	u->serdev.nr = next_nr++;
 	snprintf(u->compatible, sizeof(u->compatible), "%s", compatible);
 	u->speed = 9600;
+	u->wait_timeout = -1;
 	INIT_LIST_HEAD(&u->node);
 	return &u->serdev;
 }
@@ -298,7 +300,6 @@ int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 	size_t i;
 	int err;
 
-	(void)timeout;
 	might_sleep();
 	if (!u->open)
 		kxh_bug("write on a closed port");
@@ -323,6 +324,7 @@ int serdev_device_write(struct serdev_device *serdev, const unsigned char *buf,
 	w->off = u->tx_len;
 	w->len = count;
 	w->speed = u->speed;
+	w->timeout = timeout;
 	memcpy(u->tx + u->tx_len, buf, count);
 	for (i = 0; i < count; i++)
 		u->txb[u->tx_len + i] = (struct kxh_txbyte){ kxh_time_mono_ns(), 0 };
@@ -340,6 +342,7 @@ void serdev_device_wait_until_sent(struct serdev_device *serdev, long timeout)
 	might_sleep();
 	if (!u->open)
 		kxh_bug("wait_until_sent on a closed port");
+	u->wait_timeout = timeout;
 	tx_progress(u);
 	wait_ns = tx_drained_at(u) - kxh_time_mono_ns();
 	/* 0 waits as long as it takes */
@@ -424,6 +427,11 @@ size_t kxh_serdev_tx_waiting(struct serdev_device *serdev)
 
 	tx_progress(u);
 	return u->tx_len - u->tx_sent;
+}
+
+long kxh_serdev_wait_timeout(struct serdev_device *serdev)
+{
+	return to_uart(serdev)->wait_timeout;
 }
 
 void kxh_serdev_tx_clear(struct serdev_device *serdev)

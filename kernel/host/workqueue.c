@@ -94,10 +94,8 @@ struct workqueue_struct *alloc_workqueue(const char *fmt, unsigned int flags,
 	return wq;
 }
 
-static void run_one(struct workqueue_struct *wq)
+static void run_item(struct workqueue_struct *wq, struct work_struct *work)
 {
-	struct work_struct *work = list_first_entry(&wq->items, struct work_struct, entry);
-
 	if (kxh_atomic_depth())
 		kxh_bug("work run in atomic context");
 	list_del_init(&work->entry);
@@ -109,6 +107,24 @@ static void run_one(struct workqueue_struct *wq)
 	wq->current_work = NULL;
 	running = NULL;
 	kxh_live_kick();
+}
+
+static void run_one(struct workqueue_struct *wq)
+{
+	run_item(wq, list_first_entry(&wq->items, struct work_struct, entry));
+}
+
+bool kxh_work_run(struct work_struct *work)
+{
+	struct workqueue_struct *wq = work->wq;
+
+	/* queued, not waiting on its timer */
+	if (!work->pending || list_empty(&work->entry))
+		return false;
+	if (wq->flags & __WQ_ORDERED)
+		kxh_bug("work on ordered queue %s run out of turn", wq->name);
+	run_item(wq, work);
+	return true;
 }
 
 /* live mode: the worker runs what is queued (CPU held) */

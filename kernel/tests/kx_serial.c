@@ -88,16 +88,20 @@ char *sx_sentence(char *out, size_t size, const char *body)
 	return out;
 }
 
-static void feed_sentence(const char *body)
+/* the sentence reaches the UART; the receive worker runs when run is set */
+static void feed_sentence(const char *body, bool run)
 {
 	char line[160];
 
 	sx_sentence(line, sizeof(line) - 2, body);
 	strcat(line, "\r\n");
-	sx_feeds(line);
+	if (run)
+		sx_feeds(line);
+	else
+		must(kxh_serdev_receive(sx_uart, line, strlen(line)) == strlen(line), "receiving");
 }
 
-void sx_gga(s64 sec, int fix)
+static void gga(s64 sec, int fix, bool run)
 {
 	char hms[16], body[128];
 	int d, m, y;
@@ -105,17 +109,33 @@ void sx_gga(s64 sec, int fix)
 	sx_utc(sec, hms, &d, &m, &y);
 	snprintf(body, sizeof(body),
 		 "GPGGA,%s.000,4807.0380,N,01131.0000,E,%d,08,0.9,545.4,M,46.9,M,,", hms, fix);
-	feed_sentence(body);
+	feed_sentence(body, run);
 }
 
-void sx_zda(s64 sec)
+static void zda(s64 sec, bool run)
 {
 	char hms[16], body[128];
 	int d, m, y;
 
 	sx_utc(sec, hms, &d, &m, &y);
 	snprintf(body, sizeof(body), "GPZDA,%s.000,%02d,%02d,%04d,00,00", hms, d, m, y);
-	feed_sentence(body);
+	feed_sentence(body, run);
+}
+
+void sx_gga(s64 sec, int fix)
+{
+	gga(sec, fix, true);
+}
+
+void sx_zda(s64 sec)
+{
+	zda(sec, true);
+}
+
+void sx_receive_second(s64 sec, int fix)
+{
+	gga(sec, fix, false);
+	zda(sec, false);
 }
 
 void sx_second(s64 sec, int fix)

@@ -39,6 +39,8 @@ void sx_gga(s64 sec, int fix);
 void sx_zda(s64 sec);
 /* GGA with `fix` and ZDA, both for second sec */
 void sx_second(s64 sec, int fix);
+/* the same bytes received by the UART, the receive work queued, not run */
+void sx_receive_second(s64 sec, int fix);
 /* the whole queue read through a non-blocking open of /dev/kx_pps; bytes */
 size_t sx_drain(char *buf, size_t size);
 /* a write with exactly this text reached the UART, times */

@@ -9,7 +9,8 @@
 #   qemu_arm64.sh MODE KBUILD_OUT WORKDIR
 #     MODE board   load, probe, pulses, GPS, the closed loop, holdover,
 #                  rebinding and unloading (ctest kernel.qemu_arm64.board)
-#     MODE rounds  100 load/unload rounds under pulses and sentences
+#     MODE rounds  100 load/unload rounds (KX_QEMU_ROUNDS) and 10 unbind/bind
+#                  rounds under pulses and sentences
 #     MODE bench   loop convergence records only (kernel/bench/loop_qemu_arm64.sh)
 #     MODE ntp     the time service: nmeafeed, locator and Debian's arm64
 #                  chronyd in the guest, NTP and locator queries from the host
@@ -19,7 +20,9 @@
 #
 # KBUILD_OUT: kbuild.sh's output for 6.12-arm64 (kx-pps.ko, the PHY stub and
 # Module.symvers). Environment: KX_VBOARD_ARGS (module parameters of the
-# virtual board), KX_BENCH_PULSES (bench mode), KX_LOOP_PULSES (board mode).
+# virtual board), KX_BENCH_PULSES (bench mode), KX_LOOP_PULSES (board mode),
+# KX_QEMU_CPUS (virtual CPUs, default 1; more run as threads of their own,
+# so the module's interrupt, work and threads meet on real SMP).
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -38,7 +41,13 @@ DTB_ADDR=0x5c000000
 INITRD_ADDR=0x5d000000
 
 # the machine; the same for the tree dump and the boot
-machine=(qemu-system-aarch64 -M "virt,acpi=off" -cpu cortex-a57 -m 1024 -smp 1 -accel tcg
+cpus=${KX_QEMU_CPUS:-1}
+case $cpus in
+1) accel=tcg ;;
+[2-8]) accel=tcg,thread=multi ;;
+*) fail "KX_QEMU_CPUS=$cpus: 1 to 8" ;;
+esac
+machine=(qemu-system-aarch64 -M "virt,acpi=off" -cpu cortex-a57 -m 1024 -smp "$cpus" -accel "$accel"
 	-display none -monitor none -no-reboot -bios "$uboot_bin"
 	-device virtio-serial-pci)
 
@@ -177,7 +186,22 @@ done
 echo "${order[@]}" >"$root/lib/modules/kx/order"
 [ "$mode" != ntp ] || ntp_root
 (cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
-dtc -q -I dts -O dtb -o "$work/board.dtb" "$src/dts/kx-qemu-virt.dts"
+# The board's tree holds the one CPU of the machine it was dumped from; more
+# are added as qemu's own tree has them (started through PSCI).
+dts=$src/dts/kx-qemu-virt.dts
+if [ "$cpus" -gt 1 ]; then
+	dts=$work/board.dts
+	{
+		cat "$src/dts/kx-qemu-virt.dts"
+		echo '&cpu0 { enable-method = "psci"; };'
+		for ((c = 1; c < cpus; c++)); do
+			echo "/ { cpus { cpu-map { socket0 { cluster0 { core$c { cpu = <&cpu$c>; }; }; }; };"
+			echo "	cpu$c: cpu@$c { reg = <$c>; enable-method = \"psci\";"
+			echo '		compatible = "arm,cortex-a57"; device_type = "cpu"; }; }; };'
+		done
+	} >"$dts"
+fi
+dtc -q -I dts -O dtb -o "$work/board.dtb" "$dts"
 
 # ---- the simulated board with the GPS receiver --------------------------
 sim="$work/sim"
@@ -198,7 +222,8 @@ grep -q 'simboard ready' "$work/simboard.log" || fail "simboard did not start: $
 # samples an allocation every 5 ms: a use after free or an overrun by a
 # module is reported as a BUG
 args="console=hvc0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP kfence.sample_interval=5"
-args="$args rdinit=/init kxmode=$mode kxloop=${KX_LOOP_PULSES:-800} kxpulses=${KX_BENCH_PULSES:-1000}"
+rounds=${KX_QEMU_ROUNDS:-100}
+args="$args rdinit=/init kxrounds=$rounds kxmode=$mode kxloop=${KX_LOOP_PULSES:-800} kxpulses=${KX_BENCH_PULSES:-1000}"
 args="$args kxvboard=\"${KX_VBOARD_ARGS:-}\""
 size=$(printf '0x%x' "$(stat -c %s "$work/initrd.cpio")")
 boot="setenv bootargs '$args'; booti $IMAGE_ADDR $INITRD_ADDR:$size $DTB_ADDR"
@@ -245,4 +270,4 @@ trap - EXIT
 # printable text only
 tr -d '\r' <"$work/console.log" | LC_ALL=C tr -c '[:print:]\t\n' '?' >"$work/console.txt"
 echo "qemu_arm64: guest ran $(($(date +%s) - start)) s, console in $work/console.txt"
-exec python3 "$here/qemu_arm64_checks.py" "$mode" "$work"
+KX_QEMU_CPUS=$cpus KX_QEMU_ROUNDS=$rounds exec python3 "$here/qemu_arm64_checks.py" "$mode" "$work"

@@ -8,8 +8,9 @@
 #   KXQPULSE <phase> <rec>   the virtual board's pulse records
 #   KXQGPS <command>         the host passes the command to the receiver
 #   KXQ end                  the script ran to its end
-# kxmode= on the kernel command line: board (the checks) | rounds (100
-# load/unload rounds under pulses and sentences) | bench (loop convergence
+# kxmode= on the kernel command line: board (the checks) | rounds (100, or
+# kxrounds=, load/unload rounds and 10 unbind/bind rounds under pulses and
+# sentences) | bench (loop convergence
 # from kxoffset=, records only) | ntp (the time service: qemu_arm64_ntp.sh).
 if [ "$1" != steps ]; then
 	/bin/busybox sh /init steps
@@ -84,6 +85,7 @@ state() {
 }
 
 log boot
+say cpus "$(grep -c '^processor' /proc/cpuinfo)"
 # the host's answers come on the virtio port "kxctl"; it stays open, as the
 # port drops what arrives while nobody has it open; found by its name, as
 # its number depends on the other virtio devices (the network's)
@@ -140,9 +142,10 @@ fi
 if [ "$mode" = rounds ]; then
 	gps connect
 	gps fix 1
+	n=${kxrounds:-100}
 	i=1
 	bad=0
-	while [ $i -le 100 ]; do
+	while [ $i -le $n ]; do
 		r=$(ins $M/kx-pps.ko)
 		[ "${r%% *}" = 0 ] || { say "round$i insmod $r"; bad=$((bad + 1)); }
 		rx_open
@@ -154,22 +157,44 @@ if [ "$mode" = rounds ]; then
 		[ -e $F ] && { say "round$i filter_left"; bad=$((bad + 1)); }
 		[ -e /dev/kx_pps ] && { say "round$i dev_left"; bad=$((bad + 1)); }
 		ls /sys/class/pps | grep -q . && { say "round$i pps_left"; bad=$((bad + 1)); }
-		# slab objects in use after each of rounds 11-30 and 81-100
-		case $i in
-		1[1-9] | 2[0-9] | 30) w=early ;;
-		8[1-9] | 9[0-9] | 100) w=late ;;
-		*) w= ;;
-		esac
+		# slab objects in use after each of rounds 11-30 and of the last
+		# 20 (with 60 rounds or more)
+		w=
+		if [ $n -ge 60 ]; then
+			[ $i -ge 11 ] && [ $i -le 30 ] && w=early
+			[ $i -gt $((n - 20)) ] && w=late
+		fi
 		[ -n "$w" ] && awk 'NR > 2 { print $1, $2 }' /proc/slabinfo >>/tmp/slab_$w
 		i=$((i + 1))
 		[ $((i % 10)) = 0 ] && log rounds
 	done
+	say rounds "$n"
 	say rounds_failed $bad
+	# the timer device and the receiver UART unbound and bound again under
+	# pulses and sentences (removal while the interrupt and the receive
+	# work run, on another CPU when there is one)
+	r=$(ins $M/kx-pps.ko)
+	[ "${r%% *}" = 0 ] || say "rebind insmod $r"
+	rx_open
+	i=0
+	ok=0
+	while [ $i -lt 10 ]; do
+		sleep 0.$((i % 3 * 2 + 3))
+		echo ppstimer >$PDRV/unbind && echo serial0-0 >$SDRV/unbind && rx 0 &&
+			sleep 0.1 && echo ppstimer >$PDRV/bind && echo serial0-0 >$SDRV/bind &&
+			rx_open && ok=$((ok + 1))
+		i=$((i + 1))
+	done
+	say rebind "$ok"
+	sleep 0.5
+	out=$(rmmod kx_pps 2>&1) || say "rebind rmmod $out"
+	rx 0
 	# Objects freed later (RCU, reaped tasks) make the counts swing by
 	# hundreds from round to round, but their floor stays: a cache whose
 	# lowest count of rounds 81-100 lies 40 or more above that of rounds
 	# 11-30 keeps something of most of the 70 loads in between.
-	say slab_growth "$(awk 'FILENAME ~ /early$/ && (!($1 in a) || $2 < a[$1]) { a[$1] = $2 }
+	[ $n -ge 60 ] || say slab_growth skipped
+	[ $n -lt 60 ] || say slab_growth "$(awk 'FILENAME ~ /early$/ && (!($1 in a) || $2 < a[$1]) { a[$1] = $2 }
 		FILENAME ~ /late$/ && (!($1 in b) || $2 < b[$1]) { b[$1] = $2 }
 		END { for (c in b) if ((c in a) && b[c] - a[c] >= 40) printf "%s:+%d ", c, b[c] - a[c] }' \
 		/tmp/slab_early /tmp/slab_late)"

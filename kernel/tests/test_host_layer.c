@@ -115,6 +115,30 @@ KTEST(work_runs_in_queuing_order_and_coalesces_while_pending)
 	KT_EQ(kxh_wq_count(), 0);
 }
 
+static struct workqueue_struct *ordered_wq;
+static void run_out_of_turn_on_ordered(void)
+{
+	ordered_wq = alloc_ordered_workqueue("%s", 0, "ordered");
+	queue_work(ordered_wq, &work1);
+	queue_work(ordered_wq, &work2);
+	kxh_work_run(&work2);
+}
+
+/* another CPU's worker of the system queue may take a later item first */
+KTEST(one_item_runs_out_of_turn_on_unordered_queues_only)
+{
+	KT_TRUE(queue_work(system_wq, &work1));
+	KT_TRUE(queue_work(system_wq, &work2));
+	KT_TRUE(kxh_work_run(&work2));
+	KT_FALSE(kxh_work_run(&work2));
+	KT_EQ(norder, 1);
+	KT_EQ(order[0], 2);
+	KT_FALSE(work_pending(&work2));
+	KT_EQ(kxh_wq_run(system_wq), 1);
+	KT_EQ(order[1], 1);
+	KT_TRUE(ktest_aborts(run_out_of_turn_on_ordered));
+}
+
 static DECLARE_DELAYED_WORK(dwork, w1);
 
 KTEST(delayed_work_moves_to_its_queue_at_expiry)
@@ -245,6 +269,42 @@ KTEST(gpio_records_levels_with_time_and_context)
 	KT_EQ(kxh_gpio_change(led, 1)->mono_ns - kxh_gpio_change(led, 0)->mono_ns, 1000);
 	KT_EQ(kxh_gpio_value(led), 0);
 	kxh_gpio_free(led);
+}
+
+static struct gpio_desc *expander;
+static irqreturn_t drive_expander(int irq, void *dev)
+{
+	gpiod_set_value(expander, 1);
+	return IRQ_HANDLED;
+}
+static void sleeping_line_in_irq(void) { kxh_irq_call(drive_expander, 3, NULL); }
+static void sleeping_line_in_rcu_reader(void)
+{
+	rcu_read_lock();
+	gpiod_set_value_cansleep(expander, 1);
+	rcu_read_unlock();
+}
+static void sleeping_line_set_atomically(void)
+{
+	gpiod_set_value(expander, 1);
+}
+
+/* a line behind a bus: set where sleeping is allowed, with the _cansleep call */
+KTEST(a_line_that_can_sleep_is_refused_in_atomic_context)
+{
+	expander = kxh_gpio_new("expander", 0);
+	KT_EQ(gpiod_cansleep(expander), 0);
+	KT_EQ(gpiod_cansleep(NULL), 0);
+	kxh_gpio_set_cansleep(expander, true);
+	KT_EQ(gpiod_cansleep(expander), 1);
+	gpiod_set_value_cansleep(expander, 1);
+	KT_EQ(kxh_gpio_value(expander), 1);
+	KT_TRUE(ktest_aborts(sleeping_line_in_irq));
+	KT_TRUE(ktest_aborts(sleeping_line_in_rcu_reader));
+	/* from process context the kernel warns, and the case fails */
+	KT_FALSE(ktest_passes(sleeping_line_set_atomically));
+	KT_EQ(kxh_warn_count(), 0);
+	kxh_gpio_free(expander);
 }
 
 KTEST(pps_source_records_events)

@@ -254,6 +254,48 @@ KTEST(probe_sets_up_the_record_threads_and_source)
 	KT_EQ(kxh_of_refs(), 1);	/* "pwm4" held by the load */
 }
 
+static void led_off_work_run(void)
+{
+	KT_TRUE(work_pending(&gps_ppsled_work));
+	kxh_wq_run_all();
+	KT_EQ(kxh_gpio_value(kb.led), 0);
+}
+
+/*
+ * A PPS LED behind an I2C expander sleeps when driven: the probe notes it,
+ * and pulses and the ppsled store leave it to the LED work, outside the
+ * hard interrupt and the RCU read-side section (the host layer aborts a
+ * sleeping line driven there, and warns at gpiod_set_value() on it).
+ */
+KTEST(a_pps_led_that_can_sleep_is_driven_from_work)
+{
+	unsigned int i, n;
+
+	kb_setup(0);
+	kxh_gpio_set_cansleep(kb.led, true);
+	KT_EQ(kxh_module_init(), 0);
+	KT_TRUE(kb_priv()->led_cansleep);
+	WRITE_ONCE(time_known, true);
+	kb_pulse(1000);
+	KT_EQ(kxh_gpio_value(kb.led), 0);
+	led_off_work_run();
+	kb_pulse(1000 + N0);
+	led_off_work_run();
+	KT_EQ(kxh_sysfs_write("pps_filter/ppsled", "1"), 1);
+	led_off_work_run();
+	/* at probe low, then high and low three times, none in the interrupt */
+	n = kxh_gpio_changes(kb.led);
+	KT_EQ(n, 7);
+	for (i = 1; i < n; i++) {
+		KT_EQ(kxh_gpio_change(kb.led, i)->value, i % 2);
+		KT_EQ(kxh_gpio_change(kb.led, i)->in_irq, 0);
+	}
+	KT_EQ(kxh_gpio_change(kb.led, 2)->mono_ns - kxh_gpio_change(kb.led, 1)->mono_ns,
+	      504000000);
+	kxh_module_exit();
+	KT_FALSE(kxh_gpio_requested(kb.led));
+}
+
 KTEST(probe_without_led_logs_its_absence)
 {
 	kb_load(KB_NO_LED);
@@ -620,6 +662,41 @@ KTEST(gps_seconds_from_the_receiver_align_both_phys)
 	KT_TRUE(kxpps_phystub_adjtimes(kb.phy[0]) < 10);
 	KT_EQ(kxpps_phystub_adjtimes(kb.phy[0]), kxpps_phystub_adjtimes(kb.phy[1]));
 	KT_EQ(kxh_log_count_sub(1, "kount="), 0);
+}
+
+/*
+ * The receiver's sentences for second s arrive 70 ms after its pulse. On
+ * two pulses in a row the clock setter's worker is late and the receive
+ * work (another CPU's worker) handles the next ZDA first, moving gGPSTime
+ * on to s + 1: the setter must still use the label of its own pulse, so
+ * a system clock on GPS time stays untouched.
+ */
+KTEST(the_clock_setter_keeps_its_pulses_label_when_the_next_zda_comes_first)
+{
+	const s64 first = SX_T0, late = SX_T0 + 12, end = SX_T0 + 14;
+	u32 count = 0;
+	s64 s;
+
+	kb_load(0);
+	sx_add_uart(9600, false);
+	kxh_time_set_real(first, 0);
+	for (s = first; s < end; s++) {
+		s64 pulse_at = kxh_time_mono_ns();
+
+		kb_pulse(count += N0);
+		kxh_time_advance_ns(70000000);
+		sx_receive_second(s, 1);
+		if (s >= late)
+			KT_TRUE(kxh_work_run(&g_ctx->rx_work));
+		/* the setter (in the late seconds after the receive work), the LED */
+		kxh_wq_run_all();
+		kxh_time_advance_ns(pulse_at + NSEC_PER_SEC - kxh_time_mono_ns());
+	}
+	KT_EQ(gps_time_set, 1);
+	KT_TRUE(gps_time_work.runs >= 4);
+	KT_EQ(kxh_time_settime_count(), 0);
+	KT_EQ(kxh_log_count_sub(1, "Set Linux system clock"), 0);
+	KT_EQ(kxh_time_real_ns(), end * NSEC_PER_SEC);
 }
 
 KTEST(system_clock_follows_the_receiver_at_the_second_large_offset)

@@ -151,9 +151,9 @@ static void probe_with_properties(void)
 	KT_EQ(kxh_serdev_write_get(sx_uart, 1).speed, probe_row->open_speed);
 	KT_EQ(kxh_serdev_speed(sx_uart), 115200);
 	KT_EQ(g_ctx->baud, 115200);
-	/* the monitor is not armed before the first ZDA */
+	/* the monitor runs from probe, before any ZDA */
 	KT_TRUE(kxh_wq_find("nmea_timeout_mon") != NULL);
-	KT_FALSE(delayed_work_pending(&nmea_receive_work));
+	KT_TRUE(delayed_work_pending(&nmea_receive_work));
 }
 
 KTEST(probe_opens_at_the_given_speed_and_switches_to_115200)
@@ -349,13 +349,40 @@ KTEST(monitor_fires_5_s_after_the_last_zda_and_every_5_s_after)
 	KT_EQ(kxh_serdev_writes(sx_uart), 4);
 }
 
+/*
+ * The speed switch sent at probe is lost (the receiver still booting, or
+ * held in reset): no ZDA ever comes, and the reset sequence repeats every
+ * 5 s from probe until sentences arrive.
+ */
+KTEST(without_any_zda_the_reset_repeats_every_5_s_from_probe)
+{
+	int i;
+
+	sx_bound();
+	for (i = 1; i <= 3; i++) {
+		advance_jiffies(1249);
+		KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), i - 1);
+		advance_jiffies(1);
+		KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), i);
+		KT_EQ(sx_sent(BAUD_115200), 2 * i);
+		KT_EQ(kxh_serdev_write_get(sx_uart, 2 * i - 1).speed, 9600);
+	}
+	/* the receiver answers: the next run is 5 s after its ZDA */
+	advance_jiffies(1000);
+	sx_zda(SX_T0);
+	advance_jiffies(1249);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 3);
+	advance_jiffies(1);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 4);
+}
+
 KTEST(every_zda_pushes_the_monitor_5_s_ahead)
 {
 	sx_bound();
 	sx_zda(SX_T0);
 	advance_jiffies(1000);
 	/* a ZDA, even a refused one, re-arms */
-	sx_feeds("$GPZDA,999999,06,12,2026\r\n");
+	sx_feeds("$GPZDA,999999,06,12,2026*4B\r\n");
 	advance_jiffies(1000);
 	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
 	/* a GGA does not */
@@ -405,19 +432,25 @@ KTEST(every_command_leaves_the_uart_at_the_speed_it_was_written_for)
 
 KTEST(removal_stops_the_monitor_and_frees_everything)
 {
+	/* the monitor armed by the probe, or re-armed by a ZDA */
+	static const bool zda_first[] = { false, true };
+
 	sx_module();
 	live_before = kxh_slab_live();
-	sx_add_uart(0, false);
-	sx_second(SX_T0, 1);
-	KT_TRUE(delayed_work_pending(&nmea_receive_work));
-	kxh_serdev_del(sx_uart);
-	KT_EQ(g_ctx, NULL);
-	KT_EQ(monq(), NULL);
-	KT_FALSE(delayed_work_pending(&nmea_receive_work));
-	KT_EQ(kxh_slab_live(), live_before);
-	kxh_time_advance_ns(30LL * 1000000000LL);
-	kxh_wq_run_all();
-	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
+	KT_ROWS(zda, zda_first) {
+		sx_add_uart(0, false);
+		if (*zda)
+			sx_second(SX_T0, 1);
+		KT_TRUE(delayed_work_pending(&nmea_receive_work));
+		kxh_serdev_del(sx_uart);
+		KT_EQ(g_ctx, NULL);
+		KT_EQ(monq(), NULL);
+		KT_FALSE(delayed_work_pending(&nmea_receive_work));
+		KT_EQ(kxh_slab_live(), live_before);
+		kxh_time_advance_ns(30LL * 1000000000LL);
+		kxh_wq_run_all();
+		KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 0);
+	}
 }
 
 KTEST(removal_with_the_monitor_due_and_receive_work_queued)

@@ -12,6 +12,8 @@ struct kxh_gpio_change {
 };
 
 struct gpio_desc *kxh_gpio_new(const char *name, int value);
+/* a line behind a bus: gpiod_cansleep() says so, gpiod_set_value() warns */
+void kxh_gpio_set_cansleep(struct gpio_desc *desc, bool can_sleep);
 void kxh_gpio_free(struct gpio_desc *desc);
 int kxh_gpio_value(const struct gpio_desc *desc);
 /* requested through gpiod_get_optional() and not yet put */

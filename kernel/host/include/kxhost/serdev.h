@@ -19,6 +19,7 @@ struct kxh_serdev_write {
 	size_t off;		/* into the transmitted byte stream */
 	size_t len;
 	unsigned int speed;	/* the UART's speed when it was written */
+	long timeout;		/* jiffies the write was given */
 };
 
 struct serdev_device *kxh_serdev_new(const char *compatible);
@@ -42,6 +43,8 @@ unsigned int kxh_serdev_tx_speed(struct serdev_device *serdev, size_t off);
 unsigned int kxh_serdev_write_line_speed(struct serdev_device *serdev, unsigned int i);
 /* bytes written that have not left the line yet */
 size_t kxh_serdev_tx_waiting(struct serdev_device *serdev);
+/* jiffies the last serdev_device_wait_until_sent() was given, -1 before one */
+long kxh_serdev_wait_timeout(struct serdev_device *serdev);
 
 unsigned int kxh_serdev_speed(struct serdev_device *serdev);
 unsigned int kxh_serdev_speed_sets(struct serdev_device *serdev);

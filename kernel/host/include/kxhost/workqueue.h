@@ -10,6 +10,12 @@
 
 /* run what is queued on wq; returns the number of items run */
 unsigned int kxh_wq_run(struct workqueue_struct *wq);
+/*
+ * Run this queued item now, ahead of the items queued before it, as a
+ * worker on another CPU may on an unordered queue (the system queue);
+ * false when it is not queued. Aborts on an ordered queue.
+ */
+bool kxh_work_run(struct work_struct *work);
 /* run every queue until all are empty */
 unsigned int kxh_wq_run_all(void);
 unsigned int kxh_wq_pending(struct workqueue_struct *wq);

@@ -1,7 +1,9 @@
 /* SPDX-License-Identifier: GPL-2.0 */
 /*
  * Host stand-in for <linux/jiffies.h>: jiffies follow the host's virtual
- * monotonic clock at the platform's 250 Hz tick.
+ * monotonic clock at the platform's 250 Hz tick, or at the CONFIG_HZ a
+ * whole build (host layer and module) is compiled with, to show that the
+ * module's time spans do not depend on the tick.
  */
 #ifndef _LINUX_JIFFIES_H
 #define _LINUX_JIFFIES_H
@@ -9,7 +11,13 @@
 #include <linux/types.h>
 #include <linux/limits.h>
 
-#define HZ 250
+#ifndef CONFIG_HZ
+#define CONFIG_HZ 250
+#endif
+#define HZ CONFIG_HZ
+#if HZ > 1000 || 1000 % HZ
+#error "the host layer keeps ticks that divide a millisecond count: 100, 250, 500, 1000"
+#endif
 #define MAX_JIFFY_OFFSET ((LONG_MAX >> 1) - 1)
 
 extern volatile unsigned long jiffies;

@@ -27,6 +27,8 @@ struct device;
 struct gpio_desc *gpiod_get_optional(struct device *dev, const char *con_id,
 				     enum gpiod_flags flags);
 void gpiod_put(struct gpio_desc *desc);
+/* the line's chip sleeps to drive it (an expander on a bus); 0 for NULL */
+int gpiod_cansleep(const struct gpio_desc *desc);
 void gpiod_set_value(struct gpio_desc *desc, int value);
 void gpiod_set_value_cansleep(struct gpio_desc *desc, int value);
 int gpiod_get_value(const struct gpio_desc *desc);
