@@ -154,7 +154,7 @@ void add_chrony_tracking(prom_text &out, std::string_view line)
 	prom_add(out, "kx_chrony_rms_offset_seconds", "gauge",
 		 "Long-term average (RMS) of chronyd's offset estimates", number(f[6]));
 	prom_add(out, "kx_chrony_frequency_ratio", "gauge",
-		 "Frequency error of the system clock chronyd compensates (ppm x 1e-6); positive: "
+		 "Frequency error of the system clock chronyd compensates (ppm x 1e-6); negative: "
 		 "the clock would run slow",
 		 ppm(number(f[7])));
 	prom_add(out, "kx_chrony_residual_frequency_ratio", "gauge",
