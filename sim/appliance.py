@@ -184,17 +184,20 @@ class Appliance:
                     f[1], f[5], f[6], float(f[7]))
         return "no GPS source yet"
 
-    def scrape(self):
-        """node-exporter's /metrics as {series: value}, the series written as
-        in the text ('name' or 'name{labels}'); {} while it does not answer."""
+    def metrics_text(self):
+        """node-exporter's /metrics as it serves it; "" while it does not answer."""
         try:
             with urllib.request.urlopen("http://%s/metrics" % NODE_EXPORTER_ADDRESS,
                                         timeout=5) as r:
-                text = r.read().decode()
+                return r.read().decode()
         except OSError:
-            return {}
+            return ""
+
+    def scrape(self):
+        """node-exporter's /metrics as {series: value}, the series written as
+        in the text ('name' or 'name{labels}'); {} while it does not answer."""
         series = {}
-        for line in text.splitlines():
+        for line in self.metrics_text().splitlines():
             if line and not line.startswith("#"):
                 name, value = line.rsplit(" ", 1)
                 series[name] = float(value)

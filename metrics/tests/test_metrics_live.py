@@ -26,9 +26,7 @@ INTERVAL = 1   # seconds between kxmetrics runs (the product's timer: 10)
 def well_formed(app):
     """The scrape as node-exporter serves it: the textfile read without
     error, every kx_ family with its HELP and TYPE."""
-    import urllib.request
-    with urllib.request.urlopen("http://127.0.0.1:9100/metrics", timeout=5) as r:
-        text = r.read().decode()
+    text = app.metrics_text()
     names = set(re.findall(r"^(kx_\w+)[{ ]", text, re.M))
     assert names, text
     for n in names:
