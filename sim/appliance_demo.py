@@ -41,7 +41,7 @@ LENGTH = int(sys.argv[2]) if len(sys.argv) > 2 else 115
 # its file on a loopback port of the demo's own network namespace
 METRICS_INTERVAL = 10
 METRICS_AT = 70          # in holdover
-METRICS_SHOWN = ("kx_gps_fix", "kx_gps_time_known", "kx_gps_holdover_seconds",
+METRICS_SHOWN = ("kx_pps_pulses_total", "kx_gps_fix", "kx_gps_time_known", "kx_gps_holdover_seconds",
                  "kx_gps_satellites_used", "kx_gps_snr_average_dbhz", "kx_loop_freqcorr",
                  "kx_antenna_current_amperes", "kx_clock_chip_temperature_celsius",
                  "kx_chrony_stratum",

@@ -6,8 +6,8 @@ chronyd), with kxmetrics in its repeating mode and prometheus-node-exporter
 reading its textfile directory on a loopback port of the run's private
 network namespace. The scraped kx_ series must follow what the board does:
 the fix qualified, the clock chip and antenna values set on the board's
-models, chronyd tracking the GPS, then the GPS lost (holdover seconds
-counting, the fix 0) and back.
+models, chronyd tracking the GPS, the pulses counted, then the GPS lost
+(holdover seconds counting, the fix 0, no pulse) and back.
 
 Runs under `unshare --net --ipc --mount` (ctest does that). Every wait is
 for a condition, capped generously.
@@ -73,22 +73,30 @@ def test_series_follow_the_board():
         # the loop: a fast VCXO is tuned down, freqcorr negative
         app.wait_for("the loop's correction", scraped(
             lambda m: m.get("kx_loop_freqcorr", 0) < 0 and m.get("kx_loop_paused") == 0))
+        # the module's LinuxPPS source counts the pulses
+        app.wait_for("pulses counted", scraped(lambda m: m.get("kx_pps_pulses_total", 0) > 0))
+        pulses = m["kx_pps_pulses_total"]
+        app.wait_for("pulses counting", scraped(
+            lambda m: m.get("kx_pps_pulses_total", 0) > pulses and
+            "kx_pps_last_pulse_timestamp_seconds" in m))
         well_formed(app)
 
-        # GPS lost: the fix goes, the holdover seconds count up while the
-        # time stays known (no limit set).
+        # GPS lost: the fix and the pulses go, the holdover seconds count up
+        # while the time stays known (no limit set).
         app.board.command("gps fix 0")
         app.board.command("gps pulses 0")
         app.wait_for("fix lost", scraped(
             lambda m: m.get("kx_gps_fix") == 0 and m.get("kx_gps_holdover_seconds", 0) > 0))
-        first = m["kx_gps_holdover_seconds"]
+        first, pulses = m["kx_gps_holdover_seconds"], m["kx_pps_pulses_total"]
         app.wait_for("holdover counting", scraped(
             lambda m: m.get("kx_gps_holdover_seconds", 0) >= first + 3))
         assert m["kx_gps_time_known"] == 1 and m["kx_gps_fix"] == 0
+        assert m["kx_pps_pulses_total"] == pulses
 
-        # Back: the fix returns and the count restarts.
+        # Back: the fix and the pulses return, the count restarts.
         app.board.command("gps fix 1")
         app.board.command("gps pulses 1")
         app.wait_for("fix back", scraped(
-            lambda m: m.get("kx_gps_fix", 0) > 0 and m.get("kx_gps_holdover_seconds") == 0))
+            lambda m: m.get("kx_gps_fix", 0) > 0 and m.get("kx_gps_holdover_seconds") == 0 and
+            m.get("kx_pps_pulses_total", 0) > pulses))
         well_formed(app)
