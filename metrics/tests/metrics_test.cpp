@@ -176,4 +176,34 @@ TEST(Chrony, TrackingLine)
 	EXPECT_EQ(prom_render(bad), "");
 }
 
+// A chronyc that never answers (chronyd hung) must not hold the run: it is
+// killed at the cap and the chrony series are left out. One that answers is
+// asked for the tracking report over the run's command socket.
+TEST(Chrony, ChronycIsAskedAndNeverWaitedForLong)
+{
+	TempRoot root;
+	std::string bin = root.dir + "/bin";
+	root.write("/bin/chronyc",
+		   "#!/bin/sh\n"
+		   "[ \"$*\" = \"-n -c -h $KX_ROOT/run/chrony/chronyd.sock tracking\" ] || exit 1\n"
+		   "[ -e \"$KX_ROOT/hang\" ] && exec sleep 600\n"
+		   "echo 47505300,GPS,1,1765300000.5,0,0,0,0,0,0,0,0.001,1.0,Normal\n");
+	ASSERT_EQ(chmod((bin + "/chronyc").c_str(), 0755), 0);
+	const char *old_path = std::getenv("PATH");
+	std::string saved = old_path ? old_path : "";
+	setenv("PATH", (bin + ":" + saved).c_str(), 1);
+
+	prom_text answered;
+	collect_chrony_metrics(answered);
+	EXPECT_NE(prom_render(answered).find("kx_chrony_root_dispersion_seconds 0.001\n"),
+		  std::string::npos)
+		<< prom_render(answered);
+
+	root.write("/hang", "");
+	prom_text hung;
+	collect_chrony_metrics(hung);
+	EXPECT_EQ(prom_render(hung), "");
+	setenv("PATH", saved.c_str(), 1);
+}
+
 } // namespace
