@@ -23,7 +23,8 @@ rm -rf "$work"
 mkdir -p "$work"
 DESTDIR=$root cmake --install "$build" >"$work/install.log"
 
-daemons="nmeafeed panelmon locator"
+# kxmetrics is no daemon under systemd (a timer starts it) but one under SysV
+daemons="nmeafeed panelmon locator kxmetrics"
 tools="lcdtext romtool ptppin"
 
 # --- what lands where: the board builds of the programs, the service files
@@ -36,6 +37,7 @@ for p in $tools; do
 	cmp -s "$build/bin/$p" "$root$KX_BINDIR/$p" || bad "$KX_BINDIR/$p is not the board build"
 done
 for f in "$KX_SYSTEMD_UNITDIR/$KX_CHRONY_SERVICE.d/kx-timeserver.conf" \
+	 "$KX_SYSTEMD_UNITDIR/kxmetrics.timer" \
 	 "$KX_UDEV_RULESDIR/60-kx-pps.rules" "$KX_TMPFILESDIR/kx-timeserver.conf" \
 	 "$KX_CHRONY_CONFDIR/kx-timeserver.conf"; do
 	[ -f "$root$f" ] || bad "no $f"

@@ -69,22 +69,39 @@ gone() {	# process ended (a zombie counts as ended)
 	return 1
 }
 
+appears() {	# the file exists, within 10 s
+	local n=0
+	while [ ! -e "$1" ]; do
+		[ $n -lt 100 ] || return 1
+		sleep 0.1
+		n=$((n + 1))
+	done
+}
+
 # start, status, restart, stop of each init script, run by the shell $1
 init_scripts() {
-	local sh=$1 p s pid
-	for p in nmeafeed panelmon locator; do
+	local sh=$1 p s pid want
+	for p in nmeafeed panelmon locator kxmetrics; do
 		s=$KX_SYSV_INITDIR/$p
 		$sh "$s" start >/dev/null || { bad "$p ($sh): start failed"; continue; }
 		$sh "$s" status >/dev/null || bad "$p ($sh): status after start is $?"
 		pid=$(cat "/var/run/$p.pid")
 		[ "$(readlink "/proc/$pid/exe")" = "$KX_SBINDIR/$p" ] || bad "$p ($sh): pid $pid is not $p"
-		# started as its systemd unit starts it
-		[ "$(tr '\0' '\n' <"/proc/$pid/cmdline")" = "$(unit_args $p)" ] ||
+		# started as its systemd unit starts it (kxmetrics: repeating by
+		# itself every 10 s, where the unit's timer repeats it)
+		want=$(unit_args $p)
+		[ $p != kxmetrics ] || want=$(printf '%s\n-i\n10' "$want")
+		[ "$(tr '\0' '\n' <"/proc/$pid/cmdline")" = "$want" ] ||
 			bad "$p ($sh): arguments differ from the unit's: $(tr '\0' ' ' <"/proc/$pid/cmdline")"
 		$sh "$s" start >/dev/null || bad "$p ($sh): second start failed"
 		[ "$(pgrep -c -x "$p")" = 1 ] || bad "$p ($sh): a second start made a second process"
 		if [ $p = locator ]; then
 			[ "$(locator_reply)" = "80 6" ] || bad "locator ($sh): no 80-byte reply"
+		fi
+		if [ $p = kxmetrics ]; then
+			appears /var/lib/prometheus/node-exporter/kx.prom ||
+				bad "kxmetrics ($sh): no textfile after start"
+			rm -f /var/lib/prometheus/node-exporter/kx.prom
 		fi
 		$sh "$s" restart >/dev/null || bad "$p ($sh): restart failed"
 		gone "$pid" || bad "$p ($sh): restart left the old process"
@@ -110,13 +127,15 @@ services() {
 		overlay "$d"
 	done
 
-	local units="nmeafeed.service panelmon.service locator.service" out
+	local units="nmeafeed.service panelmon.service locator.service kxmetrics.service kxmetrics.timer" out
 	[ -f "/lib/systemd/system/$KX_CHRONY_SERVICE" ] && units="$units $KX_CHRONY_SERVICE"
 	# shellcheck disable=SC2086
 	out=$(cd "$KX_SYSTEMD_UNITDIR" && systemd-analyze verify $units 2>&1) ||
 		bad "systemd-analyze verify failed"
 	[ -z "$out" ] || bad "systemd-analyze verify: $out"
 
+	# node-exporter's textfile directory, which kxmetrics writes at once
+	mkdir -p /var/lib/prometheus/node-exporter
 	init_scripts "$(command -v sh)"
 	# as on an image with busybox's sh and start-stop-daemon
 	mkdir -p /run/busybox
