@@ -2,7 +2,10 @@
 # receiver model's GPS time, months from the host's, through kx-pps,
 # nmeafeed (SHM 0) and chronyd (PPS locked to SHM 0) to NTP clients and the
 # locator on the host side (qemu user networking, UDP 123 and 7372
-# forwarded; no route beyond the guest's own network).
+# forwarded; no route beyond the guest's own network). chronyd is
+# configured as the package installs it and starts without the pulse
+# source; then the source appears, the holdover limit reaches a client on
+# the host side, the module is reloaded and GPS is lost.
 # The virtual board pulses once a real second (period_us=1000000), since
 # chronyd counts real seconds. KXQHOST <probe> asks the host side to query
 # the guest; its one-line answer comes back on the control port.
@@ -12,7 +15,6 @@ host() {
 	say "host_$1 $reply"
 }
 export LD_LIBRARY_PATH=/lib/aarch64-linux-gnu:/usr/lib/aarch64-linux-gnu
-up=$(cut -d. -f1 /proc/uptime)
 ip link set lo up
 ip addr add 10.0.2.15/24 dev eth0
 ip link set eth0 up
