@@ -374,6 +374,8 @@ def check_pulse_source_and_limit(run):
         if len(pids) != 2 or pids[0] == pids[1]:
             run.bad(f"{key}: chronyd was not restarted for the new pulse source: {pids}")
     run.expect("reload_rmmod", "^0 no-message$")
+    # chronyd gave up its time through ntpgate's command, once
+    run.expect("ntpgate_log", r"^time not known: chronyd's measurements dropped \(chronyc ok\)\|$")
     # the client: synchronised, refused once the time is not known (no
     # sample taken while it is not), synchronised again after the fix
     st = {k: figures(run.get(k)) for k in ("client_synced", "unsynced", "still_unsynced",

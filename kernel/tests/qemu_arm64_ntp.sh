@@ -177,6 +177,7 @@ say lost_sources "$(chronyc -c sources | tr '\n' ' ')"
 host ntp
 log lost
 say nmeafeed_log "$(tail -n 3 /tmp/nmeafeed.log | tr '\n' '|')"
+say ntpgate_log "$(tail -n 3 /tmp/ntpgate.log | tr '\n' '|')"
 say chronyd_log "$(tail -n 5 /tmp/chronyd.log | tr '\n' '|')"
 kill $(pidof chronyd) $(pidof nmeafeed) $(pidof locator) $(pidof ntpgate)
 say tainted "$(cat /proc/sys/kernel/tainted)"
