@@ -152,11 +152,22 @@ void pps_uart_monitor_rearm(void)
 /* no ZDA for 5 seconds: drop the fix and repeat the speed switch */
 void nmea_receive_func(struct work_struct *work)
 {
+	unsigned long flags;
+
 	WRITE_ONCE(gGPSFix, 0);
 	gpsfix_kount = 0;
 	last_gps_time = pps_gps_time_sec();
 	missed_inc_kount = 0;
 	missed_gga_kount = 0;
+	/*
+	 * A label still pending names the pulse after the last ZDA, 5 s ago:
+	 * when the pulses stopped with the sentences (the receiver reset or
+	 * without power), the first pulse after them would hand that label,
+	 * seconds late, to the system-clock setter.
+	 */
+	spin_lock_irqsave(&gGPSTime.lock, flags);
+	gGPSTime.pending = 0;
+	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 	pr_alert("No NMEA strings received in past 5 seconds, resetting.");
 
 	pps_uart_set_baud(PPS_UART_DEFAULT_BAUD);

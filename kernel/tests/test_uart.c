@@ -350,6 +350,27 @@ KTEST(monitor_fires_5_s_after_the_last_zda_and_every_5_s_after)
 }
 
 /*
+ * The label waiting for the next pulse came with the last ZDA. When the
+ * pulses stop with the sentences (the receiver reset or without power), the
+ * first pulse after them must not hand it, seconds late, to the clock
+ * setter: the monitor withdraws it.
+ */
+KTEST(monitor_withdraws_the_label_of_a_pulse_that_never_came)
+{
+	int i;
+
+	gps_time_set = 1;
+	sx_bound();
+	for (i = 0; i < 8; i++)
+		sx_second(SX_T0 + i, 1);
+	KT_EQ(gGPSTime.pending, 1);
+	advance_jiffies(1250);
+	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 1);
+	KT_EQ(gGPSTime.pending, 0);
+	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 8);
+}
+
+/*
  * The speed switch sent at probe is lost (the receiver still booting, or
  * held in reset): no ZDA ever comes, and the reset sequence repeats every
  * 5 s from probe until sentences arrive.
