@@ -10,6 +10,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ntp_leap.h"
+
 volatile shm_time *ntp_shm = nullptr;
 
 namespace {
@@ -73,7 +75,7 @@ int64_t zda_stamp_seconds(const zda_stamp &stamp)
 }
 
 void shm_write_sample(volatile shm_time *seg, int64_t clock_sec, int64_t clock_nsec,
-                      const timespec &now)
+                      const timespec &now, int32_t leap)
 {
 	// Mode-1 readers, in another process and maybe on another core, take a
 	// sample only when count is the same before and after their copy of the
@@ -100,7 +102,7 @@ void shm_write_sample(volatile shm_time *seg, int64_t clock_sec, int64_t clock_n
 	put(&seg->receiveTimeStampSec, static_cast<int64_t>(now.tv_sec));
 	put(&seg->receiveTimeStampUSec, static_cast<int32_t>(now.tv_nsec / 1000));
 	put(&seg->receiveTimeStampNSec, static_cast<uint32_t>(now.tv_nsec));
-	put(&seg->leap, 0);
+	put(&seg->leap, leap);
 	__atomic_store_n(&seg->count, static_cast<int32_t>(count + 2u), __ATOMIC_RELEASE);
 	__atomic_store_n(&seg->valid, 1, __ATOMIC_RELEASE);
 }
@@ -121,5 +123,5 @@ void shm_feed(const zda_stamp *stamp)
 		sec += nsec / 1000000000;
 		nsec %= 1000000000;
 	}
-	shm_write_sample(ntp_shm, sec, nsec, now);
+	shm_write_sample(ntp_shm, sec, nsec, now, ntp_sample_leap());
 }

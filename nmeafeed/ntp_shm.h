@@ -45,15 +45,18 @@ void ntp_shm_setup();
 // Clears a segment to its start state: mode 1, precision -20, nsamples 3.
 void shm_clear(volatile shm_time *seg);
 
-// One sample: the stamp's time (UTC) against the system real-time clock now.
+// One sample: the stamp's time (UTC) against the system real-time clock now,
+// with the leap indicator of ntp_sample_leap (3 while the module says the
+// time is not known).
 // No effect without a segment, without a stamp or for a stamp not valid.
 void shm_feed(const zda_stamp *stamp);
 
 // The mode-1 write of one sample into seg: valid cleared first, count
 // raised by 1 before the time fields and by 1 again after them (2 per
-// sample), valid set last.
+// sample), valid set last. leap: 0, or 3 while the appliance does not vouch
+// for the time (ntp_leap.h).
 void shm_write_sample(volatile shm_time *seg, int64_t clock_sec, int64_t clock_nsec,
-                      const timespec &now);
+                      const timespec &now, int32_t leap = 0);
 
 // Seconds since 1970 of a stamp's date and time taken as UTC, out-of-range
 // fields normalised (second 60 is the next minute).

@@ -1,8 +1,9 @@
 """The whole appliance on the simulated board, for the demo and the
 end-to-end test: simboard (receiver, VCXO, panel, chips), kxkernel (the
 kx_pps module's own code, live), the simulation builds of nmeafeed,
-panelmon and locator, and optionally a private chronyd (-x) on the NTP
-segment.
+panelmon and locator, optionally a private chronyd (-x) on the NTP
+segment, and optionally kxmetrics with Debian's node-exporter serving its
+textfile on a loopback port.
 
 Run as root inside private network, IPC and mount namespaces (the locator
 port, the NTP segment and the FUSE mounts stay private):
@@ -16,6 +17,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, HERE)
@@ -25,10 +27,14 @@ from kxkernel import KxKernel  # noqa: E402
 
 CHRONYD = shutil.which("chronyd") or "/usr/sbin/chronyd"
 CHRONYC = shutil.which("chronyc") or "/usr/bin/chronyc"
+NODE_EXPORTER = shutil.which("prometheus-node-exporter") or "/usr/bin/prometheus-node-exporter"
+# inside the run's private network namespace, so the port is the run's own
+NODE_EXPORTER_ADDRESS = "127.0.0.1:9100"
+TEXTFILE_DIR = "/var/lib/prometheus/node-exporter"
 # the appliance's refclock line (docs/chrony.md) with a one-second poll
 CHRONY_CONF = """refclock SHM 0 refid GPS poll 0
 pidfile {dir}/chronyd.pid
-bindcmdaddress {dir}/chronyd.sock
+bindcmdaddress {dir}/run/chrony/chronyd.sock
 cmdport 0
 port 0
 """
@@ -90,9 +96,12 @@ def describe_reply(r):
 
 
 class Appliance:
-    def __init__(self, build, chrony=False):
+    def __init__(self, build, chrony=False, metrics_interval=None):
+        """metrics_interval: seconds between kxmetrics' runs (its SysV loop
+        mode); None runs neither kxmetrics nor node-exporter."""
         self.build = build
         self.chrony = chrony and os.path.exists(CHRONYD)
+        self.metrics_interval = metrics_interval
         self.root = tempfile.mkdtemp(prefix="kxapp.")
         self.procs = []
         self.board = None
@@ -114,6 +123,15 @@ class Appliance:
             with open(conf, "w") as f:
                 f.write(CHRONY_CONF.format(dir=self.root))
             self.spawn("chronyd", [CHRONYD, "-x", "-d", "-u", "root", "-f", conf])
+        if self.metrics_interval:
+            textfiles = os.path.join(self.root, TEXTFILE_DIR.lstrip("/"))
+            os.makedirs(textfiles)
+            self.spawn("kxmetrics", [os.path.join(self.build, "bin", "kxmetrics"),
+                                     "-i", str(self.metrics_interval)])
+            self.spawn("node-exporter", [
+                NODE_EXPORTER, "--collector.disable-defaults", "--collector.textfile",
+                "--collector.textfile.directory=" + textfiles,
+                "--web.listen-address=" + NODE_EXPORTER_ADDRESS])
         return self
 
     def spawn(self, name, argv):
@@ -154,7 +172,7 @@ class Appliance:
     def chrony_source(self):
         if not self.chrony:
             return "chronyd not installed"
-        r = subprocess.run([CHRONYC, "-h", os.path.join(self.root, "chronyd.sock"), "-n",
+        r = subprocess.run([CHRONYC, "-h", os.path.join(self.root, "run/chrony/chronyd.sock"), "-n",
                             "-c", "sources"], capture_output=True, text=True, timeout=10)
         for line in r.stdout.splitlines():
             f = line.split(",")
@@ -165,6 +183,25 @@ class Appliance:
                 return "GPS %s reach %s, last sample %s s ago, offset %+.3f s" % (
                     f[1], f[5], f[6], float(f[7]))
         return "no GPS source yet"
+
+    def metrics_text(self):
+        """node-exporter's /metrics as it serves it; "" while it does not answer."""
+        try:
+            with urllib.request.urlopen("http://%s/metrics" % NODE_EXPORTER_ADDRESS,
+                                        timeout=5) as r:
+                return r.read().decode()
+        except OSError:
+            return ""
+
+    def scrape(self):
+        """node-exporter's /metrics as {series: value}, the series written as
+        in the text ('name' or 'name{labels}'); {} while it does not answer."""
+        series = {}
+        for line in self.metrics_text().splitlines():
+            if line and not line.startswith("#"):
+                name, value = line.rsplit(" ", 1)
+                series[name] = float(value)
+        return series
 
     def wait_for(self, what, test, limit=120):
         """Polls test() until it is true; a safety cap only, never a measure."""

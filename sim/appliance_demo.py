@@ -6,7 +6,9 @@ the VCXO with its DAC8571, the LCD, button, LEDs and chips. kxkernel runs
 the kx_pps module's own code against it in real time (its attributes and
 /dev/kx_pps under the run's root through FUSE). nmeafeed, panelmon and
 locator are the simulation builds of the daemons, unchanged; a private
-chronyd (-x, never touching this machine's clock) reads the NTP segment.
+chronyd (-x, never touching this machine's clock) reads the NTP segment;
+kxmetrics writes the unit's metrics every 10 s and Debian's node-exporter
+serves them (printed once, in holdover).
 
 Each second the demo prints what a person at the unit and on the network
 sees, and walks a scenario: start-up from +1 ppm, fix qualification, the
@@ -35,6 +37,15 @@ SCENARIO = [
     (111, "button pressed: front-panel page 2", ["button press", "button release"]),
 ]
 LENGTH = int(sys.argv[2]) if len(sys.argv) > 2 else 115
+# kxmetrics' cadence on the unit (its systemd timer); node-exporter serves
+# its file on a loopback port of the demo's own network namespace
+METRICS_INTERVAL = 10
+METRICS_AT = 70          # in holdover
+METRICS_SHOWN = ("kx_pps_pulses_total", "kx_gps_fix", "kx_gps_time_known", "kx_gps_holdover_seconds",
+                 "kx_gps_satellites_used", "kx_gps_snr_average_dbhz", "kx_loop_freqcorr",
+                 "kx_antenna_current_amperes", "kx_clock_chip_temperature_celsius",
+                 "kx_chrony_stratum",
+                 "kx_chrony_root_dispersion_seconds", "node_textfile_scrape_error")
 
 
 class Watch:
@@ -58,12 +69,26 @@ def kernel_messages(app, start):
     return len(app.kernel.output), shown
 
 
+def print_metrics(app):
+    """A few lines of what the site's Prometheus scrapes (kxmetrics' file,
+    up to 10 s old, through node-exporter)."""
+    print("   --- node-exporter /metrics (kxmetrics every %d s), a few of its lines:" %
+          METRICS_INTERVAL)
+    for line in app.metrics_text().splitlines():
+        if line.startswith(METRICS_SHOWN):
+            print("       " + line)
+
+
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
-    with Appliance(build, chrony=True) as app:
+    with Appliance(build, chrony=True, metrics_interval=METRICS_INTERVAL) as app:
         print("The unit is up. Its VCXO runs free at %+.0f ppb (1 ppm fast); the loop "
               "counts\nits cycles between GPS pulses (25,000,000 when exact)." %
               float(app.osc()["error_ppb"]))
+        # an active antenna drawing 30 mA (INA226 counts of 3.81 uA and
+        # 95.25 uW), the clock chip at 40 degrees (1/128 degree counts)
+        for c in ("ina226 current 8000", "ina226 power 400", "ad9544 set 0x3003 0x00 0x14"):
+            app.board.command(c)
         app.kernel.write_attr("k1", str(K1))
         print("Loop gain k1 raised from 200 to %d through /sys/pps_filter/k1: a time "
               "constant\nof about 6 pulses instead of 64, so the lock shows within "
@@ -101,6 +126,8 @@ def main():
             print("      gpsfix %s  timeknown %s  holdover %s s   chronyd: %s" % (
                 gpsfix, known, app.attr("holdover_time"), app.chrony_source()))
             print("      locator: %s" % describe_reply(locator_query()))
+            if second == METRICS_AT:
+                print_metrics(app)
     print()
     print("The loop over a longer run, from +1 ppm with the default gain, is pictured in "
           "docs/loop.png.")

@@ -23,7 +23,8 @@ rm -rf "$work"
 mkdir -p "$work"
 DESTDIR=$root cmake --install "$build" >"$work/install.log"
 
-daemons="nmeafeed panelmon locator"
+# kxmetrics is no daemon under systemd (a timer starts it) but one under SysV
+daemons="nmeafeed panelmon locator ntpgate kxmetrics"
 tools="lcdtext romtool ptppin"
 
 # --- what lands where: the board builds of the programs, the service files
@@ -35,9 +36,10 @@ done
 for p in $tools; do
 	cmp -s "$build/bin/$p" "$root$KX_BINDIR/$p" || bad "$KX_BINDIR/$p is not the board build"
 done
-for f in "$KX_SYSTEMD_UNITDIR/$KX_CHRONY_SERVICE.d/kx-timeserver.conf" \
+for f in "$KX_SYSTEMD_UNITDIR/kxmetrics.timer" \
 	 "$KX_UDEV_RULESDIR/60-kx-pps.rules" "$KX_TMPFILESDIR/kx-timeserver.conf" \
-	 "$KX_CHRONY_CONFDIR/kx-timeserver.conf"; do
+	 "$KX_CHRONY_CONFDIR/kx-timeserver.conf" "$KX_CHRONY_REFCLOCKDIR/refclocks.conf" \
+	 "$KX_CHRONY_REFCLOCKDIR/pps/refclocks.conf"; do
 	[ -f "$root$f" ] || bad "no $f"
 done
 
@@ -52,31 +54,13 @@ systemd-tmpfiles --root="$root" --create "$root$KX_TMPFILESDIR/kx-timeserver.con
 mode=$(stat -c '%a %U' "$root/var/volatile/rundata" 2>/dev/null || true)
 [ "$mode" = "755 root" ] || bad "tmpfiles.d made /var/volatile/rundata as '$mode'"
 
-# --- chrony: chronyd parses the drop-in; the PPS refclock locks to the SHM
-# refclock nmeafeed feeds (unit 0) and reads the device the udev rule names
-conf=$work/chrony.conf
-echo "confdir $root$KX_CHRONY_CONFDIR" >"$conf"
-if ! parsed=$(chronyd -p -f "$conf" 2>&1); then
-	bad "chronyd -p: $parsed"
-fi
-shm_refid=$(awk '$1 == "refclock" && $2 == "SHM" && $3 == "0" {
-	for (i = 4; i < NF; i++) if ($i == "refid") print $(i + 1) }' <<<"$parsed")
-pps_line=$(awk '$1 == "refclock" && $2 == "PPS"' <<<"$parsed")
-pps_lock=$(awk '{ for (i = 4; i < NF; i++) if ($i == "lock") print $(i + 1) }' <<<"$pps_line")
-pps_dev=$(awk '{ print $3 }' <<<"$pps_line")
-[ -n "$shm_refid" ] || bad "chrony: no SHM 0 refclock with a refid"
-[ "$pps_lock" = "$shm_refid" ] || bad "chrony: PPS locks to '$pps_lock', SHM 0 is '$shm_refid'"
-udev_link=$(sed -n 's/.*ATTR{name}=="kx-pps".*SYMLINK+="\([^"]*\)".*/\1/p' "$root$KX_UDEV_RULESDIR/60-kx-pps.rules")
-if [ -z "$udev_link" ] || [ "$pps_dev" != "/dev/$udev_link" ]; then
-	bad "chrony reads '$pps_dev', the udev rule names '/dev/$udev_link'"
-fi
-
 # --- units (systemd-analyze verify, silent) and init scripts at work
 unshare --mount --net --ipc --pid --fork --mount-proc --kill-child \
 	"$here/install_check_ns.sh" services "$root" || bad "services (see above)"
-# --- the udev rule against a sysfs laid out as the module's devices are
+# --- the udev rule against a sysfs laid out as the module's devices are, and
+# chronyd's refclocks following the pulse source through its helper
 unshare --mount --fork --kill-child \
-	"$here/install_check_ns.sh" udev "$root" || bad "udev rule (see above)"
+	"$here/install_check_ns.sh" udev "$root" || bad "udev rule or chrony (see above)"
 
 [ $fail -eq 0 ] && echo "install_check: install layout, init scripts, units, tmpfiles.d, udev and chrony as expected"
 exit $fail

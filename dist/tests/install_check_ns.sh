@@ -69,22 +69,39 @@ gone() {	# process ended (a zombie counts as ended)
 	return 1
 }
 
+appears() {	# the file exists, within 10 s
+	local n=0
+	while [ ! -e "$1" ]; do
+		[ $n -lt 100 ] || return 1
+		sleep 0.1
+		n=$((n + 1))
+	done
+}
+
 # start, status, restart, stop of each init script, run by the shell $1
 init_scripts() {
-	local sh=$1 p s pid
-	for p in nmeafeed panelmon locator; do
+	local sh=$1 p s pid want
+	for p in nmeafeed panelmon locator ntpgate kxmetrics; do
 		s=$KX_SYSV_INITDIR/$p
 		$sh "$s" start >/dev/null || { bad "$p ($sh): start failed"; continue; }
 		$sh "$s" status >/dev/null || bad "$p ($sh): status after start is $?"
 		pid=$(cat "/var/run/$p.pid")
 		[ "$(readlink "/proc/$pid/exe")" = "$KX_SBINDIR/$p" ] || bad "$p ($sh): pid $pid is not $p"
-		# started as its systemd unit starts it
-		[ "$(tr '\0' '\n' <"/proc/$pid/cmdline")" = "$(unit_args $p)" ] ||
+		# started as its systemd unit starts it (kxmetrics: repeating by
+		# itself every 10 s, where the unit's timer repeats it)
+		want=$(unit_args $p)
+		[ $p != kxmetrics ] || want=$(printf '%s\n-i\n10' "$want")
+		[ "$(tr '\0' '\n' <"/proc/$pid/cmdline")" = "$want" ] ||
 			bad "$p ($sh): arguments differ from the unit's: $(tr '\0' ' ' <"/proc/$pid/cmdline")"
 		$sh "$s" start >/dev/null || bad "$p ($sh): second start failed"
 		[ "$(pgrep -c -x "$p")" = 1 ] || bad "$p ($sh): a second start made a second process"
 		if [ $p = locator ]; then
 			[ "$(locator_reply)" = "80 6" ] || bad "locator ($sh): no 80-byte reply"
+		fi
+		if [ $p = kxmetrics ]; then
+			appears /var/lib/prometheus/node-exporter/kx.prom ||
+				bad "kxmetrics ($sh): no textfile after start"
+			rm -f /var/lib/prometheus/node-exporter/kx.prom
 		fi
 		$sh "$s" restart >/dev/null || bad "$p ($sh): restart failed"
 		gone "$pid" || bad "$p ($sh): restart left the old process"
@@ -110,13 +127,15 @@ services() {
 		overlay "$d"
 	done
 
-	local units="nmeafeed.service panelmon.service locator.service" out
+	local units="nmeafeed.service panelmon.service locator.service ntpgate.service kxmetrics.service kxmetrics.timer" out
 	[ -f "/lib/systemd/system/$KX_CHRONY_SERVICE" ] && units="$units $KX_CHRONY_SERVICE"
 	# shellcheck disable=SC2086
 	out=$(cd "$KX_SYSTEMD_UNITDIR" && systemd-analyze verify $units 2>&1) ||
 		bad "systemd-analyze verify failed"
 	[ -z "$out" ] || bad "systemd-analyze verify: $out"
 
+	# node-exporter's textfile directory, which kxmetrics writes at once
+	mkdir -p /var/lib/prometheus/node-exporter
 	init_scripts "$(command -v sh)"
 	# as on an image with busybox's sh and start-stop-daemon
 	mkdir -p /run/busybox
@@ -155,6 +174,58 @@ udev() {
 	if grep -q '^DEVLINKS=.*/dev/pps-kx' <<<"$out"; then bad "udev: another pps source got /dev/pps-kx"; fi
 	out=$(udevadm test --action=add /sys/class/pps_chardev_class/kx_pps 2>&1)
 	grep -q '60-kx-pps.rules:[0-9]* MODE 0600' <<<"$out" || bad "udev: /dev/kx_pps is not made 0600"
+	chrony_follows_the_pulse_source
+}
+
+# chronyd's refclocks as the installed configuration gives them: each
+# "refclock" line as its driver, "-noselect" when it has that option, and
+# "lock=REFID" of a PPS line; then the PPS device and SHM 0's refid
+refclocks() {
+	local conf=/run/kx-chrony.conf parsed
+	echo "confdir $KX_CHRONY_CONFDIR" >"$conf"
+	parsed=$(chronyd -p -f "$conf" 2>&1) || { echo "chronyd -p failed: $parsed"; return; }
+	awk '$1 == "refclock" {
+		printf "%s%s", $2, (/ noselect/ ? "-noselect" : "")
+		for (i = 4; i < NF; i++) if ($i == "lock") printf " lock=%s", $(i + 1)
+		if ($2 == "PPS") printf " dev=%s", $3
+		if ($2 == "SHM") for (i = 4; i < NF; i++) if ($i == "refid") printf " %s", $(i + 1)
+		printf "; " }' <<<"$parsed"
+}
+
+# The udev rule runs kx-pps-chrony when the kx-pps source comes and when a
+# pulse source goes; chronyd then reads SHM 0 alone (selectable) without the
+# source, SHM 0 locking the pulse of /dev/pps-kx with it.
+chrony_follows_the_pulse_source() {
+	local helper out want_pps
+	# no init script and no systemd here: the helper restarts nothing
+	mount -t tmpfs tmpfs /etc/init.d
+	overlay "$KX_CHRONY_CONFDIR"
+	overlay "$KX_CHRONY_REFCLOCKDIR"
+	helper=$(sed -n 's/^SUBSYSTEM=="pps", ACTION=="add".*RUN+="\([^"]*\)".*/\1/p' \
+		"$root$KX_UDEV_RULESDIR/60-kx-pps.rules")
+	[ -x "$root$helper" ] || { bad "udev: the rule runs '$helper', not installed"; return; }
+	out=$(udevadm test --action=add /sys/class/pps/pps0 2>&1)
+	grep -q "run: '$helper'" <<<"$out" || bad "udev: adding the kx-pps source does not run $helper"
+	out=$(udevadm test --action=add /sys/class/pps/pps1 2>&1)
+	if grep -q "run: '$helper'" <<<"$out"; then bad "udev: another pps source runs $helper"; fi
+
+	out=$(refclocks)
+	[ "$out" = "SHM GPS; " ] || bad "chrony without the pulse source: '$out'"
+	ACTION=add "$root$helper"
+	out=$(refclocks)
+	[ "$out" = "SHM GPS; " ] || bad "chrony after an add without /dev/pps-kx: '$out'"
+	touch /dev/pps-kx
+	ACTION=add "$root$helper"
+	want_pps="SHM-noselect GPS; PPS lock=GPS dev=/dev/pps-kx; "
+	out=$(refclocks)
+	[ "$out" = "$want_pps" ] || bad "chrony with the pulse source: '$out', want '$want_pps'"
+	ACTION=remove "$root$helper"
+	out=$(refclocks)
+	[ "$out" = "$want_pps" ] || bad "chrony after another source's removal: '$out'"
+	rm /dev/pps-kx
+	ACTION=remove "$root$helper"
+	out=$(refclocks)
+	[ "$out" = "SHM GPS; " ] || bad "chrony after the pulse source went: '$out'"
 }
 
 case $mode in

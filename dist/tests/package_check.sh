@@ -46,15 +46,18 @@ done
 r=$work/root
 
 # what lands where
-for f in /usr/sbin/nmeafeed /usr/sbin/panelmon /usr/sbin/locator \
-	 /usr/bin/lcdtext /usr/bin/romtool /usr/bin/ptppin \
-	 /etc/init.d/nmeafeed /etc/init.d/panelmon /etc/init.d/locator; do
+for f in /usr/sbin/nmeafeed /usr/sbin/panelmon /usr/sbin/locator /usr/sbin/ntpgate \
+	 /usr/bin/lcdtext /usr/bin/romtool /usr/bin/ptppin /usr/libexec/kx-timeserver/kx-pps-chrony \
+	 /etc/init.d/nmeafeed /etc/init.d/panelmon /etc/init.d/locator /etc/init.d/ntpgate \
+	 /usr/sbin/kxmetrics /etc/init.d/kxmetrics; do
 	[ -x "$r$f" ] || bad "no program $f"
 done
 for f in /lib/systemd/system/nmeafeed.service /lib/systemd/system/panelmon.service \
-	 /lib/systemd/system/locator.service /lib/systemd/system/chrony.service.d/kx-timeserver.conf \
+	 /lib/systemd/system/locator.service /lib/systemd/system/ntpgate.service \
+	 /lib/systemd/system/kxmetrics.service /lib/systemd/system/kxmetrics.timer \
 	 /lib/udev/rules.d/60-kx-pps.rules /usr/lib/tmpfiles.d/kx-timeserver.conf \
-	 /etc/chrony/conf.d/kx-timeserver.conf "/usr/src/kx-pps-$ver/dkms.conf"; do
+	 /etc/chrony/conf.d/kx-timeserver.conf /etc/chrony/kx-timeserver/refclocks.conf \
+	 /etc/chrony/kx-timeserver/pps/refclocks.conf "/usr/src/kx-pps-$ver/dkms.conf"; do
 	[ -f "$r$f" ] || bad "no file $f"
 done
 # units and init scripts start the packaged programs
@@ -68,10 +71,13 @@ done
 # the maintainer scripts enable the units and the init scripts and hand the
 # module source to DKMS
 postinst=$work/control/kx-timeserver/postinst
-for d in nmeafeed panelmon locator; do
+for d in nmeafeed panelmon locator ntpgate; do
 	grep -q "deb-systemd-helper .*$d.service" "$postinst" || bad "postinst does not enable $d.service"
 	grep -q "update-rc.d $d " "$postinst" || bad "postinst does not register /etc/init.d/$d"
 done
+# kxmetrics: its timer is enabled (the service has no [Install] of its own)
+grep -q "deb-systemd-helper .*kxmetrics.timer" "$postinst" || bad "postinst does not enable kxmetrics.timer"
+grep -q "update-rc.d kxmetrics " "$postinst" || bad "postinst does not register /etc/init.d/kxmetrics"
 grep -q 'dkms' "$work/control/kx-pps-dkms/postinst" || bad "kx-pps-dkms postinst does not call dkms"
 grep -qx "PACKAGE_VERSION=\"$ver\"" "$r/usr/src/kx-pps-$ver/dkms.conf" ||
 	bad "dkms.conf does not carry the version $ver"

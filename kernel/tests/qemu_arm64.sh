@@ -88,7 +88,7 @@ if [ "$mode" = ntp ]; then
 	# one pulse per real second: chronyd counts real seconds
 	KX_VBOARD_ARGS=${KX_VBOARD_ARGS:-period_us=1000000}
 	# synchronising and losing the pulse take chronyd minutes of real time
-	KX_QEMU_LIMIT=${KX_QEMU_LIMIT:-360}
+	KX_QEMU_LIMIT=${KX_QEMU_LIMIT:-540}
 fi
 simboard=${KX_SIMBOARD:-}
 [ -n "$simboard" ] && [ -x "$simboard" ] || fail "simboard missing (KX_SIMBOARD)"
@@ -118,10 +118,12 @@ fi
 ntp_root() {
 	local a64="$work/aarch64" lib
 	cmake -S "$top" -B "$a64" -G Ninja --toolchain "$top/cmake/aarch64-linux-gnu.cmake" \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON -DBUILD_TESTING=OFF >"$work/aarch64.log" 2>&1 &&
-		nice -n 10 cmake --build "$a64" --target nmeafeed locator >>"$work/aarch64.log" 2>&1 ||
-		{ cat "$work/aarch64.log"; fail "the arm64 nmeafeed and locator did not build"; }
-	cp "$a64/bin/nmeafeed" "$a64/bin/locator" "$chrony/usr/sbin/chronyd" "$chrony/usr/bin/chronyc" "$root/bin/"
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON -DBUILD_TESTING=OFF \
+		-DCMAKE_INSTALL_PREFIX=/usr >"$work/aarch64.log" 2>&1 &&
+		nice -n 10 cmake --build "$a64" --target nmeafeed locator ntpgate >>"$work/aarch64.log" 2>&1 ||
+		{ cat "$work/aarch64.log"; fail "the arm64 nmeafeed, locator and ntpgate did not build"; }
+	cp "$a64/bin/nmeafeed" "$a64/bin/locator" "$a64/bin/ntpgate" "$chrony/usr/sbin/chronyd" \
+		"$chrony/usr/bin/chronyc" "$root/bin/"
 	mkdir -p "$root/lib/aarch64-linux-gnu" "$root/etc"
 	cp -a "$chrony"/usr/lib/aarch64-linux-gnu/*.so* "$chrony"/lib/aarch64-linux-gnu/*.so* \
 		"$root/lib/aarch64-linux-gnu/"
@@ -130,7 +132,7 @@ ntp_root() {
 	local missing=1 f
 	while [ $missing = 1 ]; do
 		missing=0
-		for lib in $(aarch64-linux-gnu-readelf -d "$root"/bin/{nmeafeed,locator,chronyd,chronyc} \
+		for lib in $(aarch64-linux-gnu-readelf -d "$root"/bin/{nmeafeed,locator,ntpgate,chronyd,chronyc} \
 			"$root"/lib/aarch64-linux-gnu/*.so* | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u); do
 			[ -e "$root/lib/aarch64-linux-gnu/$lib" ] && continue
 			f=$(ls /usr/aarch64-linux-gnu/lib/"$lib" /usr/lib/aarch64-linux-gnu/"$lib" 2>/dev/null | head -n1 || true)
@@ -143,11 +145,18 @@ ntp_root() {
 	echo 'root:x:0:0:root:/:/bin/sh' >"$root/etc/passwd"
 	echo 'root:x:0:' >"$root/etc/group"
 	echo kx-timeserver >"$root/etc/device_name"
-	{
-		# the shipped drop-in as it is (it allows the clients)
-		cat "$top/dist/chrony/kx-timeserver.conf"
-		echo "bindcmdaddress /run/chrony/chronyd.sock"
-	} >"$root/etc/chrony.conf"
+	# chronyd's configuration as the package installs it (the drop-in allows
+	# the clients; the refclocks follow the pulse source through the udev
+	# rule's helper, which the guest runs as udev would) and an init script
+	# for chronyd as a SysV image has one
+	mkdir -p "$root/etc/chrony/conf.d" "$root/etc/chrony/kx-timeserver/pps" "$root/etc/init.d" \
+		"$root/usr/libexec/kx-timeserver"
+	cp "$a64/dist/chrony/kx-timeserver.conf" "$root/etc/chrony/conf.d/"
+	cp "$top/dist/chrony/refclocks.conf" "$root/etc/chrony/kx-timeserver/"
+	cp "$top/dist/chrony/pps/refclocks.conf" "$root/etc/chrony/kx-timeserver/pps/"
+	install -m 0755 "$a64/dist/udev/kx-pps-chrony" "$root/usr/libexec/kx-timeserver/"
+	install -m 0755 "$here/qemu_arm64_chrony.init" "$root/etc/init.d/chrony"
+	printf 'confdir /etc/chrony/conf.d\nbindcmdaddress /run/chrony/chronyd.sock\n' >"$root/etc/chrony.conf"
 	install -m 0644 "$here/qemu_arm64_ntp.sh" "$root/ntp.sh"
 }
 
@@ -209,7 +218,12 @@ rm -rf "$sim"
 mkdir -p "$sim"
 KX_ROOT=$sim "$simboard" >"$work/simboard.log" 2>&1 &
 simpid=$!
-cleanup() { kill "$simpid" 2>/dev/null || true; wait "$simpid" 2>/dev/null || true; }
+cleanup() {
+	kill "$simpid" 2>/dev/null || true
+	wait "$simpid" 2>/dev/null || true
+	# the NTP client the probe started on this side
+	[ ! -f "$work/client/chronyd.pid" ] || kill "$(cat "$work/client/chronyd.pid")" 2>/dev/null || true
+}
 trap cleanup EXIT
 for _ in $(seq 100); do
 	grep -q 'simboard ready' "$work/simboard.log" && break

@@ -354,14 +354,63 @@ def check_ntp(run):
         grew = False
     if not grew:
         run.bad("the root dispersion did not grow in holdover")
+    check_pulse_source_and_limit(run)
     if sync and settled:
-        print(f"qemu_arm64: ntp: synchronised to PPS {sync[1]} s after the network came up, "
+        print(f"qemu_arm64: ntp: synchronised to PPS {sync[1]} s after the pulse source appeared, "
               f"root dispersion below 10 ms after {settled[1]} s (system clock's offset "
               f"{settled[2]} s, root dispersion {settled[3]} s)")
     for i, f in enumerate(served):
         print(f"qemu_arm64: ntp: {('locked', 'early holdover', 'late holdover')[i]} reply: offset against this clock "
               f"{f.get('offset')} s (model {GPS_OFFSET} s), stratum {f.get('stratum')}, "
               f"root delay {f.get('rootdelay')} s, root dispersion {f.get('rootdisp')} s")
+
+
+def check_pulse_source_and_limit(run):
+    """chronyd without the pulse source, then with it, again after a module
+    reload; and the holdover limit reaching the client on this side"""
+    # started without /dev/pps-kx: running, serving the segment's time alone
+    daemons = run.get("daemons") or ""
+    pids = daemons.split()[:4]
+    if "Fatal" in daemons or len(pids) < 4 or not all(p.isdigit() for p in pids):
+        run.bad(f"chronyd did not start without the pulse source: {daemons!r}")
+    run.expect("nopps_gps", r"#,\*,GPS,")
+    # the source appeared (and again after the reload): a new chronyd
+    for key in ("pps_added", "reloaded"):
+        pids = (run.get(key) or "").split()
+        if len(pids) != 2 or pids[0] == pids[1]:
+            run.bad(f"{key}: chronyd was not restarted for the new pulse source: {pids}")
+    run.expect("reload_rmmod", "^0 no-message$")
+    # chronyd gave up its time through ntpgate's command, once
+    run.expect("ntpgate_log", r"^time not known: chronyd's measurements dropped \(chronyc ok\)\|$")
+    # the client: synchronised, refused once the time is not known (no
+    # sample taken while it is not), synchronised again after the fix
+    st = {k: figures(run.get(k)) for k in ("client_synced", "unsynced", "still_unsynced",
+                                          "resynced")}
+    want = {"client_synced": ("0", "*"), "unsynced": ("3", None),
+            "still_unsynced": ("3", None), "resynced": ("0", "*")}
+    for key, (li, sel) in want.items():
+        if st[key].get("li") != li or (sel and st[key].get("sel") != sel):
+            run.bad(f"{key}: client state {run.get(key)!r}, want li={li}" + (f" sel={sel}" if sel else ""))
+    try:
+        taken = [int(st[k]["taken"]) for k in ("unsynced", "still_unsynced", "resynced")]
+    except (KeyError, ValueError):
+        taken = None
+    if not taken or taken[1] != taken[0] or taken[2] <= taken[1]:
+        run.bad(f"client samples at the refusal, 5 s later, resynchronised: {taken}, "
+                "want none taken while the time is not known and new ones after")
+    reload = run.expect("reload_sources", r"^(\d+) .*#,\*,PPS,")
+    expired = run.expect("expired", r"^0 \d+ (\d+)$")
+    unsynced = run.expect("unsynced", r"^(\d+) (\d+) ")
+    known = run.expect("known", r"^1 \d+ (\d+)$")
+    resynced = run.expect("resynced", r"^(\d+) (\d+) ")
+    nopps = run.get("nopps_gps") or ""
+    if expired and unsynced and known and resynced:
+        print(f"qemu_arm64: ntp: without the pulse source chronyd served GPS (SHM) after "
+              f"{nopps.split()[0] if nopps else '?'} s; holdover limit 5 s: the time not known "
+              f"{expired[1]} s after the fix was cut, the client's replies not synchronised "
+              f"{unsynced[1]} s after that; the fix back: time known after {known[1]} s, the "
+              f"client synchronised again {resynced[1]} s after that; after a module reload "
+              f"chronyd (restarted) selected PPS after {reload[1] if reload else '?'} s")
 
 
 def main():

@@ -2,7 +2,10 @@
 # receiver model's GPS time, months from the host's, through kx-pps,
 # nmeafeed (SHM 0) and chronyd (PPS locked to SHM 0) to NTP clients and the
 # locator on the host side (qemu user networking, UDP 123 and 7372
-# forwarded; no route beyond the guest's own network).
+# forwarded; no route beyond the guest's own network). chronyd is
+# configured as the package installs it and starts without the pulse
+# source; then the source appears, the holdover limit reaches a client on
+# the host side, the module is reloaded and GPS is lost.
 # The virtual board pulses once a real second (period_us=1000000), since
 # chronyd counts real seconds. KXQHOST <probe> asks the host side to query
 # the guest; its one-line answer comes back on the control port.
@@ -12,11 +15,31 @@ host() {
 	say "host_$1 $reply"
 }
 export LD_LIBRARY_PATH=/lib/aarch64-linux-gnu:/usr/lib/aarch64-linux-gnu
-up=$(cut -d. -f1 /proc/uptime)
 ip link set lo up
 ip addr add 10.0.2.15/24 dev eth0
 ip link set eth0 up
 say net "$(ip -o -4 addr show eth0 | awk '{ print $4 }')"
+
+# a query whose answer is not reported by itself
+hostq() {
+	echo "KXQHOST $*"
+	read -r reply <&3 || reply=none
+}
+now() { cut -d. -f1 /proc/uptime; }
+since() { echo $(($(now) - $1)); }
+# what udev does for the pulse source: the rule's link, then its helper
+udev_pps() {
+	[ "$1" = remove ] || ln -sfn "/dev/$(ls /sys/class/pps | head -n1)" /dev/pps-kx
+	ACTION=$1 /usr/libexec/kx-timeserver/kx-pps-chrony
+}
+# until chronyc's sources show $1 (a pattern of its CSV line), $2 s at most
+wait_source() {
+	t0=$(now)
+	while [ "$(since "$t0")" -lt "$2" ] && ! chronyc -c sources 2>/dev/null | grep -q "$1"; do
+		sleep 1
+	done
+	echo "$(since "$t0") $(chronyc -c sources 2>/dev/null | tr '\n' ' ')"
+}
 
 gps connect
 gps offset "${kxgpsoffset:--17280000}"
@@ -24,13 +47,14 @@ gps position -33.8568 151.2153 58.0
 gps fix 1
 load ntp
 rx_open
-ln -s "/dev/$(ls /sys/class/pps | head -n1)" /dev/pps-kx
+udev_pps add
 mkdir -p /var/volatile/rundata /var/lib/chrony /run
 # chronyd keeps its command socket only in a directory closed to others
 mkdir -m 0750 /run/chrony
 echo 10.0.2.15 >/var/volatile/rundata/addr0.dat
 nmeafeed >/tmp/nmeafeed.log 2>&1 &
 locator >/tmp/locator.log 2>&1 &
+ntpgate >/tmp/ntpgate.log 2>&1 &
 say gps_time_set "$(wait_attr gps_time_set 300 1)"
 # the clock is stepped at the second pulse with a GPS time
 w=0
@@ -39,29 +63,100 @@ while [ $w -lt 100 ] && ! dmesg | grep -q 'Set Linux system clock from GPS'; do
 	w=$((w + 1))
 done
 say clock "$(date -u +%s) $(date -u '+%Y-%m-%d')"
-chronyd -u root -f /etc/chrony.conf -L 0 -l /tmp/chronyd.log
+
+# chronyd starts without the pulse source (the timer's probe deferred, say)
+# and serves the receiver's time of day from the NTP segment alone
+echo ppstimer >$PDRV/unbind
+udev_pps remove
+/etc/init.d/chrony start
 sleep 1
-say daemons "$(pidof nmeafeed) $(pidof locator) $(pidof chronyd) $(tail -n 3 /tmp/chronyd.log | tr '\n' '|')"
+say daemons "$(pidof nmeafeed) $(pidof locator) $(pidof ntpgate) $(pidof chronyd) $(tail -n 3 /tmp/chronyd.log | tr '\n' '|')"
+say nopps_gps "$(wait_source '^#,\*,GPS,' 90)"
+# the pulse source appears: chronyd is restarted and takes the pulse
+old=$(pidof chronyd)
+echo ppstimer >$PDRV/bind
+udev_pps add
+added=$(now)
+say pps_added "$old $(pidof chronyd)"
 # synchronised to the pulse: the tracking's reference is PPS, leap normal;
 # then settled: after the first updates, which know nothing of the clock's
 # frequency yet, the root dispersion (the error bound the clients get)
 # falls below 10 ms
-since() { echo $(($(cut -d. -f1 /proc/uptime) - $1)); }
 tracking() {
 	t=$(chronyc -c tracking 2>/dev/null)
 	case $t in 50505300,PPS,*,Normal) echo "$t" | awk -F, -v d="$1" '$12 < d { ok = 1 } END { exit !ok }' ;;
 	*) return 1 ;;
 	esac
 }
-while [ "$(since "$up")" -lt 150 ] && ! tracking 1e9; do sleep 1; done
-say synced "$(since "$up") $t"
-while [ "$(since "$up")" -lt 200 ] && ! tracking 0.01; do sleep 2; done
-say settled "$(since "$up") $t"
+while [ "$(since "$added")" -lt 150 ] && ! tracking 1e9; do sleep 1; done
+say synced "$(since "$added") $t"
+while [ "$(since "$added")" -lt 200 ] && ! tracking 0.01; do sleep 2; done
+say settled "$(since "$added") $t"
 say sources "$(chronyc -c sources | tr '\n' ' ')"
 say status_files "$(cat /var/volatile/rundata/coords.dat) alt=$(cat /var/volatile/rundata/altitude.dat) sats=$(cat /var/volatile/rundata/numsats.dat)"
 host ntp
 host locator
 log synced
+
+# The holdover limit reaches the clients. A client on this side polls every
+# second; the fix is cut with a limit of 5 s: once the module no longer
+# knows the time, the replies say not synchronised (leap 3) and the client
+# takes no more samples; with the fix back the same chronyd takes the pulse
+# again and the client the time.
+client_state() {
+	hostq client state
+	st=$reply
+}
+wait_client() {	# until the client's state matches $1, $2 s at most
+	t0=$(now)
+	client_state
+	while [ "$(since "$t0")" -lt "$2" ] && ! echo "$st" | grep -q "$1"; do
+		sleep 1
+		client_state
+	done
+}
+hostq client start
+wait_client 'li=0 .*sel=\*' 60
+say client_synced "$st"
+echo 5 >$F/holdover_setting
+gps fix 0
+cut=$(now)
+say expired "$(wait_attr timeknown 300 0) $(since "$cut")"
+expired=$(now)
+wait_client 'li=3' 60
+say unsynced "$(since "$expired") $(since "$cut") $st"
+sleep 5
+client_state
+say still_unsynced "$st"
+gps fix 1
+back=$(now)
+say known "$(wait_attr timeknown 300 1) $(since "$back")"
+known=$(now)
+wait_client 'li=0 .*sel=\*' 150
+say resynced "$(since "$known") $(since "$back") $st"
+hostq client stop
+echo 0 >$F/holdover_setting
+log holdover_limit
+
+# The module reloaded (nmeafeed stopped for it): chronyd is restarted for
+# the new pulse source and takes it; then it settles again
+kill "$(pidof nmeafeed)"
+while pidof nmeafeed >/dev/null; do sleep 0.1; done
+out=$(rmmod kx_pps 2>&1)
+say reload_rmmod "$? ${out:-no-message}"
+rx 0
+udev_pps remove
+old=$(pidof chronyd)
+load reload
+rx_open
+udev_pps add
+reloaded=$(now)
+nmeafeed >>/tmp/nmeafeed.log 2>&1 &
+say reloaded "$old $(pidof chronyd)"
+say reload_sources "$(wait_source '^#,\*,PPS,' 150)"
+while [ "$(since "$reloaded")" -lt 240 ] && ! tracking 0.01; do sleep 2; done
+say resettled "$(since "$reloaded") $t"
+log reload
 
 # GPS lost: no fix and no pulses. chronyd goes on serving from its own
 # clock, the error bound (root dispersion) growing with the time since the
@@ -82,7 +177,8 @@ say lost_sources "$(chronyc -c sources | tr '\n' ' ')"
 host ntp
 log lost
 say nmeafeed_log "$(tail -n 3 /tmp/nmeafeed.log | tr '\n' '|')"
+say ntpgate_log "$(tail -n 3 /tmp/ntpgate.log | tr '\n' '|')"
 say chronyd_log "$(tail -n 5 /tmp/chronyd.log | tr '\n' '|')"
-killall chronyd nmeafeed locator
+kill $(pidof chronyd) $(pidof nmeafeed) $(pidof locator) $(pidof ntpgate)
 say tainted "$(cat /proc/sys/kernel/tainted)"
 say end

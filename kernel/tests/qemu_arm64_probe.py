@@ -10,12 +10,20 @@ quick polls of the guest's server. Prints the offset of the guest's time
 against this machine's clock and the last reply's stratum, root delay,
 root dispersion and reference ID (chronyd's measurements log).
 locator: one discovery request (0xA1), the reply in hex.
+client start|state|stop: a lasting client, this machine's chronyd (-x: never
+touches the clock) polling the guest's server every second, in WORK/client;
+state: one plain NTP request's reply (li, stratum; li=none when none came
+within 2 s), the client's view of the server in chronyc's sources (sel: *
+selected, ? unusable ...) and the samples it has taken so far (taken, from
+its measurements log; replies that say not synchronised are not taken).
 """
 import argparse
 import os
+import signal
 import socket
 import subprocess
 import tempfile
+import time
 
 
 def ntp(args):
@@ -62,14 +70,60 @@ def locator(args):
     return "err no reply"
 
 
+def client(args, what):
+    d = os.path.join(args.work, "client")
+    pidfile = os.path.join(d, "chronyd.pid")
+    if what == "start":
+        os.makedirs(d, mode=0o700, exist_ok=True)
+        conf = os.path.join(d, "chrony.conf")
+        with open(conf, "w") as f:
+            f.write(f"server 127.0.0.1 port {args.ntp_port} minpoll 0 maxpoll 0\n"
+                    f"pidfile {pidfile}\nbindcmdaddress {d}/chronyd.sock\n"
+                    f"cmdport 0\nport 0\nlogdir {d}\nlog measurements\n")
+        user = ["-u", "root"] if os.geteuid() == 0 else ["-U"]
+        r = subprocess.run(["chronyd", "-x", "-f", conf, *user], capture_output=True, text=True,
+                           timeout=30, check=False)
+        return f"started rc={r.returncode}"
+    if what == "stop":
+        try:
+            with open(pidfile) as f:
+                os.kill(int(f.read().strip()), signal.SIGTERM)
+        except (OSError, ValueError) as e:
+            return f"err {e}"
+        return "stopped"
+    # one plain request (version 4, client mode)
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    s.settimeout(2)
+    li = stratum = "none"
+    try:
+        s.sendto(b"\x23" + bytes(47), ("127.0.0.1", args.ntp_port))
+        reply = s.recv(512)
+        li, stratum = reply[0] >> 6, reply[1]
+    except OSError:
+        pass
+    r = subprocess.run(["chronyc", "-h", f"{d}/chronyd.sock", "-n", "-c", "sources"],
+                       capture_output=True, text=True, timeout=10, check=False)
+    sel = next((l.split(",")[1] for l in r.stdout.splitlines() if l.startswith("^,")), "none")
+    try:
+        with open(os.path.join(d, "measurements.log")) as f:
+            taken = sum(1 for l in f if l[:1].isdigit())
+    except OSError:
+        taken = 0
+    return f"li={li} stratum={stratum} sel={sel} taken={taken} at={time.time():.1f}"
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--work", required=True)
     ap.add_argument("--ntp-port", type=int, required=True)
     ap.add_argument("--locator-port", type=int, required=True)
-    ap.add_argument("what", choices=["ntp", "locator"])
+    ap.add_argument("what", choices=["ntp", "locator", "client"])
+    ap.add_argument("sub", nargs="?", choices=["start", "state", "stop"], default="state")
     args = ap.parse_args()
-    print(ntp(args) if args.what == "ntp" else locator(args))
+    if args.what == "client":
+        print(client(args, args.sub))
+    else:
+        print(ntp(args) if args.what == "ntp" else locator(args))
 
 
 if __name__ == "__main__":

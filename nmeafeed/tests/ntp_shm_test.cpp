@@ -91,6 +91,31 @@ TEST_F(NtpFeed, NoSampleWithoutNumbersSegmentOrValidStamp)
 	EXPECT_EQ(read("numsats.dat"), "8");
 }
 
+// The module's time_known reaches the samples only while its pulse source
+// exists: without it (timer not probed, module missing) the sentences alone
+// give the time and the samples stay leap 0.
+TEST_F(NtpFeed, LeapThreeOnlyWhileThePulseSourceSaysTheTimeIsNotKnown)
+{
+	auto sample_leap = [this](const char *timeknown, bool pps) {
+		[[maybe_unused]] int r = system(("rm -rf " + root_ + "/dev " + root_ + "/sys").c_str());
+		if (pps)
+			r = system(("mkdir -p " + root_ + "/dev && touch " + root_ + "/dev/pps-kx").c_str());
+		if (timeknown != nullptr)
+			r = system(("mkdir -p " + root_ + "/sys/pps_filter && printf '" + timeknown +
+			            "' >" + root_ + "/sys/pps_filter/timeknown").c_str());
+		seg.leap = -1;
+		captured([] { feed({"$GPZDA,000000.000,01,01,2025,00,00"}); });
+		EXPECT_EQ(seg.valid, 1);
+		return seg.leap;
+	};
+	EXPECT_EQ(sample_leap("0\\n", true), 3) << "pulse source, time not known";
+	EXPECT_EQ(sample_leap("1\\n", true), 0) << "pulse source, time known";
+	EXPECT_EQ(sample_leap(nullptr, true), 0) << "no attribute: nothing says the time is unknown";
+	EXPECT_EQ(sample_leap("0\\n", false), 0) << "no pulse source: the sentences alone give the time";
+	EXPECT_EQ(sample_leap(nullptr, false), 0);
+	EXPECT_EQ(sample_leap("1\\n", true), 0) << "known again";
+}
+
 TEST_F(NtpFeed, NanosecondsAreNormalised)
 {
 	zda_stamp s{2025, 1, 1, 0, 0, 10, -250000000, 1};

@@ -174,6 +174,35 @@ long kxk_attr_show(const char *name, char *buf, size_t size)
 	return ret;
 }
 
+long kxk_pps_show(int file, char *buf, size_t size)
+{
+	const struct kxh_pps_rec *last = NULL;
+	struct pps_device *src = NULL;
+	struct pps_priv *priv;
+	unsigned int n = 0;
+	int len = -ENODEV;
+
+	kxh_cpu_enter();
+	rcu_read_lock();
+	priv = loaded ? rcu_dereference(g_pps) : NULL;
+	if (priv)
+		src = priv->pps_src;
+	if (src && file == 0) {
+		len = snprintf(buf, size, "%s\n", kxh_pps_info(src)->name);
+	} else if (src) {
+		n = kxh_pps_events(src);
+		if (n > 0)
+			last = kxh_pps_event(src, n - 1);
+		len = snprintf(buf, size, "%lld.%09ld#%u\n", last ? (long long)last->ts.tv_sec : 0LL,
+			       last ? (long)last->ts.tv_nsec : 0L, n);
+	}
+	rcu_read_unlock();
+	kxh_cpu_leave();
+	if (len >= (int)size)
+		len = (int)size - 1;
+	return len;
+}
+
 long kxk_attr_store(const char *name, const char *data, size_t len)
 {
 	char path[128];

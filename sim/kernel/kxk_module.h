@@ -46,6 +46,14 @@ int kxk_attr_open(const char *name, int want_read, int want_write);
 long kxk_attr_show(const char *name, char *buf, size_t size);
 long kxk_attr_store(const char *name, const char *data, size_t len);
 
+/*
+ * The module's LinuxPPS source as /sys/class/pps/ppsN shows it: `file` 0 is
+ * "name", 1 is "assert" ("SECONDS.NANOSECONDS#SEQUENCE\n" of the last
+ * assert event, 0.000000000#0 before the first). The text's length, or
+ * -ENODEV while the module has no source.
+ */
+long kxk_pps_show(int file, char *buf, size_t size);
+
 /* /dev/kx_pps; `intr` is the caller's pending-signal flag */
 void *kxk_dev_open(int flags, int *err);
 long kxk_dev_read(void *f, char *buf, size_t count, int nonblock, const volatile int *intr);

@@ -17,6 +17,8 @@
 //     calls the attribute's show, a write its store (a store's error is the
 //     writer's errno), an open the file's handlers do not allow fails with
 //     EACCES, as in sysfs;
+//   - sys/class/pps/pps0, a directory mount with the module's LinuxPPS
+//     source as the pps class shows it: "name" and "assert" (read-only);
 //   - dev/kx_pps, a mount on a single file: open, read, write and release
 //     call the character device's file operations, so one opener at a time
 //     (EBUSY), blocking reads, at most 256 bytes per read. Direct I/O keeps
@@ -26,7 +28,7 @@
 // kx_path("/dev/kx_pps") beside simboard's sockets; FUSE puts both files
 // exactly there, under each run's own root.
 //
-// Prints "kxkernel ready" once the module is loaded and both mounts are up;
+// Prints "kxkernel ready" once the module is loaded and the mounts are up;
 // runs until SIGTERM or SIGINT, then unmounts and unloads the module.
 #define FUSE_USE_VERSION 31
 
@@ -414,6 +416,94 @@ void attrs_release(fuse_req_t req, fuse_ino_t, fuse_file_info *fi)
 	fuse_reply_err(req, 0);
 }
 
+// ---- /sys/class/pps/pps0 ---------------------------------------------------
+
+// inode 1 is the directory, 2 "name", 3 "assert"
+const char *const pps_files[] = {"name", "assert"};
+
+void pps_stat(fuse_ino_t ino, struct stat *st)
+{
+	*st = {};
+	st->st_ino = ino;
+	st->st_mode = ino == FUSE_ROOT_ID ? S_IFDIR | 0755 : S_IFREG | 0444;
+	st->st_nlink = ino == FUSE_ROOT_ID ? 2 : 1;
+	st->st_size = ino == FUSE_ROOT_ID ? 0 : 4096;
+}
+
+void pps_lookup(fuse_req_t req, fuse_ino_t parent, const char *name)
+{
+	for (fuse_ino_t i = 0; parent == FUSE_ROOT_ID && i < 2; i++)
+		if (std::strcmp(pps_files[i], name) == 0) {
+			fuse_entry_param e{};
+			e.ino = i + 2;
+			pps_stat(e.ino, &e.attr);
+			fuse_reply_entry(req, &e);
+			return;
+		}
+	fuse_reply_err(req, ENOENT);
+}
+
+void pps_getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info *)
+{
+	if (ino > 3) {
+		fuse_reply_err(req, ENOENT);
+		return;
+	}
+	struct stat st;
+	pps_stat(ino, &st);
+	fuse_reply_attr(req, &st, 0);
+}
+
+void pps_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *)
+{
+	if (ino != FUSE_ROOT_ID) {
+		fuse_reply_err(req, ENOTDIR);
+		return;
+	}
+	const char *names[] = {".", "..", pps_files[0], pps_files[1]};
+	std::vector<char> buf(size);
+	size_t used = 0;
+	for (size_t i = static_cast<size_t>(off); i < 4; i++) {
+		struct stat st{};
+		st.st_ino = i < 2 ? 1 : i;
+		st.st_mode = i < 2 ? S_IFDIR : S_IFREG;
+		size_t n = fuse_add_direntry(req, buf.data() + used, size - used, names[i], &st,
+					     static_cast<off_t>(i + 1));
+		if (n > size - used)
+			break;
+		used += n;
+	}
+	fuse_reply_buf(req, buf.data(), used);
+}
+
+void pps_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
+{
+	if (ino < 2 || ino > 3 || (fi->flags & O_ACCMODE) != O_RDONLY) {
+		fuse_reply_err(req, ino == FUSE_ROOT_ID ? EISDIR : EACCES);
+		return;
+	}
+	fi->direct_io = 1;
+	fi->fh = reinterpret_cast<uint64_t>(new AttrFile);
+	fuse_reply_open(req, fi);
+}
+
+void pps_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *fi)
+{
+	auto *f = reinterpret_cast<AttrFile *>(fi->fh);
+	if (!f->shown || off == 0) {
+		char page[4096];
+		long n = kxk_pps_show(static_cast<int>(ino - 2), page, sizeof page);
+		if (n < 0) {
+			fuse_reply_err(req, static_cast<int>(-n));
+			return;
+		}
+		f->text.assign(page, static_cast<size_t>(n));
+		f->shown = true;
+	}
+	size_t at = std::min(static_cast<size_t>(off), f->text.size());
+	fuse_reply_buf(req, f->text.data() + at, std::min(size, f->text.size() - at));
+}
+
 // ---- /dev/kx_pps ----------------------------------------------------------
 
 // Reads in progress: each has the flag its sleep tests as a pending
@@ -600,6 +690,10 @@ int main()
 	std::string dev_file = kx_path("/dev/kx_pps");
 	mkdir(kx_path("/sys").c_str(), 0755);
 	mkdir(attrs_dir.c_str(), 0755);
+	std::string pps_dir = kx_path("/sys/class/pps/pps0");
+	mkdir(kx_path("/sys/class").c_str(), 0755);
+	mkdir(kx_path("/sys/class/pps").c_str(), 0755);
+	mkdir(pps_dir.c_str(), 0755);
 	mkdir(kx_path("/dev").c_str(), 0755);
 	int fd = open(dev_file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
 	if (fd >= 0)
@@ -627,6 +721,13 @@ int main()
 	attr_ops.read = attrs_read;
 	attr_ops.write = attrs_write;
 	attr_ops.release = attrs_release;
+	fuse_lowlevel_ops pps_ops{};
+	pps_ops.lookup = pps_lookup;
+	pps_ops.getattr = pps_getattr;
+	pps_ops.readdir = pps_readdir;
+	pps_ops.open = pps_open;
+	pps_ops.read = pps_read;
+	pps_ops.release = attrs_release;
 	fuse_lowlevel_ops dev_ops{};
 	dev_ops.getattr = dev_getattr;
 	dev_ops.setattr = dev_setattr;
@@ -636,10 +737,11 @@ int main()
 	dev_ops.flush = dev_flush;
 	dev_ops.release = dev_release;
 
-	Mount attrs, dev;
+	Mount attrs, pps, dev;
 	std::thread uart(uart_reader), pulses(pulse_reader), speeds(speed_teller);
 	int status = 0;
-	if (mount(&attrs, attr_ops, attrs_dir, false) && mount(&dev, dev_ops, dev_file, true)) {
+	if (mount(&attrs, attr_ops, attrs_dir, false) && mount(&pps, pps_ops, pps_dir, false) &&
+	    mount(&dev, dev_ops, dev_file, true)) {
 		std::printf("kxkernel ready\n");
 		int sig;
 		sigwait(&sigs, &sig);
@@ -649,6 +751,7 @@ int main()
 
 	stopping = true;
 	unmount(&dev);
+	unmount(&pps);
 	unmount(&attrs);
 	stop_reads();
 	speed_cv.notify_all();

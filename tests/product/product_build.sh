@@ -18,7 +18,7 @@ cmake -S "$src" -B "$out" -G Ninja -DBUILD_TESTING=OFF -DKX_WERROR=ON \
 cmake --build "$out" >"$out.build.log" 2>&1 ||
 	{ tail -50 "$out.build.log"; fail "build failed"; }
 
-for prog in nmeafeed panelmon locator lcdtext romtool ptppin; do
+for prog in nmeafeed panelmon locator lcdtext romtool ptppin kxmetrics; do
 	[ -x "$out/bin/$prog" ] || fail "no program $prog"
 done
 tests=$(cd "$out" && ctest -N | sed -n 's/^Total Tests: //p')

@@ -1,0 +1,8 @@
+// What the kx_pps module shows: the discipline loop and the GPS state in
+// its attributes under /sys/pps_filter, and the pulses it has reported to
+// LinuxPPS (the source named "kx-pps" under /sys/class/pps).
+#pragma once
+
+#include "prom_text.h"
+
+void collect_kernel_metrics(prom_text &out);
