@@ -133,7 +133,8 @@ static int nmea_hex_digit(u8 c)
  * cut after its year would still parse). Anything after the two digits
  * (two sentences run together when a line end was lost) counts as damage
  * as well. A UART delivers a break or a framing error as a NUL, so a line
- * holding one is damaged whatever its sum says. A byte damaged on the
+ * holding one is damaged whatever its sum says, and so is a sentence
+ * holding any byte outside printable ASCII. A byte damaged on the
  * serial line thus never becomes the time of day or the fix.
  */
 static bool nmea_checksum_ok(const char *line, size_t len)
@@ -145,8 +146,16 @@ static bool nmea_checksum_ok(const char *line, size_t len)
 
 	if (!p || memchr(line, '\0', len))
 		return false;
-	for (p++; p < end && *p != '*'; p++)
+	for (p++; p < end && *p != '*'; p++) {
+		/*
+		 * A sentence is printable ASCII; any other byte came off the
+		 * line (0xFF for a framing error, a stretch received at the
+		 * wrong speed), and such damage may leave the sum matching.
+		 */
+		if ((u8)*p < 0x20 || (u8)*p > 0x7e)
+			return false;
 		sum ^= (u8)*p;
+	}
 	if (end - p != 3)
 		return false;
 	hi = nmea_hex_digit(p[1]);

@@ -51,7 +51,7 @@ void copy_to_slot(char *slot, const char *line, size_t length)
 // two hexadecimal digits (either case) equal to the XOR of the body's
 // bytes, then CR LF, LF or nothing. A NUL is what the UART hands over for a
 // break or a framing error: a line holding one is damaged, whatever the
-// XOR says.
+// XOR says; so is a body holding any byte outside printable ASCII.
 bool nmea_checksum_matches(const char *line, size_t length)
 {
 	if (length == 0 || line[0] != '$' || memchr(line, '\0', length) != nullptr)
@@ -74,8 +74,15 @@ bool nmea_checksum_matches(const char *line, size_t length)
 	if (tail != length)
 		return false;
 	unsigned sum = 0;
-	for (size_t i = 1; i < at; i++)
-		sum ^= static_cast<unsigned char>(line[i]);
+	for (size_t i = 1; i < at; i++) {
+		auto c = static_cast<unsigned char>(line[i]);
+		// A sentence is printable ASCII; any other byte came off the line
+		// (0xFF for a framing error, a stretch at the wrong speed), and
+		// such damage may leave the sum matching.
+		if (c < 0x20 || c > 0x7e)
+			return false;
+		sum ^= c;
+	}
 	return sum == static_cast<unsigned>((high << 4) | low);
 }
 

@@ -51,7 +51,8 @@ void nmeafeed_reset_state();
 // True when the line, length bytes as received (NULs included), is one
 // whole sentence with its checksum: "$", the body, "*", two hexadecimal
 // digits (either case) equal to the XOR of the body, then CR LF, LF or
-// nothing. A line without "*" or holding a NUL: false.
+// nothing. A line without "*", holding a NUL, or with a body byte outside
+// printable ASCII: false.
 bool nmea_checksum_matches(const char *line, size_t length);
 
 // Dispatches one complete line, length bytes up to and including its LF,

@@ -457,6 +457,13 @@ KTEST(a_sentence_whose_checksum_does_not_match_is_dropped)
 		/* ... and damage the line even where the sum over them matches */
 		{ "NUL added, sum matches", "$GPZDA,123456.000,06,12,2026,00\0,00*52", 38, false },
 		{ "year digit as NUL, sum matches", "$GPZDA,123456.000,06,12,202\0,00,00*64", 37, false },
+		/*
+		 * bytes outside printable ASCII (a wrong-speed stretch, 0xFF for
+		 * a framing error) too: the day 06 read as 07 and the sum made
+		 * up by two of them
+		 */
+		{ "day damaged, sum made up off the line", "$GPZDA,123456.000,07,12,2026,00,00\x80\x81*52", 0, false },
+		{ "two equal bytes off the line", "$GPZDA,123456.000,06,12,2026,00,00\xff\xff*52", 0, false },
 	};
 
 	sx_bound();

@@ -161,6 +161,27 @@ TEST_F(ChecksumGate, FieldMustBeThereAndMatch)
 	EXPECT_EQ(out.find("ZDA: 12/7/2026"), 0u) << out;
 }
 
+// Bytes outside printable ASCII never stand in a sentence: they are what a
+// framing error (0xFF) or a stretch at the wrong speed leaves. A line
+// holding one is damaged even where the XOR comes out right: two equal
+// bytes cancel, and a damage the XOR cannot see is one in 256.
+TEST_F(ChecksumGate, BytesOffTheLineAreDamageWhateverTheSum)
+{
+	// the day 07 read as 06, the sum made up by two such bytes
+	std::string day = zda;
+	day.replace(day.find(",07,") + 2, 1, "6");
+	day.insert(day.find('*'), "\x80\x81");
+	std::string pair = gsv;
+	pair.insert(pair.find(",46") + 1, "\xff\xff");
+	bool got_day = true, got_pair = true;
+	captured([&] {
+		got_day = taken(day);
+		got_pair = taken(pair);
+	});
+	EXPECT_FALSE(got_day) << day;
+	EXPECT_FALSE(got_pair) << pair;
+}
+
 // Every damage the serial line can do to one sentence, and none is taken:
 // any one byte changed to any other (NUL, "$" and LF included; the checksum
 // digits may only change their case), any one byte lost, the line cut
