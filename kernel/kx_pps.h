@@ -169,8 +169,9 @@ extern int loop_mode;		/* module parameter, fixed at load */
 struct pps_pll {
 	s64 phase;	/* cycles, positive when the VCXO is ahead of GPS */
 	s64 integ;	/* integrator, correction << 8 */
-	s64 phase_avg;	/* averaged phase, cycles << 8 */
-	s64 phase_f;	/* phase smoothed for the proportional part, cycles << 8 */
+	s64 phase_f;	/* phase averaged over T, cycles << 8 */
+	s64 phase_avg;	/* phase averaged over T/2, cycles << 8 */
+	s64 code_avg;	/* DAC code averaged over T/2, from 0x7FFF, << 8 */
 	u32 shift;	/* time constant 2^shift s */
 	u32 good;	/* consecutive seconds with the phase in tolerance */
 	bool fresh;	/* the next count acquires the frequency */

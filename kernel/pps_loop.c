@@ -30,15 +30,16 @@
  * T back to 16 s.
  *
  * Holdover: when the fix is lost (the holdover bookkeeping reports it) the
- * loop freezes and the DAC takes the loop's averaged frequency, I less the
- * proportional part of the phase averaged over 2T, instead of the last
- * pulse's value. When the fix returns the phase restarts from zero at
+ * loop freezes and the DAC takes the loop's averaged frequency (the code
+ * the VCXO ran on, averaged, see pps_pll_hold_value) instead of the last
+ * pulse's code. When the fix returns the phase restarts from zero at
  * T = 16 s; I is kept.
  *
  * The loop's output goes through the same correction variables, DAC work
  * and figures (freqcorr, freqcorrdelta) as the integrating loop's.
  */
 #include <linux/kernel.h>
+#include <linux/math64.h>
 #include <linux/moduleparam.h>
 #include <linux/spinlock.h>
 
@@ -60,10 +61,15 @@ MODULE_PARM_DESC(loop_mode, "discipline loop: 0 integrating (default), 1 phase a
 #define PLL_DISTURB 64
 /* fraction bits of the integrator and of the averaged phase */
 #define PLL_FRAC 8
+/* correction per DAC code (the code is the correction x 65535 / 2^32) */
+#define PLL_X_PER_CODE 65537
+/* the DAC's code for no correction */
+#define PLL_CODE_ZERO 0x7FFF
 /* the phase is held within +-2^24 cycles, so phase x G stays below 2^48 */
 #define PLL_PHASE_LIMIT (1LL << 24)
 
 static_assert(2 * PLL_SHIFT_MIN >= PLL_FRAC);
+
 
 struct pps_pll pps_pll = { .shift = PLL_SHIFT_MIN, .fresh = true };
 /* the pulse interrupt against the holdover report of the receive worker */
@@ -158,9 +164,9 @@ static s64 pps_pll_output(void)
  * into the proportional part at T = 128 s that flicker alone would move
  * the DAC by a code (3e-10) back and forth every few seconds.
  */
-static void pps_pll_smooth(s64 *avg, u32 shift)
+static void pps_pll_smooth(s64 *avg, s64 v, u32 shift)
 {
-	*avg += ((pps_pll.phase << PLL_FRAC) - *avg) >> shift;
+	*avg += ((v << PLL_FRAC) - *avg) >> shift;
 }
 
 /* one accepted count: err cycles more than nominal since the reference */
@@ -175,8 +181,8 @@ static s64 pps_pll_step(s32 err)
 	integ = pps_pll.integ -
 		((pps_pll.phase * PLL_GAIN) >> (2 * pps_pll.shift - PLL_FRAC));
 	pps_pll.integ = clamp_t(s64, integ, -ilim, ilim);
-	pps_pll_smooth(&pps_pll.phase_f, pps_pll.shift);
-	pps_pll_smooth(&pps_pll.phase_avg, pps_pll.shift + 1);
+	pps_pll_smooth(&pps_pll.phase_f, pps_pll.phase, pps_pll.shift);
+	pps_pll_smooth(&pps_pll.phase_avg, pps_pll.phase, pps_pll.shift - 1);
 	return pps_pll_output();
 }
 
@@ -191,6 +197,7 @@ static s64 pps_pll_acquire(s32 err)
 
 	x = clamp_t(s64, x, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
 	pps_pll.integ = x << PLL_FRAC;
+	pps_pll.code_avg = ((s64)pps_dac_code(x) - PLL_CODE_ZERO) << PLL_FRAC;
 	pps_pll.fresh = false;
 	return x;
 }
@@ -214,14 +221,30 @@ void pps_pll_capture(u32 n)
 		return;
 	}
 	x = pps_pll.fresh ? pps_pll_acquire(err) : pps_pll_step(err);
+	/* what the VCXO will run on: the code, averaged like the phase */
+	pps_pll_smooth(&pps_pll.code_avg, (s64)pps_dac_code(x) - PLL_CODE_ZERO,
+		       pps_pll.shift - 1);
 	pps_loop_output(x);
 	spin_unlock_irqrestore(&pps_pll_lock, flags);
 }
 
-/* the averaged frequency: I and the proportional part of the mean phase */
+/*
+ * The averaged frequency, from process context. The loop keeps the VCXO
+ * between two neighbouring codes, flipping between them so that the
+ * frequency averages out right; holding either one for half an hour
+ * would be up to a code (3e-10, 550 ns) off. So the hold takes the code
+ * the VCXO ran on on average over the last T/2, plus the drift over that
+ * lag (the integrator's slope, -G ph / T^2 per second, from the phase
+ * averaged alike), rounded to the nearest code; the correction returned
+ * is that code's middle, so the DAC's truncation lands on it.
+ */
 static s64 pps_pll_hold_value(void)
 {
-	s64 x = (pps_pll.integ >> PLL_FRAC) - pps_pll_prop(pps_pll.phase_avg);
+	s64 lag = -((pps_pll.phase_avg * PLL_GAIN) >> (pps_pll.shift + 1 + PLL_FRAC));
+	s64 code = (pps_pll.code_avg * PLL_X_PER_CODE) >> PLL_FRAC;
+	s64 k = div_s64(code + lag + (code + lag >= 0 ? 1 : -1) * PLL_X_PER_CODE / 2,
+			PLL_X_PER_CODE);
+	s64 x = k * PLL_X_PER_CODE + (k > 0 ? 1 : k < 0 ? -1 : 0) * PLL_X_PER_CODE / 2;
 
 	return clamp_t(s64, x, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
 }
