@@ -39,7 +39,6 @@
  * and figures (freqcorr, freqcorrdelta) as the integrating loop's.
  */
 #include <linux/kernel.h>
-#include <linux/math64.h>
 #include <linux/moduleparam.h>
 #include <linux/spinlock.h>
 
@@ -229,7 +228,7 @@ void pps_pll_capture(u32 n)
 }
 
 /*
- * The averaged frequency, from process context. The loop keeps the VCXO
+ * The averaged frequency, from the holdover report. The loop keeps the VCXO
  * between two neighbouring codes, flipping between them so that the
  * frequency averages out right; holding either one for half an hour
  * would be up to a code (3e-10, 550 ns) off. So the hold takes the code
@@ -242,9 +241,12 @@ static s64 pps_pll_hold_value(void)
 {
 	s64 lag = -((pps_pll.phase_avg * PLL_GAIN) >> (pps_pll.shift + 1 + PLL_FRAC));
 	s64 code = (pps_pll.code_avg * PLL_X_PER_CODE) >> PLL_FRAC;
-	s64 k = div_s64(code + lag + (code + lag >= 0 ? 1 : -1) * PLL_X_PER_CODE / 2,
-			PLL_X_PER_CODE);
-	s64 x = k * PLL_X_PER_CODE + (k > 0 ? 1 : k < 0 ? -1 : 0) * PLL_X_PER_CODE / 2;
+	s64 x = code + lag;
+	s64 half = (x >= 0 ? 1 : -1) * (PLL_X_PER_CODE / 2);
+	/* nearest code: x / 65537 is the DAC's x * 65535 / 2^32 */
+	s64 k = ((x + half) * 65535) / (1LL << 32);
+
+	x = k * PLL_X_PER_CODE + (k > 0 ? 1 : k < 0 ? -1 : 0) * (PLL_X_PER_CODE / 2);
 
 	return clamp_t(s64, x, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
 }

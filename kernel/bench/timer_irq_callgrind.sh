@@ -40,8 +40,9 @@ for shape in loop full; do
 	[ -n "$self" ] && echo "  handler:   $((self / (calls + 1))) instructions per call"
 done
 
-obj=$(find "$build/kernel" -path '*kx_pps_host*' -name 'pps_timer.c.o' | head -n1)
-if [ -n "$obj" ]; then
+for name in pps_timer pps_loop; do
+	obj=$(find "$build/kernel" -path '*kx_pps_host*' -name "$name.c.o" | head -n1)
+	[ -n "$obj" ] || continue
 	if objdump -d "$obj" | grep -E '\b(i?div[bwlq]?)\b'; then
 		echo "division instruction in $obj" >&2
 		exit 1
@@ -50,5 +51,5 @@ if [ -n "$obj" ]; then
 		echo "floating point in $obj" >&2
 		exit 1
 	fi
-	echo "pps_timer.c (host object): no division instruction, no floating point"
-fi
+	echo "$name.c (host object): no division instruction, no floating point"
+done
