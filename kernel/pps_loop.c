@@ -10,9 +10,9 @@
  * sum. A proportional-integral controller on that phase makes a type-2
  * loop: a frequency offset leaves no phase error and a frequency ramp (the
  * room's temperature) no frequency error. With a time constant T = 2^shift
- * seconds and critical damping, each accepted pulse does
+ * seconds and damping 1.5, each accepted pulse does
  *
- *     I -= G ph / T^2           x = I - 2 G ph_T / T
+ *     I -= G ph / T^2           x = I - 3 G ph_T / T
  *
  * with ph the phase in cycles (positive: the VCXO is ahead), ph_T the phase
  * averaged over T (the counter's one-cycle flicker kept out of the DAC) and
@@ -25,7 +25,8 @@
  * acquisition. After 4T consecutive seconds with the phase within PLL_TOL
  * cycles T doubles, up to 128 s: near there the VCXO's drift and the
  * pulse's noise (the counter's 40 ns) cross, and a longer T lets the
- * turn of a temperature ramp pull the frequency off by 1e-9 for minutes.
+ * turn of a temperature ramp pull the frequency off by 1e-9 for minutes
+ * (the damping, above critical, is there for those turns too).
  * A phase beyond PLL_DISTURB cycles (a frequency step, a lost lock) brings
  * T back to 16 s.
  *
@@ -144,10 +145,10 @@ static void pps_pll_time_constant(void)
 	}
 }
 
-/* the proportional part, 2 G ph / T, for a phase in cycles << PLL_FRAC */
+/* the proportional part, 3 G ph / T, for a phase in cycles << PLL_FRAC */
 static s64 pps_pll_prop(s64 phase)
 {
-	return (2 * phase * PLL_GAIN) >> (pps_pll.shift + PLL_FRAC);
+	return (3 * phase * PLL_GAIN) >> (pps_pll.shift + PLL_FRAC);
 }
 
 static s64 pps_pll_output(void)
