@@ -173,8 +173,8 @@ struct pps_pll {
 	s64 phase_avg;	/* phase averaged over T/2, cycles << 8 */
 	s64 code_avg;	/* DAC code averaged over T/2, from 0x7FFF, << 8 */
 	u32 shift;	/* time constant 2^shift s */
-	u32 good;	/* consecutive seconds with the phase in tolerance */
-	bool fresh;	/* the next count acquires the frequency */
+	u32 good;	/* seconds in tolerance (measuring: seconds measured) */
+	bool fresh;	/* measuring the frequency after a re-seed */
 	bool hold;	/* holdover: frozen, the DAC on the averaged frequency */
 };
 extern struct pps_pll pps_pll;

@@ -20,8 +20,8 @@
  * span of 2^32 pulls it by 20 ppm, 500 cycles per second). T is a power of
  * two, so the gains are shifts: no division in the interrupt.
  *
- * The first count after a re-seed sets I so that the frequency measured in
- * that second is cancelled, and the loop starts at T = 16 s for a quick
+ * After a re-seed the loop measures the frequency over 16 s and sets I to
+ * cancel it (pps_pll_acquire), then starts at T = 16 s for a quick
  * acquisition. After 4T consecutive seconds with the phase within PLL_TOL
  * cycles T doubles, up to 128 s: near there the VCXO's drift and the
  * pulse's noise (the counter's 40 ns) cross, and a longer T lets the
@@ -51,6 +51,8 @@ MODULE_PARM_DESC(loop_mode, "discipline loop: 0 integrating (default), 1 phase a
 
 /* correction per cycle per second of VCXO frequency: 2^32 / 500 */
 #define PLL_GAIN 8589935LL
+/* seconds of frequency measurement after a re-seed: 2^PLL_ACQ_SHIFT */
+#define PLL_ACQ_SHIFT 4
 /* time constant 2^shift s: 16 s to acquire, up to 256 s locked */
 #define PLL_SHIFT_MIN 4
 #define PLL_SHIFT_MAX 7
@@ -187,19 +189,28 @@ static s64 pps_pll_step(s32 err)
 }
 
 /*
- * The first count after a re-seed: the VCXO ran the second on the DAC's
- * present correction and err cycles off, so that correction less err x G
- * cancels its frequency error; the phase starts from zero.
+ * After a re-seed the loop first measures: the VCXO runs 2^PLL_ACQ_SHIFT
+ * seconds on the DAC's present correction (nothing is written meanwhile,
+ * so no late DAC write blurs it), and the phase it gathers gives its
+ * frequency error to 1/16 cycle per second (2.5e-9). That correction less
+ * the error x G starts the integrator; the phase restarts from zero.
+ * False while still measuring.
  */
-static s64 pps_pll_acquire(s32 err)
+static bool pps_pll_acquire(s32 err, s64 *out)
 {
-	s64 x = READ_ONCE(filtered_integ) - (s64)err * PLL_GAIN;
+	s64 x;
 
+	pps_pll.phase += err;
+	if (++pps_pll.good < (1U << PLL_ACQ_SHIFT))
+		return false;
+	x = READ_ONCE(filtered_integ) - ((pps_pll.phase * PLL_GAIN) >> PLL_ACQ_SHIFT);
 	x = clamp_t(s64, x, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
 	pps_pll.integ = x << PLL_FRAC;
 	pps_pll.code_avg = ((s64)pps_dac_code(x) - PLL_CODE_ZERO) << PLL_FRAC;
 	pps_pll.fresh = false;
-	return x;
+	pps_pll_restart();
+	*out = x;
+	return true;
 }
 
 /*
@@ -220,11 +231,15 @@ void pps_pll_capture(u32 n)
 		spin_unlock_irqrestore(&pps_pll_lock, flags);
 		return;
 	}
-	x = pps_pll.fresh ? pps_pll_acquire(err) : pps_pll_step(err);
+	if (!pps_pll.fresh)
+		x = pps_pll_step(err);
+	else if (!pps_pll_acquire(err, &x))
+		goto out;
 	/* what the VCXO will run on: the code, averaged like the phase */
 	pps_pll_smooth(&pps_pll.code_avg, (s64)pps_dac_code(x) - PLL_CODE_ZERO,
 		       pps_pll.shift - 1);
 	pps_loop_output(x);
+out:
 	spin_unlock_irqrestore(&pps_pll_lock, flags);
 }
 
