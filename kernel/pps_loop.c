@@ -193,24 +193,25 @@ static s64 pps_pll_step(s32 err)
  * seconds on the DAC's present correction (nothing is written meanwhile,
  * so no late DAC write blurs it), and the phase it gathers gives its
  * frequency error to 1/16 cycle per second (2.5e-9). That correction less
- * the error x G starts the integrator; the phase restarts from zero.
- * False while still measuring.
+ * the error x G starts the integrator; the phase restarts from zero. While
+ * measuring, each accepted pulse puts out the present correction
+ * unchanged: the DAC is rewritten with the code it holds, as every
+ * accepted pulse writes it.
  */
-static bool pps_pll_acquire(s32 err, s64 *out)
+static s64 pps_pll_acquire(s32 err)
 {
-	s64 x;
+	s64 x = READ_ONCE(filtered_integ);
 
 	pps_pll.phase += err;
 	if (++pps_pll.good < (1U << PLL_ACQ_SHIFT))
-		return false;
-	x = READ_ONCE(filtered_integ) - ((pps_pll.phase * PLL_GAIN) >> PLL_ACQ_SHIFT);
+		return x;
+	x -= (pps_pll.phase * PLL_GAIN) >> PLL_ACQ_SHIFT;
 	x = clamp_t(s64, x, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
 	pps_pll.integ = x << PLL_FRAC;
 	pps_pll.code_avg = ((s64)pps_dac_code(x) - PLL_CODE_ZERO) << PLL_FRAC;
 	pps_pll.fresh = false;
 	pps_pll_restart();
-	*out = x;
-	return true;
+	return x;
 }
 
 /*
@@ -231,15 +232,11 @@ void pps_pll_capture(u32 n)
 		spin_unlock_irqrestore(&pps_pll_lock, flags);
 		return;
 	}
-	if (!pps_pll.fresh)
-		x = pps_pll_step(err);
-	else if (!pps_pll_acquire(err, &x))
-		goto out;
+	x = pps_pll.fresh ? pps_pll_acquire(err) : pps_pll_step(err);
 	/* what the VCXO will run on: the code, averaged like the phase */
 	pps_pll_smooth(&pps_pll.code_avg, (s64)pps_dac_code(x) - PLL_CODE_ZERO,
 		       pps_pll.shift - 1);
 	pps_loop_output(x);
-out:
 	spin_unlock_irqrestore(&pps_pll_lock, flags);
 }
 
