@@ -61,8 +61,13 @@ MODULE_PARM_DESC(loop_mode, "discipline loop: 0 integrating (default), 1 phase a
 /* phase tolerance and disturbance limit, cycles */
 #define PLL_TOL 8
 #define PLL_DISTURB 64
-/* fraction bits of the integrator and of the averaged phase */
+/*
+ * Fraction bits of the integrator and the averages. Values that may be
+ * negative are scaled up by multiplying (a left shift of a negative value
+ * is undefined) and down by an arithmetic right shift (a floor).
+ */
 #define PLL_FRAC 8
+#define PLL_ONE (1LL << PLL_FRAC)
 /* correction per DAC code (the code is the correction x 65535 / 2^32) */
 #define PLL_X_PER_CODE 65537
 /* the DAC's code for no correction */
@@ -168,13 +173,13 @@ static s64 pps_pll_output(void)
  */
 static void pps_pll_smooth(s64 *avg, s64 v, u32 shift)
 {
-	*avg += ((v << PLL_FRAC) - *avg) >> shift;
+	*avg += (v * PLL_ONE - *avg) >> shift;
 }
 
 /* one accepted count: err cycles more than nominal since the reference */
 static s64 pps_pll_step(s32 err)
 {
-	const s64 ilim = KX_INTEG_LIMIT << PLL_FRAC;
+	const s64 ilim = KX_INTEG_LIMIT * PLL_ONE;
 	s64 integ;
 
 	pps_pll.phase = clamp_t(s64, pps_pll.phase + err,
@@ -207,8 +212,8 @@ static s64 pps_pll_acquire(s32 err)
 		return x;
 	x -= (pps_pll.phase * PLL_GAIN) >> PLL_ACQ_SHIFT;
 	x = clamp_t(s64, x, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
-	pps_pll.integ = x << PLL_FRAC;
-	pps_pll.code_avg = ((s64)pps_dac_code(x) - PLL_CODE_ZERO) << PLL_FRAC;
+	pps_pll.integ = x * PLL_ONE;
+	pps_pll.code_avg = ((s64)pps_dac_code(x) - PLL_CODE_ZERO) * PLL_ONE;
 	pps_pll.fresh = false;
 	pps_pll_restart();
 	return x;
