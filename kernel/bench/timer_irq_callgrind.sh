@@ -22,7 +22,7 @@ calls=20000
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-for shape in loop full; do
+for shape in loop full pll; do
 	out="$tmp/cg.$shape"
 	valgrind --tool=callgrind --callgrind-out-file="$out" \
 		--toggle-collect=timer_irq "$bin" "$shape" "$calls" >/dev/null 2>"$tmp/log"
@@ -34,6 +34,7 @@ for shape in loop full; do
 	case $shape in
 	loop) what="loop only (time not known, no GPS second pending)" ;;
 	full) what="full pulse (GPS hand-off, LinuxPPS event, LED flash)" ;;
+	pll) what="loop only, phase-and-frequency loop (loop_mode=1)" ;;
 	esac
 	echo "timer_irq, $what:"
 	echo "  inclusive: $((incl / (calls + 1))) instructions per call"
