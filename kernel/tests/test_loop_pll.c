@@ -133,3 +133,34 @@ KTEST(phase_loop_keeps_its_bounds_and_freezes_when_it_must)
 	KT_TRUE(frozen_pulses > 10000);
 	KT_TRUE(dac_runs > 1000);
 }
+
+/*
+ * The phase is the sum of the counts against nominal: a lost pulse's count
+ * spans two seconds and both go into the phase; an extra edge splits a
+ * second in two counts that fit neither and are left out, as a count far
+ * off is.
+ */
+KTEST(a_lost_pulse_keeps_the_phase_whole)
+{
+	u32 c = 1000;
+	s64 before;
+	int i;
+
+	loop_mode = PPS_LOOP_PLL;
+	fx_board();
+	fx_pulse(c);				/* re-seed */
+	for (i = 0; i < 16; i++)		/* the frequency measurement */
+		fx_pulse(c += 25000003);
+	KT_TRUE(!pps_pll.fresh);
+	KT_EQ(pps_pll.phase, 0);
+	fx_pulse(c += 25000002);
+	fx_pulse(c += 2 * 25000000 - 5);	/* a pulse lost: two seconds */
+	KT_EQ(pps_pll.phase, 2 - 5);
+	before = pps_pll.phase;
+	fx_pulse(c += 12000000);		/* an extra edge */
+	fx_pulse(c += 13000001);
+	fx_pulse(c += 25000000 + 500);		/* far off */
+	KT_EQ(pps_pll.phase, before);
+	fx_pulse(c += 25000001);
+	KT_EQ(pps_pll.phase, before + 1);
+}
