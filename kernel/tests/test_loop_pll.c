@@ -164,3 +164,35 @@ KTEST(a_lost_pulse_keeps_the_phase_whole)
 	fx_pulse(c += 25000001);
 	KT_EQ(pps_pll.phase, before + 1);
 }
+
+/*
+ * The time constant doubles after 4 time constants in tolerance, from
+ * 16 s to 128 s, and a frequency step that carries the phase away brings
+ * it back to 16 s at once; so does the fix's return after a holdover.
+ */
+KTEST(time_constant_lengthens_in_lock_and_shortens_on_a_disturbance)
+{
+	u32 c = 1000;
+	int i;
+
+	loop_mode = PPS_LOOP_PLL;
+	fx_board();
+	gps_time_set = 1;
+	fx_pulse(c);
+	for (i = 0; i < 16 + 4 * (16 + 32 + 64) - 1; i++)
+		fx_pulse(c += 25000000);
+	KT_EQ(pps_pll.shift, 6);
+	fx_pulse(c += 25000000);
+	KT_EQ(pps_pll.shift, 7);
+	for (i = 0; i < 4 * 128 && pps_pll.shift == 7; i++)
+		fx_pulse(c += 25000003);		/* a step of 1.2e-7 */
+	KT_EQ(pps_pll.shift, 4);
+	KT_TRUE(i > 15 && i < 30);			/* the phase passed 64 cycles */
+	pps_pll.shift = 7;
+	pps_holdover_update(0);
+	KT_TRUE(pps_pll.hold);
+	pps_holdover_update(1);
+	KT_TRUE(!pps_pll.hold);
+	KT_EQ(pps_pll.shift, 4);
+	KT_EQ(pps_pll.phase, 0);
+}
