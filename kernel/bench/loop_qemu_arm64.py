@@ -153,9 +153,7 @@ def main():
     print(f"loop_mode {args.loop_mode}: {len(table)} pulses from {args.offset:+g} ppm (seed {args.seed}, "
           f"one every {args.period_us} us), CSV in {args.csv}")
     figures(table)
-    print(("DAC writes not landed before the next pulse" if args.loop_mode == 0 else
-           "pulses without exactly one DAC write before the next (late writes, and the "
-           "16 s of frequency measurement after the seed)") + f": {len(late)}"
+    print(f"DAC writes not landed before the next pulse: {len(late)}"
           + (f" (pulses {' '.join(map(str, late[:20]))}{' ...' if len(late) > 20 else ''})"
              if late else ""))
     print(f"DAC codes other than the rebuilt integrator's: {len(mismatch)}"
