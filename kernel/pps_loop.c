@@ -53,7 +53,7 @@ MODULE_PARM_DESC(loop_mode, "discipline loop: 0 integrating (default), 1 phase a
 #define PLL_GAIN 8589935LL
 /* seconds of frequency measurement after a re-seed: 2^PLL_ACQ_SHIFT */
 #define PLL_ACQ_SHIFT 4
-/* time constant 2^shift s: 16 s to acquire, up to 256 s locked */
+/* time constant 2^shift s: 16 s to acquire, up to 128 s locked */
 #define PLL_SHIFT_MIN 4
 #define PLL_SHIFT_MAX 7
 /* seconds in tolerance, in units of T, before T doubles */
@@ -77,7 +77,6 @@ MODULE_PARM_DESC(loop_mode, "discipline loop: 0 integrating (default), 1 phase a
 
 static_assert(2 * PLL_SHIFT_MIN >= PLL_FRAC);
 
-
 struct pps_pll pps_pll = { .shift = PLL_SHIFT_MIN, .fresh = true };
 /* the pulse interrupt against the holdover report of the receive worker */
 static DEFINE_SPINLOCK(pps_pll_lock);
@@ -97,7 +96,7 @@ static void pps_pll_restart(void)
 	pps_pll.good = 0;
 }
 
-/* re-seed (load, resume, prv_integ_fp store): the next count acquires */
+/* re-seed (load, resume, prv_integ_fp store): the frequency is measured anew */
 void pps_pll_reset(void)
 {
 	unsigned long flags;
@@ -195,13 +194,13 @@ static s64 pps_pll_step(s32 err)
 
 /*
  * After a re-seed the loop first measures: the VCXO runs 2^PLL_ACQ_SHIFT
- * seconds on the DAC's present correction (nothing is written meanwhile,
- * so no late DAC write blurs it), and the phase it gathers gives its
- * frequency error to 1/16 cycle per second (2.5e-9). That correction less
- * the error x G starts the integrator; the phase restarts from zero. While
- * measuring, each accepted pulse puts out the present correction
- * unchanged: the DAC is rewritten with the code it holds, as every
- * accepted pulse writes it.
+ * seconds on the DAC's present correction, and the phase it gathers gives
+ * its frequency error to 1/16 cycle per second (2.5e-9), where a single
+ * count gives 4e-8 and a DAC write landing late would blur it. That
+ * correction less the error x G starts the integrator; the phase restarts
+ * from zero. While measuring, each accepted pulse puts out the present
+ * correction unchanged: the DAC is rewritten with the code it holds, as
+ * every accepted pulse writes it, and the VCXO does not move.
  */
 static s64 pps_pll_acquire(s32 err)
 {
