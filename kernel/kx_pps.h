@@ -163,6 +163,31 @@ void gps_ppsled_workfn(struct work_struct *work);
 void pps_led_flash(void);
 /* integ_num and integ_dec from a loop value */
 void pps_set_integ_parts(s64 integ);
+/* an accepted pulse's loop output to the correction figures and the DAC */
+void pps_loop_output(s64 integ);
+
+/* ---- Phase-and-frequency loop (pps_loop.c) ------------------------------- */
+
+#define PPS_LOOP_INTEGRATING 0	/* the integrating loop above, the default */
+#define PPS_LOOP_PLL 1		/* phase and frequency */
+extern int loop_mode;		/* module parameter, fixed at load */
+
+struct pps_pll {
+	s64 phase;	/* cycles, positive when the VCXO is ahead of GPS */
+	s64 integ;	/* integrator, correction << 8 */
+	s64 phase_f;	/* phase averaged over T, cycles << 8 */
+	s64 phase_avg;	/* phase averaged over T/2, cycles << 8 */
+	s64 code_avg;	/* DAC code averaged over T/2, from 0x7FFF, << 8 */
+	u32 shift;	/* time constant 2^shift s */
+	u32 good;	/* seconds in tolerance (measuring: seconds measured) */
+	bool fresh;	/* measuring the frequency after a re-seed */
+	bool hold;	/* holdover: frozen, the DAC on the averaged frequency */
+};
+extern struct pps_pll pps_pll;
+
+void pps_pll_reset(void);
+void pps_pll_capture(u32 n);
+void pps_pll_fix(bool fix);
 
 /* ---- DAC, correction figures, holdover (pps_dac.c) ------------------------ */
 

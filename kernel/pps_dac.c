@@ -127,6 +127,8 @@ void pps_holdover_update(s32 fix)
 		WRITE_ONCE(time_known, false);
 		return;
 	}
+	/* the phase-and-frequency loop holds its frequency without a fix */
+	pps_pll_fix(fix > 0);
 	if (fix > 0) {
 		WRITE_ONCE(holdover_time_sec, 0);
 		WRITE_ONCE(time_known, true);

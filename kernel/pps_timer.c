@@ -120,6 +120,17 @@ static inline s64 pps_integrate(s64 prv, s32 err, s32 k1)
 	return clamp_t(s64, integ, -KX_INTEG_LIMIT, KX_INTEG_LIMIT);
 }
 
+/* an accepted pulse's loop output: the figures, the DAC, the next pulse's base */
+void pps_loop_output(s64 integ)
+{
+	WRITE_ONCE(filtered_integ, integ);
+	WRITE_ONCE(integ_fp, integ);
+	WRITE_ONCE(filt_kount, filt_kount + 1);
+	pps_set_integ_parts(integ);
+	pps_dac_queue();
+	prv_integ_fp = integ;
+}
+
 /* a channel-2 capture while the loop runs */
 static inline void pps_loop_capture(u32 count)
 {
@@ -135,6 +146,13 @@ static inline void pps_loop_capture(u32 count)
 		initial_calc = false;
 		prv_integ_fp = READ_ONCE(new_prv_integ_fp);
 		tpm4_counter_value_old = count;
+		pps_pll_reset();
+		return;
+	}
+
+	if (READ_ONCE(loop_mode) == PPS_LOOP_PLL) {
+		tpm4_counter_value_old = count;
+		pps_pll_capture(n);
 		return;
 	}
 
@@ -146,12 +164,7 @@ static inline void pps_loop_capture(u32 count)
 
 	integ = pps_integrate(prv_integ_fp, (s32)KX_N0 - (s32)n,
 			      READ_ONCE(k1_hundred_thou_value));
-	WRITE_ONCE(filtered_integ, integ);
-	WRITE_ONCE(integ_fp, integ);
-	WRITE_ONCE(filt_kount, filt_kount + 1);
-	pps_set_integ_parts(integ);
-	pps_dac_queue();
-	prv_integ_fp = integ;
+	pps_loop_output(integ);
 	tpm4_counter_value_old = count;
 }
 

@@ -2,9 +2,10 @@
 /*
  * Drives timer_irq for the callgrind benchmark: a steady run of captures in
  * the acceptance window, in the two shapes a second takes on the board: the
- * loop alone, and with the GPS hand-off, LinuxPPS event and LED flash.
+ * loop alone, and with the GPS hand-off, LinuxPPS event and LED flash;
+ * "pll" is the loop alone with the phase-and-frequency loop (loop_mode=1).
  *
- *   kx_bench_timer_irq loop|full CALLS
+ *   kx_bench_timer_irq loop|full|pll CALLS
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -18,6 +19,8 @@ int main(int argc, char **argv)
 	long calls = argc > 2 ? atol(argv[2]) : 10000;
 	long i;
 
+	if (argc > 1 && !strcmp(argv[1], "pll"))
+		loop_mode = PPS_LOOP_PLL;
 	fx_board();
 	if (full) {
 		fx_probed();

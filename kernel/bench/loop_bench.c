@@ -15,10 +15,14 @@
  *
  *   kx_loop_bench [--pulses N] [--offset PPM] [--seed S] [--walk E15]
  *                 [--temp-amp E15] [--temp-period S] [--k1 K] [--free-run]
- *                 [--csv FILE]
+ *                 [--loop-mode M] [--holdover S] [--csv FILE]
  *
  * --free-run: the same oscillator with its DAC held at mid-scale (the
  * module's DAC messages go nowhere), the reference for the Allan deviation.
+ * --loop-mode: the module parameter loop_mode (0 integrating, the default;
+ * 1 phase and frequency). --holdover S: after the pulses the fix is lost
+ * for S seconds (the holdover bookkeeping runs every second, no pulse
+ * comes) and the oscillator's time error over them is printed.
  */
 #include <stdio.h>
 #include <stdlib.h>
@@ -51,6 +55,8 @@ struct bench_opts {
 	int set_k1;		/* else the module's default gain */
 	long long k1;
 	int free_run;
+	int loop_mode;
+	long holdover;		/* seconds without fix after the pulses */
 	const char *csv;
 };
 
@@ -65,7 +71,7 @@ static void usage(void)
 	fprintf(stderr,
 		"usage: kx_loop_bench [--pulses N] [--offset PPM] [--seed S] [--walk E15]\n"
 		"                     [--temp-amp E15] [--temp-period S] [--k1 K] [--free-run]\n"
-		"                     [--csv FILE]\n");
+		"                     [--loop-mode M] [--holdover S] [--csv FILE]\n");
 	exit(2);
 }
 
@@ -129,12 +135,16 @@ static void parse_args(int argc, char **argv, struct bench_opts *o)
 			o->k1 = num_arg(a, v);
 			o->set_k1 = 1;
 		}
+		else if (!strcmp(a, "--loop-mode"))
+			o->loop_mode = (int)num_arg(a, v);
+		else if (!strcmp(a, "--holdover"))
+			o->holdover = num_arg(a, v);
 		else if (!strcmp(a, "--csv"))
 			o->csv = v;
 		else
 			usage();
 	}
-	if (o->pulses < 1 || o->walk < 0 || o->temp_amp < 0 || o->temp_period < 0)
+	if (o->pulses < 1 || o->holdover < 0 || o->walk < 0 || o->temp_amp < 0 || o->temp_period < 0)
 		usage();
 }
 
@@ -182,6 +192,37 @@ static u32 bench_second(struct kx_osc *osc, struct bench_stats *st)
 	return cycles;
 }
 
+/*
+ * The fix lost for `seconds` after the pulses: the receive worker's holdover
+ * bookkeeping runs once a second (a GPS time had been set), the pulses stop
+ * and the oscillator runs on whatever the DAC holds. Returns the time error
+ * it gathers, in 1e-15 s.
+ */
+static s64 bench_holdover(struct kx_osc *osc, long seconds, int connected,
+			  struct bench_stats *st)
+{
+	s64 drift = 0;
+	long s;
+
+	WRITE_ONCE(gps_time_set, 1);
+	for (s = 0; s < seconds; s++) {
+		u32 before = osc->counter;
+
+		pps_holdover_update(0);
+		kxh_wq_run_all();
+		dac_listen(osc, connected, st);
+		drift += kx_osc_error(osc);
+		kx_osc_second(osc);
+		if (osc->counter < before) {
+			kxh_tpm4_overflow(kb.tpm4);
+			kxh_irq_fire((unsigned int)pps_irq);
+			st->overflows++;
+		}
+		kxh_time_advance_ns(1000000000LL);
+	}
+	return drift;
+}
+
 /* the gain through its attribute, as on the board; it must read back */
 static void set_k1(long long k1)
 {
@@ -217,6 +258,7 @@ int main(int argc, char **argv)
 	osc.temp_amp = opt.temp_amp;
 	osc.temp_period = (u32)opt.temp_period;
 
+	loop_mode = opt.loop_mode;
 	kb_load(0);
 	/* the load's mid-scale write reaches the oscillator like any other */
 	dac_listen(&osc, !opt.free_run, &st);
@@ -232,6 +274,14 @@ int main(int argc, char **argv)
 		fprintf(out, "%ld,%u,%u,%lld,%lld\n", p, n, osc.dac_code,
 			(long long)integ_fp, (long long)err);
 	}
+	if (opt.holdover) {
+		u16 code = osc.dac_code;
+		s64 drift = bench_holdover(&osc, opt.holdover, !opt.free_run, &st);
+
+		fprintf(stderr, "holdover of %ld s after %ld pulses: time error %.1f ns "
+			"(DAC 0x%04X, then 0x%04X)\n", opt.holdover, opt.pulses,
+			(double)drift * 1e-6, code, osc.dac_code);
+	}
 	kxh_module_exit();
 
 	if (out != stdout && fclose(out)) {
@@ -239,9 +289,9 @@ int main(int argc, char **argv)
 		return 1;
 	}
 	fprintf(stderr,
-		"%ld pulses (%s), offset %lld e-15, seed %llu: %lu DAC updates%s, "
+		"%ld pulses (%s, loop_mode %d), offset %lld e-15, seed %llu: %lu DAC updates%s, "
 		"%lu other DAC messages, %lu counter overflows, final code 0x%04X\n",
-		opt.pulses, opt.free_run ? "free-running" : "disciplined",
+		opt.pulses, opt.free_run ? "free-running" : "disciplined", opt.loop_mode,
 		(long long)opt.offset, (unsigned long long)opt.seed, st.dac_updates,
 		opt.free_run ? " (not applied)" : "", st.dac_other, st.overflows,
 		osc.dac_code);

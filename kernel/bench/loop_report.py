@@ -2,9 +2,11 @@
 """Figures and picture of the discipline loop (see kernel/bench/README.md).
 
   loop_report.py run [--bench PATH] [--out DIR] [--png FILE] [bench options]
-      runs kx_loop_bench disciplined and free-running with the same
-      oscillator, prints the figures and draws the picture
-  loop_report.py report DISCIPLINED.csv [FREE.csv] [--png FILE]
+      runs kx_loop_bench with each loop (loop_mode 0, the integrating loop;
+      1, phase and frequency) and free-running with the same oscillator,
+      and each loop through a 30-minute holdover after 24 h of lock; prints
+      the figures and draws the picture
+  loop_report.py report DISCIPLINED.csv [FREE.csv] [--phase PHASE.csv] [--png FILE]
       the same figures from CSV files written earlier (or by the virtual
       board under qemu)
   loop_report.py compare A.csv B.csv [--all]
@@ -27,7 +29,10 @@ COLUMNS = ("pulse", "count", "dac_code", "integ_fp", "osc_error_e15")
 E15 = 1e-15
 WINDOW = 64                # pulses in the convergence mean
 THRESHOLD = 1e-9           # convergence: |64-pulse mean| below this, for good
-TABLE_TAUS = (1, 10, 100, 1000)
+TABLE_TAUS = (1, 10, 100, 1000, 10000)
+LOOPS = ("integrating loop", "phase-and-frequency loop")
+HOLD_LOCK = 86400          # pulses of lock before the holdover
+HOLD_SECONDS = 1800        # seconds of holdover
 PLOT_TAUS = (1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 20000)
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -128,8 +133,13 @@ def figures(disc, free):
         f[name] = {"first": first, "mean": mean, "std": std,
                    "converged": None if first is None else disc[first][0]}
     # stability is that of the locked loop: from the convergence on, and the
-    # free-running oscillator over the same seconds
-    start = f["counts"]["first"] or 0
+    # free-running oscillator over the same seconds. The oscillator's own
+    # convergence where the run has it: a 64-s mean of counts resolves only
+    # 6e-10 (a cycle in 64 s), so near 1e-9 it can cross the line late in a
+    # run that the oscillator never did.
+    start = f["oscillator"]["first"]
+    if start is None:
+        start = f["counts"]["first"] or 0
     f["adev_from"] = disc[start][0]
     disc, free = disc[start:], free[start:] if free else None
     runs = [("disciplined, counts", count_deviations(disc), 1.0 / N0),
@@ -146,8 +156,8 @@ def fmt(v):
     return "-" if v is None else f"{v:.3g}"
 
 
-def print_figures(f):
-    print(f"loop run of {f['pulses']} pulses")
+def print_figures(f, title="disciplined"):
+    print(f"loop run of {f['pulses']} pulses, {title}")
     print(f"{'':28}{'counts (TPM4)':>16}{'oscillator':>16}")
     c, o = f["counts"], f["oscillator"]
     conv = [("not converged" if s["converged"] is None else f"{s['converged']} s")
@@ -166,7 +176,7 @@ def print_figures(f):
 # ---- picture --------------------------------------------------------------------
 
 GNUPLOT = """\
-set terminal png size 800,960 font ",9"
+set terminal png size 800,1080 font ",9"
 set output '{png}'
 set datafile separator ','
 set multiplot layout 3,1
@@ -179,35 +189,34 @@ set ytics nomirror
 set y2tics
 set title 'Convergence from {offset}'
 set xrange [0:{early}]
-plot '{d}/early.csv' u 1:2 w l lw 2 t 'oscillator', \\
-     '' u 1:3 w l t '64-s mean of counts', \\
-     '' u 1:4 axes x1y2 w l lc rgb '#808080' t 'DAC code'
-set title 'Whole run (room temperature cycle, random walk)'
-set xrange [0:{last}]
-set yrange [-{hold}:{hold}]
-set samples 2
-plot '{d}/whole.csv' u 1:3 w l lc rgb '#9be0c8' t '64-s mean of counts', \\
-     '' u 1:5 w l lw 2 lc rgb '#9400d3' t 'oscillator, 64-s mean', \\
-     {hold_lim} w l lc rgb 'red' t '+-1 ppb', -{hold_lim} w l lc rgb 'red' notitle, \\
-     '' u 1:4 axes x1y2 w l lc rgb '#808080' t 'DAC code'
+plot {early_plots}
 unset y2label
 unset y2tics
 set ytics mirror
+set title 'Whole run (room temperature cycle, random walk), 64-s means of the oscillator'
+set xrange [0:{last}]
+set yrange [-{hold}:{hold}]
+set samples 2
+plot {whole_plots}, \\
+     {hold_lim} w l lc rgb 'red' t '+-1 ppb', -{hold_lim} w l lc rgb 'red' notitle
 set autoscale y
-set title 'Overlapping Allan deviation from {adev_from} s (locked)'
+set title 'Overlapping Allan deviation of the locked loops (from their convergence)'
 set logscale xy
 set format y '10^{{%L}}'
 set format x '10^{{%L}}'
 set xrange [1:{taumax}]
 set xlabel 'tau (s)'
 set ylabel 'ADEV'
-set key bottom left
+set key outside below maxrows 3
 plot {adev_plots}
 unset multiplot
 """
 
+# per loop: oscillator, 64-s mean of counts, DAC code
+LOOP_COLOURS = (("#1f77b4", "#9be0c8", "#808080"), ("#9400d3", "#f4a3c0", "#c08040"))
 
-def write_plot_data(d, disc, f):
+
+def write_plot_data(d, k, disc):
     counts = trailing_means(count_deviations(disc), WINDOW)
     osc = trailing_means(osc_errors(disc), WINDOW)
 
@@ -219,33 +228,56 @@ def write_plot_data(d, disc, f):
                 f"{disc[i][2]},{ppb(osc[i], E15)}\n")
 
     early = min(len(disc), 1500)
-    with open(os.path.join(d, "early.csv"), "w") as out:
+    with open(os.path.join(d, f"early{k}.csv"), "w") as out:
         out.writelines(row(i) for i in range(early))
     step = max(1, len(disc) // 2000)
-    with open(os.path.join(d, "whole.csv"), "w") as out:
+    with open(os.path.join(d, f"whole{k}.csv"), "w") as out:
         out.writelines(row(i) for i in range(0, len(disc), step))
-    names = []
-    for k, (name, by_tau) in enumerate(f["adev"].items()):
-        with open(os.path.join(d, f"adev{k}.csv"), "w") as out:
-            out.writelines(f"{m},{v}\n" for m, v in by_tau.items() if v)
-        names.append(name)
-    return early, names
+    return early
 
 
-def draw(png, disc, f, offset_text):
+def adev_curves(d, loops):
+    """(file, title, style) of each Allan deviation curve: each loop's
+    oscillator and counts, and the free-running oscillator once"""
+    curves, n = [], 0
+    for k, (label, f) in enumerate(loops):
+        osc, counts, _ = LOOP_COLOURS[k % 2]
+        for name, style in (("disciplined, oscillator", f"lw 2 pt 7 lc rgb '{osc}'"),
+                            ("disciplined, counts", f"lw 1 pt 6 lc rgb '{counts}'")):
+            curves.append((name.replace("disciplined", label), f["adev"][name], style))
+        if k == 0 and "free-running, oscillator" in f["adev"]:
+            curves.append(("free-running oscillator", f["adev"]["free-running, oscillator"],
+                           "lw 1 pt 4 lc rgb '#d62728'"))
+    out = []
+    for title, by_tau, style in curves:
+        path = os.path.join(d, f"adev{n}.csv")
+        with open(path, "w") as fh:
+            fh.writelines(f"{m},{v}\n" for m, v in by_tau.items() if v)
+        out.append(f"'{path}' u 1:2 w lp ps 0.8 {style} t '{title}'")
+        n += 1
+    return out
+
+
+def draw(png, loops, offset_text):
+    """loops: (label, rows, figures) of each disciplined run"""
     with tempfile.TemporaryDirectory() as d:
-        early, names = write_plot_data(d, disc, f)
-        # disciplined: filled circles; free-running: open squares
-        styles = ["lw 2 pt 7 lc rgb '#1f77b4'", "lw 2 pt 7 lc rgb '#2ca02c'",
-                  "lw 1 pt 4 lc rgb '#d62728'", "lw 1 pt 4 lc rgb '#ff7f0e'"]
-        plots = ", ".join(f"'{d}/adev{k}.csv' u 1:2 w lp ps 0.8 {styles[k % 4]} t '{n}'"
-                          for k, n in enumerate(names))
-        taumax = max((m for by_tau in f["adev"].values() for m, v in by_tau.items() if v),
-                     default=10)
-        script = GNUPLOT.format(png=png, d=d, early=early, last=disc[-1][0], hold=2,
-                                hold_lim=THRESHOLD * 1e9, offset=offset_text,
-                                taumax=taumax, adev_plots=plots,
-                                adev_from=f["adev_from"])
+        early_plots, whole_plots = [], []
+        for k, (label, rows, _) in enumerate(loops):
+            early = write_plot_data(d, k, rows)
+            osc, counts, dac = LOOP_COLOURS[k % 2]
+            early_plots += [f"'{d}/early{k}.csv' u 1:2 w l lw 2 lc rgb '{osc}' t '{label}, oscillator'",
+                            f"'' u 1:3 w l lc rgb '{counts}' t '{label}, 64-s mean of counts'",
+                            f"'' u 1:4 axes x1y2 w l lc rgb '{dac}' t '{label}, DAC code'"]
+            whole_plots.append(f"'{d}/whole{k}.csv' u 1:5 w l lw 2 lc rgb '{osc}' t '{label}'")
+        plots = adev_curves(d, [(label, f) for label, _, f in loops])
+        taumax = max((m for _, _, f in loops for by_tau in f["adev"].values()
+                      for m, v in by_tau.items() if v), default=10)
+        last = max(rows[-1][0] for _, rows, _ in loops)
+        script = GNUPLOT.format(png=png, early=early, last=last, hold=2,
+                                hold_lim=THRESHOLD * 1e9, offset=offset_text, taumax=taumax,
+                                early_plots=", \\\n     ".join(early_plots),
+                                whole_plots=", \\\n     ".join(whole_plots),
+                                adev_plots=", \\\n     ".join(plots))
         subprocess.run(["gnuplot"], input=script, text=True, check=True)
 
 
@@ -253,6 +285,38 @@ def offset_of(rows):
     """The free-running offset the run started from, as a text."""
     ppm = rows[0][4] * E15 * 1e6 if rows else 0
     return f"{ppm:+.3f} ppm"
+
+
+def print_comparison(fs, holdover):
+    """The loops side by side: convergence, the oscillator's Allan deviation
+    against the free-running one, the holdover"""
+    print()
+    print("the loops side by side (oscillator)")
+    width = 28
+    print(f"{'':24}" + "".join(f"{label:>{width}}" for label, _ in fs))
+    conv = []
+    for _, f in fs:
+        c, o = f["counts"]["converged"], f["oscillator"]["converged"]
+        conv.append(f"{'-' if c is None else c} s / {'-' if o is None else o} s")
+    print(f"{'convergence counts/osc':24}" + "".join(f"{v:>{width}}" for v in conv))
+    free = fs[0][1]["adev"].get("free-running, oscillator")
+    for m in TABLE_TAUS:
+        cells = []
+        for _, f in fs:
+            v = f["adev"]["disciplined, oscillator"].get(m)
+            fr = f["adev"].get("free-running, oscillator", {}).get(m)
+            ratio = f" ({v / fr:.2f}x free)" if v and fr else ""
+            cells.append(fmt(v) + ratio)
+        ref = f"   free-running {fmt(free.get(m))}" if free else ""
+        print(f"{'ADEV ' + str(m) + ' s':24}" + "".join(f"{c:>{width}}" for c in cells) + ref)
+    if holdover:
+        for k, name in enumerate(("holdover time error", "  without the room cycle")):
+            cells = [f"{holdover[label][k]:.0f} ns" if label in holdover and
+                     holdover[label][k] is not None else "-" for label, _ in fs]
+            print(f"{name:24}" + "".join(f"{c:>{width}}" for c in cells))
+        print(f"(holdover: the oscillator's time error gathered in {HOLD_SECONDS} s without "
+              f"fix after {HOLD_LOCK} pulses of lock; the room's cycle alone makes some "
+              f"7.5 us of it)")
 
 
 # ---- commands -----------------------------------------------------------------
@@ -266,6 +330,25 @@ def bench_path(arg):
              "kx_loop_bench) or give --bench")
 
 
+def holdover_ns(bench, opts, mode, steady=False):
+    """the time error of a holdover after HOLD_LOCK pulses with loop mode;
+    steady: the same without the room's temperature cycle"""
+    opts = [o for o in opts]
+    for name in ("--pulses",) + (("--temp-amp",) if steady else ()):
+        if name in opts:
+            k = opts.index(name)
+            del opts[k:k + 2]
+    if steady:
+        opts += ["--temp-amp", "0"]
+    run = subprocess.run([bench, *opts, "--pulses", str(HOLD_LOCK), "--holdover",
+                          str(HOLD_SECONDS), "--loop-mode", str(mode), "--csv", os.devnull],
+                         check=True, capture_output=True, text=True)
+    for line in run.stderr.splitlines():
+        if line.startswith("holdover of"):
+            return float(line.split("time error ")[1].split(" ns")[0])
+    return None
+
+
 def cmd_run(a):
     bench = bench_path(a.bench)
     os.makedirs(a.out, exist_ok=True)
@@ -275,22 +358,35 @@ def cmd_run(a):
         if v is not None:
             opts += ["--" + name.replace("_", "-"), v]
     disc_csv = os.path.join(a.out, "loop_disciplined.csv")
+    phase_csv = os.path.join(a.out, "loop_phase.csv")
     free_csv = os.path.join(a.out, "loop_free.csv")
     subprocess.run([bench, *opts, "--csv", disc_csv], check=True)
+    subprocess.run([bench, *opts, "--loop-mode", "1", "--csv", phase_csv], check=True)
     subprocess.run([bench, *opts, "--free-run", "--csv", free_csv], check=True)
-    print(f"runs: {os.path.relpath(disc_csv)}, {os.path.relpath(free_csv)}", flush=True)
-    return report(disc_csv, free_csv, a.png)
+    holdover = {label: (holdover_ns(bench, opts, mode), holdover_ns(bench, opts, mode, True))
+                for mode, label in enumerate(LOOPS)}
+    print(f"runs: {os.path.relpath(disc_csv)}, {os.path.relpath(phase_csv)}, "
+          f"{os.path.relpath(free_csv)}", flush=True)
+    return report(disc_csv, free_csv, a.png, phase_csv, holdover)
 
 
-def report(disc_csv, free_csv, png):
-    disc = read_csv(disc_csv)
+def report(disc_csv, free_csv, png, phase_csv=None, holdover=None):
     free = read_csv(free_csv) if free_csv else None
-    if not disc:
-        sys.exit(f"{disc_csv}: no pulses")
-    f = figures(disc, free)
-    print_figures(f)
+    loops = []
+    for label, path in zip(LOOPS, (disc_csv, phase_csv)):
+        if not path:
+            continue
+        rows = read_csv(path)
+        if not rows:
+            sys.exit(f"{path}: no pulses")
+        f = figures(rows, free)
+        print_figures(f, label)
+        print()
+        loops.append((label, rows, f))
+    if len(loops) > 1 or holdover:
+        print_comparison([(label, f) for label, _, f in loops], holdover)
     if png:
-        draw(png, disc, f, offset_of(free or disc))
+        draw(png, loops, offset_of(free or loops[0][1]))
         print(f"\npicture: {png}", flush=True)
     return 0
 
@@ -345,6 +441,7 @@ def main(argv):
     p = sub.add_parser("report")
     p.add_argument("disciplined")
     p.add_argument("free", nargs="?")
+    p.add_argument("--phase")
     p.add_argument("--png")
     c = sub.add_parser("compare")
     c.add_argument("a")
@@ -354,7 +451,7 @@ def main(argv):
     if a.cmd == "run":
         return cmd_run(a)
     if a.cmd == "report":
-        return report(a.disciplined, a.free, a.png)
+        return report(a.disciplined, a.free, a.png, a.phase)
     return cmd_compare(a)
 
 

@@ -22,7 +22,7 @@ calls=20000
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 
-for shape in loop full; do
+for shape in loop full pll; do
 	out="$tmp/cg.$shape"
 	valgrind --tool=callgrind --callgrind-out-file="$out" \
 		--toggle-collect=timer_irq "$bin" "$shape" "$calls" >/dev/null 2>"$tmp/log"
@@ -34,14 +34,16 @@ for shape in loop full; do
 	case $shape in
 	loop) what="loop only (time not known, no GPS second pending)" ;;
 	full) what="full pulse (GPS hand-off, LinuxPPS event, LED flash)" ;;
+	pll) what="loop only, phase-and-frequency loop (loop_mode=1)" ;;
 	esac
 	echo "timer_irq, $what:"
 	echo "  inclusive: $((incl / (calls + 1))) instructions per call"
 	[ -n "$self" ] && echo "  handler:   $((self / (calls + 1))) instructions per call"
 done
 
-obj=$(find "$build/kernel" -path '*kx_pps_host*' -name 'pps_timer.c.o' | head -n1)
-if [ -n "$obj" ]; then
+for name in pps_timer pps_loop; do
+	obj=$(find "$build/kernel" -path '*kx_pps_host*' -name "$name.c.o" | head -n1)
+	[ -n "$obj" ] || continue
 	if objdump -d "$obj" | grep -E '\b(i?div[bwlq]?)\b'; then
 		echo "division instruction in $obj" >&2
 		exit 1
@@ -50,5 +52,5 @@ if [ -n "$obj" ]; then
 		echo "floating point in $obj" >&2
 		exit 1
 	fi
-	echo "pps_timer.c (host object): no division instruction, no floating point"
-fi
+	echo "$name.c (host object): no division instruction, no floating point"
+done

@@ -58,11 +58,14 @@ for want in 'license: *GPL$' 'alias: *of:N\*T\*Cgtop,ppstimer$' 'alias: *of:N\*T
 done
 modinfo "$out/phystub/kxpps-phystub.ko" | grep -qE '^license: *GPL$' || { echo "kbuild: stub licence" >&2; fail=1; }
 
-# the pulse interrupt's file: no division instruction (only shifts for 2^n)
-if "$objdump" -d "$out/pps_timer.o" | grep -E "$div"; then
-	echo "kbuild: $tree: division instruction in pps_timer.o" >&2
-	fail=1
-fi
+# the pulse interrupt's files (the handler and the phase-and-frequency
+# loop it calls): no division instruction (only shifts for 2^n)
+for o in pps_timer.o pps_loop.o; do
+	if "$objdump" -d "$out/$o" | grep -E "$div"; then
+		echo "kbuild: $tree: division instruction in $o" >&2
+		fail=1
+	fi
+done
 
 [ $fail -eq 0 ] && echo "kbuild: $tree: kx-pps.ko built warning-free, modinfo as expected"
 exit $fail

@@ -20,7 +20,8 @@
 #
 # KBUILD_OUT: kbuild.sh's output for 6.12-arm64 (kx-pps.ko, the PHY stub and
 # Module.symvers). Environment: KX_VBOARD_ARGS (module parameters of the
-# virtual board), KX_BENCH_PULSES (bench mode), KX_LOOP_PULSES (board mode),
+# virtual board), KX_PPS_ARGS (module parameters of kx-pps, e.g.
+# loop_mode=1), KX_BENCH_PULSES (bench mode), KX_LOOP_PULSES (board mode),
 # KX_QEMU_CPUS (virtual CPUs, default 1; more run as threads of their own,
 # so the module's interrupt, work and threads meet on real SMP).
 set -euo pipefail
@@ -239,6 +240,7 @@ args="console=hvc0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP kfence.sampl
 rounds=${KX_QEMU_ROUNDS:-100}
 args="$args rdinit=/init kxrounds=$rounds kxmode=$mode kxloop=${KX_LOOP_PULSES:-800} kxpulses=${KX_BENCH_PULSES:-1000}"
 args="$args kxvboard=\"${KX_VBOARD_ARGS:-}\""
+args="$args kxpps=\"${KX_PPS_ARGS:-}\""
 size=$(printf '0x%x' "$(stat -c %s "$work/initrd.cpio")")
 boot="setenv bootargs '$args'; booti $IMAGE_ADDR $INITRD_ADDR:$size $DTB_ADDR"
 rm -f "$work"/{uart,ctl,console.log,uboot.log}

@@ -110,8 +110,10 @@ for p in /sys/bus/mdio_bus/devices/*; do
 done
 log vboard
 
+# kxpps= on the kernel command line: kx-pps's module parameters
 load() {
-	say "$1 insmod $(ins $M/kx-pps.ko)"
+	# shellcheck disable=SC2086
+	say "$1 insmod $(ins $M/kx-pps.ko ${kxpps:-})"
 }
 
 if [ "$mode" = ntp ]; then

@@ -112,3 +112,47 @@ def test_free_running_oscillator_keeps_its_offset(tmp_path):
     assert {r[2] for r in rows} == {0x7FFF}
     # 2 ppm of 25 MHz: 50 cycles a second more, whatever the module sends
     assert sum(r[1] for r in rows) - 300 * lr.N0 == pytest.approx(300 * 50, abs=5)
+
+
+# ---- the phase-and-frequency loop (loop_mode=1) ------------------------------
+
+def holdover_error_ns(tmp_path, *opts):
+    """the bench's holdover line: the oscillator's time error over it"""
+    exe = os.environ.get("KX_LOOP_BENCH")
+    if not exe:
+        pytest.skip("KX_LOOP_BENCH not set")
+    run = subprocess.run([exe, *opts, "--csv", str(tmp_path / "hold.csv")],
+                         check=True, timeout=120, capture_output=True, text=True)
+    for line in run.stderr.splitlines():
+        if line.startswith("holdover of"):
+            return float(line.split("time error ")[1].split(" ns")[0])
+    raise AssertionError(f"no holdover line in {run.stderr!r}")
+
+
+@pytest.mark.parametrize("offset", ["1", "-3"])
+def test_phase_loop_leaves_no_standing_error_under_a_ramp(tmp_path, offset):
+    # the room's temperature as a steady ramp of 4.6e-12 per second (a
+    # quarter of the daily cycle). The integrating loop lags a ramp by
+    # ramp x its time constant (3e-10 here); the phase loop, type 2, must
+    # lock from either side and then follow the ramp with no mean error.
+    opts = ("--pulses", "20000", "--offset", offset, "--walk", "0")
+    pll = lr.figures(bench(tmp_path, "pll", *opts, "--loop-mode", "1"), None)
+    fll = lr.figures(bench(tmp_path, "fll", *opts), None)
+    assert pll["oscillator"]["converged"] is not None
+    assert pll["oscillator"]["converged"] < 1200
+    tail = [r[4] * lr.E15 for r in bench(tmp_path, "pll", *opts, "--loop-mode", "1")[-10000:]]
+    ref = [r[4] * lr.E15 for r in bench(tmp_path, "fll", *opts)[-10000:]]
+    assert abs(sum(ref) / len(ref)) > 2e-10          # the lag the test must see
+    assert abs(sum(tail) / len(tail)) < 1e-11
+    assert fll["oscillator"]["converged"] is not None
+
+
+def test_phase_loop_holds_its_averaged_frequency(tmp_path):
+    # a steady oscillator: in holdover the DAC must hold a code within one
+    # code (3.05e-10) of the frequency the loop had found, so 30 minutes
+    # gather less than 1800 s x 3.05e-10 = 549 ns; the integrating loop's
+    # last pulse may leave it off by its two-code dither
+    for offset in ("1", "-3", "3.7"):
+        opts = ("--pulses", "6000", "--offset", offset, "--walk", "0",
+                "--temp-amp", "0", "--holdover", "1800", "--loop-mode", "1")
+        assert abs(holdover_error_ns(tmp_path, *opts)) < 549, offset
