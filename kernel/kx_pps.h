@@ -149,6 +149,8 @@ extern s32 integ_dec;
 extern s32 filt_kount;
 extern u32 tpm4_counter_value_old;
 extern u32 tpm4_counter_value_new;
+/* module parameter last_count: N of the last capture, accepted or not */
+extern u32 tpm4_last_count;
 /*
  * CLOCK_REALTIME of the interrupt that handed over the last GPS time, and
  * that pulse's GPS label; both written and read under gGPSTime.lock
