@@ -271,9 +271,9 @@ static s64 pps_pll_hold_value(void)
 /*
  * From the holdover bookkeeping, once a GPS time has been set: once per GPS
  * second, and every 5 s from the NMEA timeout monitor while the receiver is
- * silent (no fix then). Without a fix the loop freezes and the DAC holds the averaged
- * frequency (a loop that has not acquired yet leaves the DAC alone); the
- * first second with a fix again restarts the phase.
+ * silent (no fix then). Without a fix the loop freezes and the DAC holds
+ * the averaged frequency (a loop that has not acquired yet leaves the DAC
+ * alone); the first second with a fix again restarts the phase.
  */
 void pps_pll_fix(bool fix)
 {
