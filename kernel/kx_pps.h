@@ -95,8 +95,8 @@ static_assert(sizeof(struct pps_uart_time) == 32);
 /* ---- GPS state words ----------------------------------------------------- */
 
 extern s32 gGPSFix;		/* published fix quality 0/1/2 (time extraction) */
-extern bool time_known;		/* holdover update */
-extern s32 holdover_time_sec;	/* holdover update */
+extern bool time_known;		/* holdover update (receive worker, monitor) */
+extern s32 holdover_time_sec;	/* holdover update (receive worker, monitor) */
 extern s32 gps_time_set;	/* pulse interrupt: a GPS time was applied */
 extern s32 holdover_setting;	/* attribute: holdover limit in s, 0 = none */
 extern s32 gGPSMode;		/* attribute: receiver satellite mode */
@@ -149,6 +149,8 @@ extern s32 integ_dec;
 extern s32 filt_kount;
 extern u32 tpm4_counter_value_old;
 extern u32 tpm4_counter_value_new;
+/* module parameter last_count: N of the last capture, accepted or not */
+extern u32 tpm4_last_count;
 /*
  * CLOCK_REALTIME of the interrupt that handed over the last GPS time, and
  * that pulse's GPS label; both written and read under gGPSTime.lock
@@ -213,6 +215,8 @@ ssize_t pps_freqcorr_text(char *buf);
 ssize_t pps_freqcorrdelta_text(char *buf);
 /* once per GPS second from the receive worker, with the fix just settled */
 void pps_holdover_update(s32 fix);
+/* from the NMEA timeout monitor: seconds gone by without a ZDA, so without a fix */
+void pps_holdover_silent(s32 seconds);
 
 /* ---- Attributes under /sys/pps_filter (pps_sysfs.c) -------------------- */
 
@@ -301,7 +305,8 @@ int pps_uart_get_time_nowait(struct pps_uart_time *out, int idx);
 int pps_uart_get_time(struct pps_uart_time *out, unsigned long timeout, int idx);
 
 /* serial link (pps_uart.c) */
-#define NMEA_TIMEOUT_JIFFIES (5 * HZ)
+#define NMEA_TIMEOUT_SEC 5
+#define NMEA_TIMEOUT_JIFFIES (NMEA_TIMEOUT_SEC * HZ)
 extern struct delayed_work nmea_receive_work;
 extern struct workqueue_struct *nmea_receive_workq;
 void nmea_receive_func(struct work_struct *work);

@@ -11,6 +11,7 @@
 #include <linux/i2c.h>
 #include <linux/kernel.h>
 #include <linux/math64.h>
+#include <linux/mutex.h>
 #include <linux/rcupdate.h>
 #include <linux/sysfs.h>
 
@@ -115,10 +116,14 @@ ssize_t pps_freqcorrdelta_text(char *buf)
 }
 
 /*
- * Time-known bookkeeping, run by the GPS receive worker once per GPS second
- * (a ZDA matching its GGA), after that second's fix has been settled.
+ * The seconds are accounted by two writers, the GPS receive worker and the
+ * NMEA timeout monitor (each on its own work queue): one update at a time,
+ * so neither loses the other's count. The readers (pulse interrupt,
+ * attributes) take no lock: each variable is one whole word.
  */
-void pps_holdover_update(s32 fix)
+static DEFINE_MUTEX(pps_holdover_lock);
+
+static void pps_holdover_account(s32 fix, s32 seconds)
 {
 	s32 held;
 	s32 limit;
@@ -135,9 +140,32 @@ void pps_holdover_update(s32 fix)
 		return;
 	}
 	held = READ_ONCE(holdover_time_sec);
-	if (held < S32_MAX)
-		held++;
+	held = held > S32_MAX - seconds ? S32_MAX : held + seconds;
 	WRITE_ONCE(holdover_time_sec, held);
 	limit = READ_ONCE(holdover_setting);
 	WRITE_ONCE(time_known, limit == 0 || held < limit);
+}
+
+/*
+ * Time-known bookkeeping, run by the GPS receive worker once per GPS second
+ * (a ZDA matching its GGA), after that second's fix has been settled.
+ */
+void pps_holdover_update(s32 fix)
+{
+	mutex_lock(&pps_holdover_lock);
+	pps_holdover_account(fix, 1);
+	mutex_unlock(&pps_holdover_lock);
+}
+
+/*
+ * From the NMEA timeout monitor: `seconds` have passed without a ZDA, so
+ * without a fix. A silent receiver (dead, its UART broken) runs no second
+ * through the update above; counted here, the holdover limit still expires
+ * and the time stops being known, instead of being vouched for for ever.
+ */
+void pps_holdover_silent(s32 seconds)
+{
+	mutex_lock(&pps_holdover_lock);
+	pps_holdover_account(0, seconds);
+	mutex_unlock(&pps_holdover_lock);
 }

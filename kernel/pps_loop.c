@@ -78,7 +78,7 @@ MODULE_PARM_DESC(loop_mode, "discipline loop: 0 integrating (default), 1 phase a
 static_assert(2 * PLL_SHIFT_MIN >= PLL_FRAC);
 
 struct pps_pll pps_pll = { .shift = PLL_SHIFT_MIN, .fresh = true };
-/* the pulse interrupt against the holdover report of the receive worker */
+/* the pulse interrupt against the holdover report (receive worker, monitor) */
 static DEFINE_SPINLOCK(pps_pll_lock);
 
 static bool pps_pll_on(void)
@@ -269,10 +269,11 @@ static s64 pps_pll_hold_value(void)
 }
 
 /*
- * From the holdover bookkeeping, once per GPS second once a GPS time has
- * been set. Without a fix the loop freezes and the DAC holds the averaged
- * frequency (a loop that has not acquired yet leaves the DAC alone); the
- * first second with a fix again restarts the phase.
+ * From the holdover bookkeeping, once a GPS time has been set: once per GPS
+ * second, and every 5 s from the NMEA timeout monitor while the receiver is
+ * silent (no fix then). Without a fix the loop freezes and the DAC holds
+ * the averaged frequency (a loop that has not acquired yet leaves the DAC
+ * alone); the first second with a fix again restarts the phase.
  */
 void pps_pll_fix(bool fix)
 {

@@ -13,6 +13,7 @@
 #include <linux/kernel.h>
 #include <linux/gpio/consumer.h>
 #include <linux/io.h>
+#include <linux/moduleparam.h>
 #include <linux/pps_kernel.h>
 #include <linux/rcupdate.h>
 #include <linux/timekeeping.h>
@@ -35,6 +36,15 @@ s32 integ_dec;
 s32 filt_kount;
 u32 tpm4_counter_value_old;
 u32 tpm4_counter_value_new;
+
+/*
+ * The count N of the last capture the loop took, accepted or not, for the
+ * site's monitoring (/sys/module/kx_pps/parameters/last_count): the
+ * attributes under /sys/pps_filter show only what the loop made of it.
+ */
+u32 tpm4_last_count;
+module_param_named(last_count, tpm4_last_count, uint, 0444);
+MODULE_PARM_DESC(last_count, "oscillator cycles counted between the last two pulses (read-only)");
 
 s32 gps_time_set;
 struct timespec64 irq_ts;
@@ -140,6 +150,7 @@ static inline void pps_loop_capture(u32 count)
 	tpm4_counter_value_new = count;
 	/* cycles since the previous capture; modular across the 32-bit wrap */
 	n = count - tpm4_counter_value_old;
+	WRITE_ONCE(tpm4_last_count, n);
 
 	if (initial_calc) {
 		/* re-seed: this capture becomes the reference, nothing else */

@@ -149,7 +149,10 @@ void pps_uart_monitor_rearm(void)
 		mod_delayed_work(wq, &nmea_receive_work, NMEA_TIMEOUT_JIFFIES);
 }
 
-/* no ZDA for 5 seconds: drop the fix and repeat the speed switch */
+/*
+ * No ZDA for 5 seconds: drop the fix, count the 5 seconds as held over
+ * without it, and repeat the speed switch.
+ */
 void nmea_receive_func(struct work_struct *work)
 {
 	unsigned long flags;
@@ -159,6 +162,11 @@ void nmea_receive_func(struct work_struct *work)
 	last_gps_time = pps_gps_time_sec();
 	missed_inc_kount = 0;
 	missed_gga_kount = 0;
+	/*
+	 * A silent receiver runs no second through the holdover update: its
+	 * seconds are counted here, or the holdover limit would never expire.
+	 */
+	pps_holdover_silent(NMEA_TIMEOUT_SEC);
 	/*
 	 * A label still pending names the pulse after the last ZDA, 5 s ago:
 	 * when the pulses stopped with the sentences (the receiver reset or

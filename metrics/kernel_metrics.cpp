@@ -34,6 +34,18 @@ std::optional<double> scaled(std::optional<double> v, double divisor)
 	return v;
 }
 
+// The module's read-only parameter last_count ("%u\n"): the count N of the
+// last capture, the oscillator's cycles between the last two pulses.
+std::optional<double> last_count()
+{
+	std::optional<std::string> text =
+		read_source(kx_path("/sys/module/kx_pps/parameters/last_count"));
+	std::optional<int64_t> v = text ? parse_integer(*text) : std::nullopt;
+	if (!v)
+		return std::nullopt;
+	return static_cast<double>(*v);
+}
+
 // freqcorr is "%c%d.%04d\n": a blank or "-", the whole part, four decimals.
 std::optional<double> freqcorr()
 {
@@ -87,6 +99,11 @@ void collect_kernel_metrics(prom_text &out)
 		 "Correction the discipline loop applies to the oscillator's DAC, in units of 2^26 "
 		 "(the DAC spans -32 to +32; 0 is mid-scale; /sys/pps_filter/freqcorr)",
 		 freqcorr());
+	prom_add(out, "kx_loop_last_count", "gauge",
+		 "Oscillator cycles the discipline loop counted between the last two pulses it "
+		 "captured, accepted or not (nominal 25000000; "
+		 "/sys/module/kx_pps/parameters/last_count)",
+		 last_count());
 	prom_add(out, "kx_loop_paused", "gauge",
 		 "1 while the discipline loop is paused (/sys/pps_filter/pause)",
 		 integer_attribute("pause"));

@@ -1,5 +1,6 @@
 // What the kx_pps module shows: the discipline loop and the GPS state in
-// its attributes under /sys/pps_filter, and the pulses it has reported to
+// its attributes under /sys/pps_filter, the loop's last captured count in
+// its parameter last_count (/sys/module/kx_pps/parameters), and the pulses it has reported to
 // LinuxPPS (the source named "kx-pps" under /sys/class/pps).
 #pragma once
 

@@ -82,6 +82,9 @@ say load_insmod "$(ins $M/kx-pps.ko)"
 state loaded
 log load
 say loaded deferred "$(cat /sys/kernel/debug/devices_deferred 2>/dev/null | cut -f1 | tr '\n' ' ')"
+# the module's parameters, read-only; no pulse here, so no count yet
+p=/sys/module/kx_pps/parameters
+say params "$(ls $p | tr '\n' ' ')$(cat $p/last_count) $(echo 5 2>/dev/null >$p/last_count && echo written)"
 /bin/qemu_devcheck full
 say devcheck_rc $?
 log devcheck

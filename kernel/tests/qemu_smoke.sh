@@ -195,6 +195,7 @@ if grep -q '^KXQ FAIL' "$out"; then
 fi
 expect "devcheck full failures" '^0$'
 expect devcheck_rc '^0$'
+expect params '^last_count loop_mode 0 ?$'
 for c in filter_dir nineteen_attributes attribute_modes_0660 \
 	read_k1 read_k2 read_pause read_gpsfix read_tai_offset read_gpsmode \
 	read_timeknown read_holdover_time read_holdover_setting read_prv_integ_fp \

@@ -404,3 +404,39 @@ KTEST(led_flashes_500ms_while_the_time_is_known)
 	KT_TRUE(kxh_gpio_change(led, 2)->mono_ns - t0 < 520000000);
 	KT_EQ(kxh_gpio_change(led, 2)->in_irq, 0);
 }
+
+/*
+ * The count of every capture, accepted or not and in either loop, is what
+ * the read-only parameter last_count shows, as in
+ * /sys/module/kx_pps/parameters, beside loop_mode.
+ */
+static void last_count_follows_the_captures(void)
+{
+	static const u32 counts[] = { N0 + 3, N0 + 100, 2 * N0, N0 - 99, 0 };
+	char text[32], want[32];
+
+	seeded(5000);
+	KT_ROWS(n, counts) {
+		fx_pulse(tpm4_counter_value_old + *n);
+		KT_EQ(tpm4_last_count, *n);
+		snprintf(want, sizeof(want), "%u\n", *n);
+		KT_EQ(kxh_param_show("last_count", text, sizeof(text)), (long)strlen(want));
+		KT_STREQ(text, want);
+	}
+	KT_EQ(kxh_param_mode("last_count"), 0444);
+	KT_EQ(kxh_param_mode("loop_mode"), 0444);
+	KT_EQ(kxh_param_mode("none"), -ENOENT);
+	KT_EQ(kxh_param_show("loop_mode", text, sizeof(text)), 2);
+	KT_EQ(text[0], '0' + loop_mode);
+	KT_TRUE(kxh_param_name(0) && kxh_param_name(1) && !kxh_param_name(2));
+}
+
+KTEST(last_count_parameter_shows_every_capture_in_either_loop)
+{
+	static const int modes[] = { PPS_LOOP_INTEGRATING, PPS_LOOP_PLL };
+
+	KT_ROWS(mode, modes) {
+		loop_mode = *mode;
+		KT_TRUE(ktest_passes(last_count_follows_the_captures));
+	}
+}

@@ -331,8 +331,9 @@ KTEST(monitor_fires_5_s_after_the_last_zda_and_every_5_s_after)
 	KT_EQ(missed_inc_kount, 0);
 	KT_EQ(missed_gga_kount, 0);
 	KT_EQ(last_gps_time, SX_T0 + 8);
-	/* left alone */
+	/* held over (no limit: still known); the rest left alone */
 	KT_TRUE(time_known);
+	KT_EQ(holdover_time_sec, 5);
 	KT_EQ(g_ctx->gga_fix, 2);
 	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 8);
 	/* UART back to 9600, the switch sent twice there, UART to 115200 */
@@ -368,6 +369,42 @@ KTEST(monitor_withdraws_the_label_of_a_pulse_that_never_came)
 	KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), 1);
 	KT_EQ(gGPSTime.pending, 0);
 	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 8);
+}
+
+/*
+ * A silent receiver (dead, its UART broken) sends no ZDA, so no second runs
+ * the holdover update: the monitor counts its 5 s as seconds without a fix,
+ * or the holdover limit would never expire and the time would stay known
+ * for ever. The phase-and-frequency loop holds as at a fixless second.
+ */
+KTEST(a_silent_receiver_runs_out_its_holdover_limit)
+{
+	s64 t = SX_T0;
+	int i;
+
+	loop_mode = PPS_LOOP_PLL;
+	gps_time_set = 1;
+	holdover_setting = 12;
+	sx_bound();
+	for (i = 0; i < 8; i++)
+		sx_second(t++, 1);
+	KT_TRUE(time_known);
+	KT_FALSE(pps_pll.hold);
+	/* silent from here: known at 5 and 10 s, expired at 15 s (limit 12) */
+	for (i = 1; i <= 3; i++) {
+		advance_jiffies(1250);
+		KT_EQ(kxh_log_count_exact(1, TIMEOUT_ALERT), i);
+		KT_EQ(holdover_time_sec, 5 * i);
+		KT_EQ(time_known, 5 * i < 12);
+		KT_TRUE(pps_pll.hold);
+	}
+	/* the receiver back with a fix: known again once the fix qualifies */
+	for (i = 0; i < 7; i++)
+		sx_second(t++, 1);
+	KT_EQ(gGPSFix, 1);
+	KT_TRUE(time_known);
+	KT_EQ(holdover_time_sec, 0);
+	KT_FALSE(pps_pll.hold);
 }
 
 /*

@@ -104,6 +104,7 @@ TEST(Sources, AppliancesFilesBecomeSeries)
 	root.write("/sys/pps_filter/gpsfix", "1\n");
 	root.write("/sys/pps_filter/holdover_time", "\n");
 	root.write("/sys/pps_filter/phy_delta2", "-1250\n");
+	root.write("/sys/module/kx_pps/parameters/last_count", "25000003\n");
 	root.write("/sys/class/pps/pps0/name", "ktimer\n");
 	root.write("/sys/class/pps/pps1/name", "kx-pps\n");
 	root.write("/sys/class/pps/pps1/assert", "1765300000.250000000#4321\n");
@@ -120,6 +121,7 @@ TEST(Sources, AppliancesFilesBecomeSeries)
 	std::string out = collected();
 	for (const char *line : {
 		     "kx_loop_freqcorr -0.5\n",
+		     "kx_loop_last_count 25000003\n",
 		     "kx_gps_fix 1\n",
 		     "kx_phy_delta_seconds{port=\"1\"} -1.25e-06\n",
 		     "kx_pps_pulses_total 4321\n",

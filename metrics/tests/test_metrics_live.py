@@ -73,6 +73,10 @@ def test_series_follow_the_board():
         # the loop: a fast VCXO is tuned down, freqcorr negative
         app.wait_for("the loop's correction", scraped(
             lambda m: m.get("kx_loop_freqcorr", 0) < 0 and m.get("kx_loop_paused") == 0))
+        # the last captured count: the VCXO's cycles in a second, within
+        # the loop's acceptance window of the nominal 25,000,000
+        app.wait_for("the loop's last count", scraped(
+            lambda m: abs(m.get("kx_loop_last_count", 0) - 25000000) <= 99))
         # the module's LinuxPPS source counts the pulses
         app.wait_for("pulses counted", scraped(lambda m: m.get("kx_pps_pulses_total", 0) > 0))
         pulses = m["kx_pps_pulses_total"]

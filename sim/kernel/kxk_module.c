@@ -174,6 +174,36 @@ long kxk_attr_show(const char *name, char *buf, size_t size)
 	return ret;
 }
 
+const char *kxk_param_name(int i)
+{
+	const char *name;
+
+	kxh_cpu_enter();
+	name = loaded ? kxh_param_name(i) : NULL;
+	kxh_cpu_leave();
+	return name;
+}
+
+int kxk_param_mode(const char *name)
+{
+	int mode;
+
+	kxh_cpu_enter();
+	mode = loaded && name ? kxh_param_mode(name) : -ENOENT;
+	kxh_cpu_leave();
+	return mode;
+}
+
+long kxk_param_show(const char *name, char *buf, size_t size)
+{
+	long ret;
+
+	kxh_cpu_enter();
+	ret = loaded && name ? kxh_param_show(name, buf, size) : -ENODEV;
+	kxh_cpu_leave();
+	return ret;
+}
+
 long kxk_pps_show(int file, char *buf, size_t size)
 {
 	const struct kxh_pps_rec *last = NULL;

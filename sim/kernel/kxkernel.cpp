@@ -17,6 +17,9 @@
 //     calls the attribute's show, a write its store (a store's error is the
 //     writer's errno), an open the file's handlers do not allow fails with
 //     EACCES, as in sysfs;
+//   - sys/module/kx_pps/parameters, a directory mount the same way: one
+//     read-only file per module parameter with a mode (loop_mode,
+//     last_count), its value as the kernel shows it;
 //   - sys/class/pps/pps0, a directory mount with the module's LinuxPPS
 //     source as the pps class shows it: "name" and "assert" (read-only);
 //   - dev/kx_pps, a mount on a single file: open, read, write and release
@@ -280,15 +283,49 @@ int pulse_socket(const std::string &path)
 	return fd;
 }
 
-// ---- /sys/pps_filter ------------------------------------------------------
+// ---- /sys/pps_filter and /sys/module/kx_pps/parameters ----------------------
 
-// inode 1 is the directory, 2 + i the i-th attribute
-const char *attr_of(fuse_ino_t ino)
+// A directory of the module's sysfs files: the attributes, or the module's
+// parameters; each mount's user data.
+struct AttrDir {
+	const char *(*name)(int i);
+	int (*mode)(const char *name);
+	int (*open)(const char *name, int want_read, int want_write);
+	long (*show)(const char *name, char *buf, size_t size);
+	long (*store)(const char *name, const char *data, size_t len);
+};
+
+// a parameter's file opens as its mode allows; the module's are read-only
+int param_open(const char *name, int want_read, int want_write)
 {
-	return ino >= 2 ? kxk_attr_name(static_cast<int>(ino - 2)) : nullptr;
+	int mode = kxk_param_mode(name);
+	if (mode < 0)
+		return mode;
+	return (want_read && !(mode & 0444)) || (want_write && !(mode & 0222)) ? -EACCES : 0;
 }
 
-void attr_stat(fuse_ino_t ino, struct stat *st)
+long param_store(const char *, const char *, size_t)
+{
+	return -EACCES;
+}
+
+const AttrDir attr_dir = {kxk_attr_name, kxk_attr_mode, kxk_attr_open, kxk_attr_show,
+			  kxk_attr_store};
+const AttrDir param_dir = {kxk_param_name, kxk_param_mode, param_open, kxk_param_show,
+			   param_store};
+
+const AttrDir *dir_of(fuse_req_t req)
+{
+	return static_cast<const AttrDir *>(fuse_req_userdata(req));
+}
+
+// inode 1 is the directory, 2 + i the i-th file
+const char *attr_of(fuse_req_t req, fuse_ino_t ino)
+{
+	return ino >= 2 ? dir_of(req)->name(static_cast<int>(ino - 2)) : nullptr;
+}
+
+void attr_stat(fuse_req_t req, fuse_ino_t ino, struct stat *st)
 {
 	*st = {};
 	st->st_ino = ino;
@@ -298,7 +335,7 @@ void attr_stat(fuse_ino_t ino, struct stat *st)
 		return;
 	}
 	// sysfs shows every attribute as one page long
-	st->st_mode = S_IFREG | static_cast<mode_t>(kxk_attr_mode(attr_of(ino)) & 07777);
+	st->st_mode = S_IFREG | static_cast<mode_t>(dir_of(req)->mode(attr_of(req, ino)) & 07777);
 	st->st_nlink = 1;
 	st->st_size = 4096;
 }
@@ -306,11 +343,11 @@ void attr_stat(fuse_ino_t ino, struct stat *st)
 void attrs_lookup(fuse_req_t req, fuse_ino_t parent, const char *name)
 {
 	if (parent == FUSE_ROOT_ID)
-		for (int i = 0; const char *n = kxk_attr_name(i); i++)
+		for (int i = 0; const char *n = dir_of(req)->name(i); i++)
 			if (std::strcmp(n, name) == 0) {
 				fuse_entry_param e{};
 				e.ino = static_cast<fuse_ino_t>(i + 2);
-				attr_stat(e.ino, &e.attr);
+				attr_stat(req, e.ino, &e.attr);
 				fuse_reply_entry(req, &e);
 				return;
 			}
@@ -319,12 +356,12 @@ void attrs_lookup(fuse_req_t req, fuse_ino_t parent, const char *name)
 
 void attrs_getattr(fuse_req_t req, fuse_ino_t ino, fuse_file_info *)
 {
-	if (ino != FUSE_ROOT_ID && attr_of(ino) == nullptr) {
+	if (ino != FUSE_ROOT_ID && attr_of(req, ino) == nullptr) {
 		fuse_reply_err(req, ENOENT);
 		return;
 	}
 	struct stat st;
-	attr_stat(ino, &st);
+	attr_stat(req, ino, &st);
 	fuse_reply_attr(req, &st, 0);
 }
 
@@ -343,7 +380,7 @@ void attrs_readdir(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_
 	std::vector<char> buf(size);
 	size_t used = 0;
 	std::vector<std::pair<std::string, fuse_ino_t>> names = {{".", 1}, {"..", 1}};
-	for (int i = 0; const char *n = kxk_attr_name(i); i++)
+	for (int i = 0; const char *n = dir_of(req)->name(i); i++)
 		names.push_back({n, static_cast<fuse_ino_t>(i + 2)});
 	for (size_t i = static_cast<size_t>(off); i < names.size(); i++) {
 		struct stat st{};
@@ -367,13 +404,13 @@ struct AttrFile {
 
 void attrs_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 {
-	const char *name = attr_of(ino);
+	const char *name = attr_of(req, ino);
 	if (name == nullptr) {
 		fuse_reply_err(req, ino == FUSE_ROOT_ID ? EISDIR : ENOENT);
 		return;
 	}
 	int acc = fi->flags & O_ACCMODE;
-	int err = kxk_attr_open(name, acc != O_WRONLY, acc != O_RDONLY);
+	int err = dir_of(req)->open(name, acc != O_WRONLY, acc != O_RDONLY);
 	if (err != 0) {
 		fuse_reply_err(req, -err);
 		return;
@@ -388,7 +425,7 @@ void attrs_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_fil
 	auto *f = reinterpret_cast<AttrFile *>(fi->fh);
 	if (!f->shown || off == 0) {
 		char page[4097];
-		long n = kxk_attr_show(attr_of(ino), page, sizeof page);
+		long n = dir_of(req)->show(attr_of(req, ino), page, sizeof page);
 		if (n < 0) {
 			fuse_reply_err(req, static_cast<int>(-n));
 			return;
@@ -403,7 +440,7 @@ void attrs_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_fil
 void attrs_write(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t size, off_t,
 		 fuse_file_info *)
 {
-	long n = kxk_attr_store(attr_of(ino), buf, size);
+	long n = dir_of(req)->store(attr_of(req, ino), buf, size);
 	if (n < 0)
 		fuse_reply_err(req, static_cast<int>(-n));
 	else
@@ -639,11 +676,12 @@ struct Mount {
 	std::thread loop;
 };
 
-bool mount(Mount *m, const fuse_lowlevel_ops &ops, const std::string &where, bool threads)
+bool mount(Mount *m, const fuse_lowlevel_ops &ops, const std::string &where, bool threads,
+	   const void *userdata = nullptr)
 {
 	const char *argv[] = {"kxkernel", "-o", "allow_other,fsname=kx_pps,subtype=kx_pps"};
 	fuse_args args = FUSE_ARGS_INIT(3, const_cast<char **>(argv));
-	m->se = fuse_session_new(&args, &ops, sizeof ops, nullptr);
+	m->se = fuse_session_new(&args, &ops, sizeof ops, const_cast<void *>(userdata));
 	if (m->se == nullptr || fuse_session_mount(m->se, where.c_str()) != 0) {
 		std::fprintf(stderr, "kxkernel: cannot mount %s\n", where.c_str());
 		return false;
@@ -694,6 +732,10 @@ int main()
 	mkdir(kx_path("/sys/class").c_str(), 0755);
 	mkdir(kx_path("/sys/class/pps").c_str(), 0755);
 	mkdir(pps_dir.c_str(), 0755);
+	std::string params_dir = kx_path("/sys/module/kx_pps/parameters");
+	mkdir(kx_path("/sys/module").c_str(), 0755);
+	mkdir(kx_path("/sys/module/kx_pps").c_str(), 0755);
+	mkdir(params_dir.c_str(), 0755);
 	mkdir(kx_path("/dev").c_str(), 0755);
 	int fd = open(dev_file.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600);
 	if (fd >= 0)
@@ -737,10 +779,12 @@ int main()
 	dev_ops.flush = dev_flush;
 	dev_ops.release = dev_release;
 
-	Mount attrs, pps, dev;
+	Mount attrs, params, pps, dev;
 	std::thread uart(uart_reader), pulses(pulse_reader), speeds(speed_teller);
 	int status = 0;
-	if (mount(&attrs, attr_ops, attrs_dir, false) && mount(&pps, pps_ops, pps_dir, false) &&
+	if (mount(&attrs, attr_ops, attrs_dir, false, &attr_dir) &&
+	    mount(&params, attr_ops, params_dir, false, &param_dir) &&
+	    mount(&pps, pps_ops, pps_dir, false) &&
 	    mount(&dev, dev_ops, dev_file, true)) {
 		std::printf("kxkernel ready\n");
 		int sig;
@@ -752,6 +796,7 @@ int main()
 	stopping = true;
 	unmount(&dev);
 	unmount(&pps);
+	unmount(&params);
 	unmount(&attrs);
 	stop_reads();
 	speed_cv.notify_all();

@@ -13,6 +13,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 import pytest
 
@@ -136,3 +137,26 @@ def test_reader_killed_while_blocked(live):
             assert e.errno == errno.EBUSY
             threading.Event().wait(0.1)
     raise AssertionError("the device stayed busy after its reader died")
+
+
+def test_module_parameters_are_read_only_files(live):
+    params = os.path.join(live.root, "sys/module/kx_pps/parameters")
+    assert sorted(os.listdir(params)) == ["last_count", "loop_mode"]
+    with open(os.path.join(params, "loop_mode")) as f:
+        assert f.read() == "0\n"
+    with pytest.raises(PermissionError):
+        open(os.path.join(params, "last_count"), "w")
+    assert os.stat(os.path.join(params, "last_count")).st_mode & 0o777 == 0o444
+    # two pulses 25,000,007 cycles apart: last_count is that capture's count
+    pulse = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+    for count in (1000, 25001007):
+        pulse.sendto(b"%d 0 0" % count, os.path.join(live.root, "dev/tpm4"))
+    pulse.close()
+    deadline = time.monotonic() + LIMIT
+    while True:
+        with open(os.path.join(params, "last_count")) as f:
+            text = f.read()
+        if text == "25000007\n" or time.monotonic() > deadline:
+            break
+        time.sleep(0.05)
+    assert text == "25000007\n"

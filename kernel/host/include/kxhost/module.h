@@ -3,7 +3,19 @@
 #ifndef KXHOST_MODULE_H
 #define KXHOST_MODULE_H
 
+#include <linux/types.h>
+
 int kxh_module_init(void);
 void kxh_module_exit(void);
+
+/*
+ * The module's parameters as /sys/module/kx_pps/parameters shows them (those
+ * with a mode): the i-th one's name (NULL past the last), its mode
+ * (-ENOENT for none of that name), its text ("%d\n", "%u\n") into buf and
+ * the text's length.
+ */
+const char *kxh_param_name(int i);
+int kxh_param_mode(const char *name);
+long kxh_param_show(const char *name, char *buf, size_t size);
 
 #endif
