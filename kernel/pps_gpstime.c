@@ -189,6 +189,7 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	const char *tm;
 	int hh, mm, ss, day, mon, year, ms = 0;
 	unsigned long flags;
+	bool follows;
 	time64_t t;
 	int n, i;
 
@@ -236,10 +237,19 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	if (t <= GPS_WEEK_ROLLOVER_LIMIT)
 		t += GPS_WEEK_ROLLOVER_SECS;
 
+	/*
+	 * The 8-bit XOR checksum lets some damage through: two flips of the
+	 * same bit in two characters leave it matching (".000" read as ".440",
+	 * a day "06" as "17"). Such a ZDA still parses, but its time does not
+	 * follow the previous one. The pulse gets a label only when this ZDA
+	 * is exactly one second after the last one taken; a jump is held back
+	 * until the next ZDA follows it by one second and so confirms it.
+	 */
 	spin_lock_irqsave(&gGPSTime.lock, flags);
+	follows = t == gGPSTime.ts.tv_sec + 1;
 	gGPSTime.ts.tv_sec = t;
 	gGPSTime.ts.tv_nsec = 0;
-	gGPSTime.pending = READ_ONCE(gGPSFix) > 0;
+	gGPSTime.pending = follows && READ_ONCE(gGPSFix) > 0;
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 }
 

@@ -14,6 +14,7 @@ const gnss_system kSystems[kSystemCount] = {
 char gga_line[kSlotSize];
 nmea_gga gga_record;
 constellation_state constellations[kSystemCount];
+int64_t last_zda_seconds;
 
 namespace {
 
@@ -91,6 +92,7 @@ void nmeafeed_reset_state()
 	memset(gga_line, 0, sizeof gga_line);
 	gga_record = nmea_gga{};
 	memset(constellations, 0, sizeof constellations);
+	last_zda_seconds = 0;
 }
 
 void handle_line(const char *line, size_t length)

@@ -44,6 +44,8 @@ struct zda_stamp {
 extern char gga_line[kSlotSize];
 extern nmea_gga gga_record;
 extern constellation_state constellations[kSystemCount];
+// Seconds since 1970 of the last ZDA whose time was read, 0 before the first.
+extern int64_t last_zda_seconds;
 
 // Back to the start-up state (no GGA, no GSV).
 void nmeafeed_reset_state();
@@ -61,7 +63,7 @@ bool nmea_checksum_matches(const char *line, size_t length);
 void handle_line(const char *line, size_t length);
 
 // The work of one ZDA line (checked, without NULs): status files, ZDA
-// print, NTP sample.
+// print, and an NTP sample when its time is the previous ZDA's + 1 s.
 void update_status(const char *zda_line);
 
 // Parses the stored GSV lines of one system into its strongest-first list.

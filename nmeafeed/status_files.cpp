@@ -205,5 +205,15 @@ void update_status(const char *zda_line)
 		return;
 	printf("ZDA: %d/%d/%d %d:%d:%d\n", stamp.month, stamp.day, stamp.year, stamp.hour,
 	       stamp.minute, stamp.second);
-	shm_feed(&stamp);
+	// The 8-bit XOR checksum lets some damage through (two flips of the
+	// same bit in two characters keep it matching): a day "06" read as
+	// "17", a fraction ".000" as ".550". The NTP daemon gets a sample only
+	// for a ZDA one second after the previous one, so a time that jumps
+	// (damage, or the first ZDA after start or a gap) waits for the next
+	// ZDA to confirm it.
+	int64_t seconds = zda_stamp_seconds(stamp);
+	bool follows = last_zda_seconds != 0 && seconds == last_zda_seconds + 1;
+	last_zda_seconds = seconds;
+	if (follows)
+		shm_feed(&stamp);
 }

@@ -294,7 +294,9 @@ KTEST(two_jumps_in_a_row_clear_fix_count_and_pending)
 {
 	qualify(SX_T0);
 	sx_second(SX_T0 + 9, 1);
-	KT_EQ(gGPSTime.pending, 1);
+	/* a jump labels no pulse (a_time_jump_labels_no_pulse_...) */
+	KT_EQ(gGPSTime.pending, 0);
+	KT_EQ(gGPSFix, 1);
 	/* repeated second */
 	sx_second(SX_T0 + 9, 1);
 	KT_EQ(missed_inc_kount, 2);
@@ -305,6 +307,49 @@ KTEST(two_jumps_in_a_row_clear_fix_count_and_pending)
 	sx_second(SX_T0 + 3, 1);
 	KT_EQ(missed_inc_kount, 3);
 	KT_EQ(gGPSFix, 0);
+}
+
+/*
+ * Damage the 8-bit checksum cannot show (two flips of the same bit) may
+ * leave a ZDA that parses yet does not follow the previous second: it
+ * labels no pulse and makes no record until the next ZDA confirms it.
+ */
+KTEST(a_time_jump_labels_no_pulse_until_the_next_second_confirms_it)
+{
+	struct pps_uart_time r;
+	char line[96];
+
+	qualify(SX_T0);
+	KT_EQ(gGPSTime.pending, 1);
+	gGPSTime.pending = 0;		/* the pulse took it */
+	rec_on(0, &r);
+	rec_on(1, &r);
+	/* the ZDA of SX_T0 + 8 with ".000" read as ".440": its sum still matches */
+	sx_gga(SX_T0 + 8, 1);
+	sx_sentence(line, sizeof(line), "GPZDA,123504.000,06,12,2026,00,00");
+	memcpy(strchr(line, '.'), ".440", 4);
+	strcat(line, "\r\n");
+	sx_feeds(line);
+	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 10);
+	KT_EQ(gGPSTime.pending, 0);
+	/* the true next second repeats that label: held back too */
+	sx_second(SX_T0 + 9, 1);
+	KT_EQ(gGPSTime.pending, 0);
+	KT_EQ(rec_on(0, &r), -EAGAIN);
+	/* one second on: confirmed, the fix was kept */
+	sx_second(SX_T0 + 10, 1);
+	KT_EQ(gGPSTime.pending, 1);
+	KT_EQ(gGPSTime.ts.tv_sec, SX_T0 + 11);
+	KT_EQ(rec_on(0, &r), 0);
+	KT_EQ(r.gps_sec, SX_T0 + 11);
+	KT_EQ(r.fix, 1);
+	/* a jump with the GGA matching (a day or an hour damaged alike) */
+	gGPSTime.pending = 0;
+	sx_second(SX_T0 + 12, 1);
+	KT_EQ(gGPSTime.pending, 0);
+	KT_EQ(rec_on(0, &r), -EAGAIN);
+	sx_second(SX_T0 + 13, 1);
+	KT_EQ(gGPSTime.pending, 1);
 }
 
 KTEST(a_refused_zda_is_a_non_consecutive_second)

@@ -84,6 +84,44 @@ TEST_F(Dispatch, ZdaRunsTheSecondsWork)
 	EXPECT_EQ(out, "");
 }
 
+// The NTP daemon gets a sample only for a ZDA one second after the
+// previous one: the first after start or a gap, and a time that jumps (two
+// flips of the same bit keep the 8-bit XOR matching), wait for the next
+// ZDA to confirm them. The status files are still written every second.
+TEST_F(Dispatch, NtpSampleOnlyForAZdaOneSecondAfterThePrevious)
+{
+	shm_time seg;
+	shm_clear(&seg);
+	ntp_shm = &seg;
+	// the ZDA of 12:35:21 with ".000" read as ".550": rounds to 12:35:22
+	std::string disguised = with_checksum("$GPZDA,123521.000,07,12,2026,00,00");
+	disguised.replace(disguised.find(".000"), 4, ".550");
+	struct {
+		std::string line;
+		int64_t sample; // clockTimeStampSec after the line, 0: none yet
+	} steps[] = {
+	    {"$GPZDA,123519.000,07,12,2026,00,00", 0},
+	    {"$GPZDA,123520.000,07,12,2026,00,00", 1796646920},
+	    {disguised, 1796646920},
+	    {"$GPZDA,123522.000,07,12,2026,00,00", 1796646920},
+	    {"$GPZDA,123523.000,07,12,2026,00,00", 1796646923},
+	    {"$GPZDA,123530.000,07,12,2026,00,00", 1796646923}, // after a gap
+	    {"$GPZDA,123531.000,07,12,2026,00,00", 1796646931},
+	};
+	int32_t count = 0;
+	captured([&] {
+		for (const auto &st : steps) {
+			remove_all();
+			int64_t before = seg.clockTimeStampSec;
+			feed({st.line});
+			EXPECT_TRUE(exists("numsats.dat")) << st.line;
+			EXPECT_EQ(seg.clockTimeStampSec, st.sample) << st.line;
+			count += st.sample != before ? 2 : 0;
+			EXPECT_EQ(seg.count, count) << st.line;
+		}
+	});
+}
+
 // Whether the daemon took a line, handed over byte by byte as the device
 // gives it (line assembly, then dispatch): a GGA kept, a GSV collected, a
 // ZDA turned into status files or an NTP sample.

@@ -52,6 +52,9 @@ TEST(ZdaStampSeconds, UtcConversionWithCarry)
 TEST_F(NtpFeed, ZdaSampleValues)
 {
 	timespec before{}, after{};
+	// a sample needs the ZDA of the second before (a time that follows)
+	captured([] { feed({"$GPZDA,235958.600,31,12,2024,00,00"}); });
+	EXPECT_EQ(seg.count, 0) << "the first ZDA only takes its time";
 	clock_gettime(CLOCK_REALTIME, &before);
 	std::string out = captured([] { feed({"$GPZDA,235959.600,31,12,2024,00,00*54"}); });
 	clock_gettime(CLOCK_REALTIME, &after);
@@ -69,10 +72,10 @@ TEST_F(NtpFeed, ZdaSampleValues)
 	EXPECT_EQ(seg.precision, -20);
 	EXPECT_EQ(seg.nsamples, 3);
 
-	captured([] { feed({"$GPZDA,000000.000,01,01,2025,00,00", "$GPZDA,000001.000,01,01,2025,00,00"}); });
+	captured([] { feed({"$GPZDA,000001.000,01,01,2025,00,00", "$GPZDA,000002.000,01,01,2025,00,00"}); });
 	EXPECT_EQ(seg.count, 6) << "two more ZDA lines, two more samples";
 	EXPECT_EQ(seg.valid, 1);
-	EXPECT_EQ(seg.clockTimeStampSec, 1735689601);
+	EXPECT_EQ(seg.clockTimeStampSec, 1735689602);
 }
 
 TEST_F(NtpFeed, NoSampleWithoutNumbersSegmentOrValidStamp)
@@ -104,6 +107,7 @@ TEST_F(NtpFeed, LeapThreeOnlyWhileThePulseSourceSaysTheTimeIsNotKnown)
 			r = system(("mkdir -p " + root_ + "/sys/pps_filter && printf '" + timeknown +
 			            "' >" + root_ + "/sys/pps_filter/timeknown").c_str());
 		seg.leap = -1;
+		last_zda_seconds = 1735689599; // the second before was seen
 		captured([] { feed({"$GPZDA,000000.000,01,01,2025,00,00"}); });
 		EXPECT_EQ(seg.valid, 1);
 		return seg.leap;

@@ -71,7 +71,7 @@ def test_random_and_malformed_input_then_good_seconds():
         # Good seconds afterwards: the stream resynchronises at the next "$".
         # The first one marks the end of the bad input.
         d.send("\n")
-        d.send_lines([zda("010203.000", 9, 9, 2029)])
+        d.send_lines([zda("010202.000", 9, 9, 2029), zda("010203.000", 9, 9, 2029)])
         d.wait_output("ZDA: 9/9/2029 1:2:3\n", timeout=120)
         # The line is printed before the sample is written: wait for the
         # sample too, so the count below starts after it.
@@ -81,6 +81,7 @@ def test_random_and_malformed_input_then_good_seconds():
             marker = "ZDA: 6/5/2026 4:3:%d\n" % second
             d.send("\n")
             d.send_lines([
+                zda("0403%02d.000" % (second - 1), 5, 6, 2026),  # the time follows it
                 GGA,
                 with_checksum("$GPGSV,1,1,03,05,60,100,40,12,45,200,45,25,10,300,"),
                 zda("0403%02d.000" % second, 5, 6, 2026),

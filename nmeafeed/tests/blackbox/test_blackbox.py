@@ -44,7 +44,9 @@ def test_one_second_of_gps_and_glonass():
     with Daemon() as d:
         d.wait_opened()
         before = time.time()
+        # a sample needs the ZDA of the second before: a time that follows
         d.send_lines([
+            zda("235958.600", 31, 12, 2024),
             GGA,
             with_checksum("$GPGSV,2,1,05,05,40,083,46,09,12,200,38,12,55,140,47,15,31,048,41"),
             with_checksum("$GPGSV,2,2,05,21,74,018,44"),
@@ -75,7 +77,7 @@ def test_one_second_of_gps_and_glonass():
 def test_each_zda_is_one_sample_and_rewrites_the_files():
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines([zda("000000.000", 1, 1, 2025)])
+        d.send_lines([zda("235959.000", 31, 12, 2024), zda("000000.000", 1, 1, 2025)])
         d.wait_output("ZDA: 1/1/2025 0:0:0\n")
         assert d.read_file("numsats.dat") == "0"
         assert d.read_file("coords.dat") == "0.0,0.0"
@@ -105,7 +107,7 @@ def test_bytes_trickling_in_pieces():
 def test_damaged_sentences_are_dropped():
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines([GGA, zda("101010.000", 2, 3, 2026)])
+        d.send_lines([zda("101009.000", 2, 3, 2026), GGA, zda("101010.000", 2, 3, 2026)])
         d.wait_output("ZDA: 3/2/2026 10:10:10\n")
         # One digit of the time and one of the satellite count damaged on
         # the line, checksums as sent; the year's last digit lost to a break
@@ -117,20 +119,20 @@ def test_damaged_sentences_are_dropped():
                       zda("101014.000", 2, 3, 2026).replace("2026,", "202\0,"),
                       "$GPZDA,101015.000,02,03,2026,00,00",
                       "$GPZDA,101016.000,02,03,2026",
-                      zda("101013.000", 2, 3, 2026).lower().replace("$gpzda", "$GPZDA")])
-        d.wait_output("ZDA: 3/2/2026 10:10:13\n")
+                      zda("101011.000", 2, 3, 2026).lower().replace("$gpzda", "$GPZDA")])
+        d.wait_output("ZDA: 3/2/2026 10:10:11\n")
         for damaged in ("10:10:19", "/202 ", "10:10:14", "10:10:15", "10:10:16"):
             assert damaged not in d.stdout()
-        assert d.stdout().count("ZDA:") == 2
+        assert d.stdout().count("ZDA:") == 3
         seg = shm_wait_count(2)
-        assert seg.count == 4 and seg.clockTimeStampSec == 1772446213
+        assert seg.count == 4 and seg.clockTimeStampSec == 1772446211
         assert d.read_file("numsats.dat") == "8"
 
 
 def test_end_of_data_closes_and_reopens_the_device():
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines([GGA, zda("101010.000", 2, 3, 2026)])
+        d.send_lines([zda("101009.000", 2, 3, 2026), GGA, zda("101010.000", 2, 3, 2026)])
         d.wait_output("ZDA: 3/2/2026 10:10:10\n")
         # The writer goes away: one report, then the device is opened again
         # as at start-up (the open of a FIFO waits for the next writer).
@@ -174,13 +176,13 @@ def test_readers_never_see_an_empty_or_partial_status_file():
 
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines(stream[:3])
+        d.send_lines(stream[:6])  # the first ZDA only takes its time
         shm_wait_count(1)
         t = threading.Thread(target=reader, args=(d.rundata,))
         t.start()
         try:
-            d.send_lines(stream[3:])
-            shm_wait_count(seconds, timeout=120)
+            d.send_lines(stream[6:])
+            shm_wait_count(seconds - 1, timeout=120)
         finally:
             done.set()
             t.join()
@@ -191,9 +193,10 @@ def test_readers_never_see_an_empty_or_partial_status_file():
 def test_zda_without_numbers_prints_nothing_and_feeds_nothing():
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines([GGA, "$GPZDA,,,,,,*48", zda("101010.000", 2, 3, 2026)])
+        d.send_lines([zda("101009.000", 2, 3, 2026), GGA, "$GPZDA,,,,,,*48",
+                      zda("101010.000", 2, 3, 2026)])
         d.wait_output("ZDA: 3/2/2026 10:10:10\n")
-        assert d.stdout().count("ZDA:") == 1
+        assert d.stdout().count("ZDA:") == 2
         seg = shm_wait_count(1)
         assert seg.count == 2
         assert seg.clockTimeStampSec == 1772446210
@@ -238,8 +241,9 @@ def test_recorded_session():
         d.send(session)
         d.wait_output("ZDA: 12/8/2026 0:0:34\n")
         assert d.stdout().count("ZDA: ") == 75
-        seg = shm_wait_count(75)
-        assert seg.count == 150
+        # the first ZDA only takes its time: a sample for each of the others
+        seg = shm_wait_count(74)
+        assert seg.count == 148
         assert seg.clockTimeStampSec == 1796688034  # 2026-12-08 00:00:34 UTC
         assert d.read_file("numsats.dat") == "8"
         fields = last_gga.split(",")
@@ -272,7 +276,7 @@ def test_segment_set_up_failure_keeps_the_daemon_working():
 def test_restart_clears_the_existing_segment():
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines([zda("000000.000", 1, 1, 2025)])
+        d.send_lines([zda("235959.000", 31, 12, 2024), zda("000000.000", 1, 1, 2025)])
         shm_wait_count(1)
     seg = shm_attach()
     assert seg.count == 2, "the segment outlives the daemon"

@@ -77,7 +77,7 @@ def test_segment_owned_by_another_user(owner, daemon_user, unit, fed):
     with Daemon(user=daemon_user, wrapper=as_the_unit_runs_it() if unit else None) as d:
         open_tree_to(d)
         d.wait_opened()
-        d.send_lines([GGA, zda("121212.000", 1, 1, 2026)])
+        d.send_lines([zda("121211.000", 1, 1, 2026), GGA, zda("121212.000", 1, 1, 2026)])
         d.wait_output("ZDA: 1/1/2026 12:12:12\n")
         assert d.read_file("numsats.dat") == "8"
         if fed:
@@ -109,7 +109,10 @@ def fill(path):
 
 
 def one_second(d, gga, n):
-    d.send_lines([gga, zda("121212.000", 1, 1, 2026)])
+    # second n after 12:12:11, after the ZDA of the second before it (a
+    # sample is only for a time that follows the previous ZDA)
+    d.send_lines([zda("1212%02d.000" % (10 + n), 1, 1, 2026), gga,
+                  zda("1212%02d.000" % (11 + n), 1, 1, 2026)])
     shm_wait_count(n)
 
 
