@@ -420,12 +420,14 @@ void attrs_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 	fuse_reply_open(req, fi);
 }
 
-void attrs_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *fi)
+// A read of an open attribute: show runs at the first read (and again at a
+// read from offset 0), later reads continue from what it gave.
+template <typename Show>
+void reply_shown(fuse_req_t req, AttrFile *f, size_t size, off_t off, Show show)
 {
-	auto *f = reinterpret_cast<AttrFile *>(fi->fh);
 	if (!f->shown || off == 0) {
 		char page[4097];
-		long n = dir_of(req)->show(attr_of(req, ino), page, sizeof page);
+		long n = show(page, sizeof page);
 		if (n < 0) {
 			fuse_reply_err(req, static_cast<int>(-n));
 			return;
@@ -435,6 +437,12 @@ void attrs_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_fil
 	}
 	size_t at = std::min(static_cast<size_t>(off), f->text.size());
 	fuse_reply_buf(req, f->text.data() + at, std::min(size, f->text.size() - at));
+}
+
+void attrs_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *fi)
+{
+	reply_shown(req, reinterpret_cast<AttrFile *>(fi->fh), size, off,
+		    [&](char *page, size_t len) { return dir_of(req)->show(attr_of(req, ino), page, len); });
 }
 
 void attrs_write(fuse_req_t req, fuse_ino_t ino, const char *buf, size_t size, off_t,
@@ -526,19 +534,8 @@ void pps_open(fuse_req_t req, fuse_ino_t ino, fuse_file_info *fi)
 
 void pps_read(fuse_req_t req, fuse_ino_t ino, size_t size, off_t off, fuse_file_info *fi)
 {
-	auto *f = reinterpret_cast<AttrFile *>(fi->fh);
-	if (!f->shown || off == 0) {
-		char page[4096];
-		long n = kxk_pps_show(static_cast<int>(ino - 2), page, sizeof page);
-		if (n < 0) {
-			fuse_reply_err(req, static_cast<int>(-n));
-			return;
-		}
-		f->text.assign(page, static_cast<size_t>(n));
-		f->shown = true;
-	}
-	size_t at = std::min(static_cast<size_t>(off), f->text.size());
-	fuse_reply_buf(req, f->text.data() + at, std::min(size, f->text.size() - at));
+	reply_shown(req, reinterpret_cast<AttrFile *>(fi->fh), size, off,
+		    [&](char *page, size_t len) { return kxk_pps_show(static_cast<int>(ino - 2), page, len); });
 }
 
 // ---- /dev/kx_pps ----------------------------------------------------------
