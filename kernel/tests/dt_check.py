@@ -4,7 +4,7 @@
     dt_check.py schema WORK           bindings: yamllint, dt-doc-validate,
                                       processed schema, their examples
     dt_check.py tree WORK FILE.dts... board trees against the processed schema
-    dt_check.py boards WORK           every kernel/dts/*.dts (exit 77: none)
+    dt_check.py boards WORK           every testbed/qemu/arm64/*.dts (exit 77: none)
 
 The bindings are checked among the kernel's own (Debian's linux-source-6.1,
 unpacked once into WORK): their $refs resolve there, the board trees are
@@ -24,7 +24,7 @@ import tarfile
 HERE = os.path.dirname(os.path.abspath(__file__))
 KERNEL = os.path.dirname(HERE)
 OURS = os.path.join(KERNEL, 'Documentation', 'devicetree', 'bindings')
-BOARDS = os.path.join(KERNEL, 'dts')
+BOARDS = os.path.join(os.path.dirname(KERNEL), 'testbed', 'qemu', 'arm64')
 LINUX_SOURCE = os.environ.get('KX_LINUX_SOURCE', '/usr/src/linux-source-6.1.tar.xz')
 BINDINGS_IN_TAR = 'Documentation/devicetree/bindings/'
 DT_INCLUDES_IN_TAR = 'include/dt-bindings/'

@@ -1,6 +1,6 @@
 """kxmetrics on the live appliance, scraped through Debian's node-exporter.
 
-The whole appliance runs on the simulated board (sim/appliance.py: simboard,
+The whole appliance runs on the simulated board (testbed/appliance/appliance.py: simboard,
 the module's own code in kxkernel, nmeafeed, panelmon, locator, a private
 chronyd), with kxmetrics in its repeating mode and prometheus-node-exporter
 reading its textfile directory on a loopback port of the run's private
@@ -17,7 +17,7 @@ import re
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "..", "sim"))
+sys.path.insert(0, os.path.join(HERE, "..", "..", "testbed", "appliance"))
 from appliance import Appliance  # noqa: E402
 
 INTERVAL = 1   # seconds between kxmetrics runs (the product's timer: 10)

@@ -1,13 +1,13 @@
 #!/bin/sh
 # Bounded fuzz run: seeds from the recorded session, then at most RUNS
-# inputs with CAP seconds as a safety cap (tests/fuzz_bounded.sh: any crash,
+# inputs with CAP seconds as a safety cap (testbed/fuzz_bounded.sh: any crash,
 # leak or sanitizer report fails the run, reaching the cap does not).
 #   run_fuzz.sh FUZZER SESSION_FILE WORK_DIR RUNS CAP [stream]
 # "stream": seeds are whole seconds of the session (the daemon target);
 # otherwise single sentences and format/sentence pairs (the library target).
 set -eu
 fuzzer=$1 session=$2 work=$3 runs=$4 cap=$5 kind=${6:-sentence}
-bounded="$(dirname "$0")/../../tests/fuzz_bounded.sh"
+bounded="$(dirname "$0")/../../testbed/fuzz_bounded.sh"
 name=$(basename "$fuzzer")
 rm -rf "$work"
 mkdir -p "$work/seed" "$work/corpus"

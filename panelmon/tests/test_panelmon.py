@@ -16,7 +16,7 @@ import time
 import pytest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(HERE, "../../sim")))
+sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(HERE, "../../testbed/simboard")))
 from simboard import SimBoard  # noqa: E402
 
 PANELMON = os.environ.get("PANELMON_BIN", "panelmon")

@@ -6,7 +6,7 @@ import tempfile
 
 import pytest
 
-sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(os.path.dirname(__file__), "../../sim")))
+sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(os.path.dirname(__file__), "../../testbed/simboard")))
 from simboard import SimBoard  # noqa: E402
 
 LCDTEXT = os.environ.get("LCDTEXT_BIN", "lcdtext")

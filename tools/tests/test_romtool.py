@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "sim"))
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "testbed", "simboard"))
 from simboard import SimBoard  # noqa: E402
 
 ROMTOOL = os.environ.get("ROMTOOL_BIN", "")
