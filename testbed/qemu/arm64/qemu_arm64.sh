@@ -169,8 +169,9 @@ rm -rf "$root"
 mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules/kx/kernel}
 cp "$busybox" "$root/bin/busybox"
 install -m 0755 "$here/qemu_arm64_init.sh" "$root/init"
-for prog in qemu_arm64_check qemu_devcheck; do
-	aarch64-linux-gnu-gcc -static -O2 -Wall -Wextra -Werror -o "$root/bin/$prog" "$here/$prog.c"
+for src in "$here/qemu_arm64_check.c" "$here/../amd64/qemu_devcheck.c"; do
+	prog=$(basename "$src" .c)
+	aarch64-linux-gnu-gcc -static -O2 -Wall -Wextra -Werror -o "$root/bin/$prog" "$src"
 done
 cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$vb/kx-vboard.ko" "$root/lib/modules/kx/"
 # the kernel's modules the three need, dependencies first
