@@ -20,10 +20,19 @@
 #define __cold __attribute__((__cold__))
 #define __noreturn __attribute__((__noreturn__))
 #define fallthrough __attribute__((__fallthrough__))
+#ifndef __attribute_const__	/* the C library's <sys/cdefs.h> has it too */
+#define __attribute_const__ __attribute__((__const__))
+#endif
+#define noinline_for_stack noinline
 #define __init
 #define __exit
 #define __initdata
 #define __exitdata
+
+/* a keyword in the kernel's gnu11; test programs are strict C11 */
+#ifndef typeof
+#define typeof(x) __typeof__(x)
+#endif
 
 #define likely(x) __builtin_expect(!!(x), 1)
 #define unlikely(x) __builtin_expect(!!(x), 0)

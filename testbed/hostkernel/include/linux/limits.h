@@ -26,5 +26,8 @@
 #define ULONG_MAX (~0UL)
 #define LLONG_MAX ((long long)(~0ULL >> 1))
 #define LLONG_MIN (-LLONG_MAX - 1)
+#define ULLONG_MAX (~0ULL)
+#define SHRT_MAX ((short)(USHRT_MAX >> 1))
+#define USHRT_MAX ((unsigned short)~0U)
 
 #endif
