@@ -34,6 +34,11 @@
 #define typeof(x) __typeof__(x)
 #endif
 
+#define __same_type(a, b) __builtin_types_compatible_p(__typeof__(a), __typeof__(b))
+#define is_signed_type(type) (((type)(-1)) < (type)1)
+/* 0 for an array, a compile error for a pointer (needs <linux/build_bug.h>) */
+#define __must_be_array(a) BUILD_BUG_ON_ZERO(__same_type((a), &(a)[0]))
+
 #define likely(x) __builtin_expect(!!(x), 1)
 #define unlikely(x) __builtin_expect(!!(x), 0)
 
