@@ -10,7 +10,7 @@
 #include <linux/printk.h>
 #include <kxhost/printk.h>
 
-/* keeps the kernel's sscanf() linked in (see sscanf.c) */
+/* keeps the kernel's sscanf() linked in (see klib/sscanf.c) */
 extern int kxh_sscanf_anchor;
 static int *const sscanf_anchor __attribute__((__used__)) = &kxh_sscanf_anchor;
 

@@ -25,20 +25,6 @@ volatile unsigned long jiffies = (unsigned long)(MONO_START / NS_PER_JIFFY);
 u64 jiffies_64 = (u64)(MONO_START / NS_PER_JIFFY);
 static LIST_HEAD(timers);
 
-struct timespec64 ns_to_timespec64(s64 nsec)
-{
-	struct timespec64 ts;
-	s32 rem;
-
-	ts.tv_sec = div_s64_rem(nsec, NSEC_PER_SEC, &rem);
-	if (rem < 0) {
-		ts.tv_sec--;
-		rem += NSEC_PER_SEC;
-	}
-	ts.tv_nsec = rem;
-	return ts;
-}
-
 static void fire_timers(void)
 {
 	int fired;

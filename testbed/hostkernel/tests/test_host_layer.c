@@ -61,7 +61,7 @@ KTEST(kfifo_rounds_up_and_wraps_with_free_running_counters)
 	KT_EQ(kfifo_in(&f, "1234", 4), 4);
 	KT_EQ(kfifo_len(&f), 4);
 	for (i = 0; i < 4; i++) {
-		unsigned char c;
+		unsigned char c = 0;
 
 		KT_EQ(kfifo_get(&f, &c), 1);
 		KT_EQ(c, '1' + i);

@@ -20,10 +20,24 @@
 #define __cold __attribute__((__cold__))
 #define __noreturn __attribute__((__noreturn__))
 #define fallthrough __attribute__((__fallthrough__))
+#ifndef __attribute_const__	/* the C library's <sys/cdefs.h> has it too */
+#define __attribute_const__ __attribute__((__const__))
+#endif
+#define noinline_for_stack noinline
 #define __init
 #define __exit
 #define __initdata
 #define __exitdata
+
+/* a keyword in the kernel's gnu11; test programs are strict C11 */
+#ifndef typeof
+#define typeof(x) __typeof__(x)
+#endif
+
+#define __same_type(a, b) __builtin_types_compatible_p(__typeof__(a), __typeof__(b))
+#define is_signed_type(type) (((type)(-1)) < (type)1)
+/* 0 for an array, a compile error for a pointer (needs <linux/build_bug.h>) */
+#define __must_be_array(a) BUILD_BUG_ON_ZERO(__same_type((a), &(a)[0]))
 
 #define likely(x) __builtin_expect(!!(x), 1)
 #define unlikely(x) __builtin_expect(!!(x), 0)

@@ -11,6 +11,7 @@
 #include <linux/math64.h>
 #include <linux/string.h>
 #include <linux/build_bug.h>
+#include <linux/bug.h>
 
 #define ARRAY_SIZE(a) (sizeof(a) / sizeof((a)[0]))
 #ifndef offsetof	/* a fuzz driver may have <stddef.h> already */

@@ -26,5 +26,11 @@
 #define ULONG_MAX (~0UL)
 #define LLONG_MAX ((long long)(~0ULL >> 1))
 #define LLONG_MIN (-LLONG_MAX - 1)
+#define ULLONG_MAX (~0ULL)
+#ifndef SIZE_MAX	/* the C library's <stdint.h> has it too */
+#define SIZE_MAX (~(size_t)0)
+#endif
+#define SHRT_MAX ((short)(USHRT_MAX >> 1))
+#define USHRT_MAX ((unsigned short)~0U)
 
 #endif

@@ -25,6 +25,12 @@ static inline s64 div_s64_rem(s64 dividend, s32 divisor, s32 *remainder)
 	return dividend / divisor;
 }
 
+static inline u64 div_u64_rem(u64 dividend, u32 divisor, u32 *remainder)
+{
+	*remainder = (u32)(dividend % divisor);
+	return dividend / divisor;
+}
+
 static inline u64 div_u64(u64 dividend, u32 divisor)
 {
 	return dividend / divisor;

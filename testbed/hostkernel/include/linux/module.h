@@ -10,6 +10,7 @@
 #include <linux/types.h>
 #include <linux/init.h>
 #include <linux/compiler.h>
+#include <linux/export.h>
 
 struct module {
 	const char *name;
@@ -27,8 +28,5 @@ extern struct module __this_module;
 /* keeps the table referenced, as the kernel's alias does */
 #define MODULE_DEVICE_TABLE(type, name) \
 	static const void *const __kxh_##type##_table_##name __maybe_unused = &(name)
-
-#define EXPORT_SYMBOL(sym)
-#define EXPORT_SYMBOL_GPL(sym)
 
 #endif

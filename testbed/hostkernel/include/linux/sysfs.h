@@ -4,8 +4,7 @@
 
 #include <linux/types.h>
 #include <linux/compiler.h>
-
-#define PAGE_SIZE 4096UL
+#include <asm/page.h>
 
 struct kobject;
 

@@ -10,6 +10,7 @@
 
 #include <linux/types.h>
 #include <linux/compiler.h>
+#include <linux/kernel.h>	/* min(), the limits: the kernel's reaches them too */
 
 unsigned long copy_to_user(void __user *to, const void *from, unsigned long n);
 unsigned long copy_from_user(void *to, const void __user *from, unsigned long n);
