@@ -7,12 +7,12 @@ figures, checks nothing).
         [--period-us US] [--loop-mode M] [--csv FILE] [--host HOST.csv]
 
 Boots the arm64 board (testbed/qemu/arm64/qemu_arm64.sh, mode bench) with the
-virtual board's VCXO at the given offset and options, lets N pulses pass
+timing hardware model's VCXO (kx-timinghw.ko) at the given offset and options, lets N pulses pass
 from load and writes them as CSV in the host benchmark's format
 (pulse,count,dac_code,integ_fp,osc_error_e15; testbed/bench/README.md):
 
-- count, osc_error_e15: from the virtual board's record of each second;
-- dac_code: the code the DAC held when the next pulse came (the board's
+- count, osc_error_e15: from the timing hardware model's record of each second;
+- dac_code: the code the DAC held when the next pulse came (the model's
   record of the next second);
 - integ_fp: the module's integrator after the pulse. The module keeps it in
   a variable no other module can read per pulse, so it is rebuilt here from
@@ -134,7 +134,7 @@ def main():
                KX_BENCH_PULSES=str(args.pulses + 1),
                KX_PPS_ARGS=f"loop_mode={args.loop_mode}" if args.loop_mode else "",
                KX_QEMU_LIMIT=str(120 + args.pulses * args.period_us // 200000),
-               KX_VBOARD_ARGS=f"offset_e15={int(args.offset * 1e9)} seed={args.seed} "
+               KX_TIMINGHW_ARGS=f"offset_e15={int(args.offset * 1e9)} seed={args.seed} "
                               f"walk_e15={args.walk} temp_e15={args.temp_amp} "
                               f"temp_period={args.temp_period} period_us={args.period_us}")
     subprocess.run([os.path.join(here, "..", "qemu", "arm64", "qemu_arm64.sh"), "bench", kbuild, work],

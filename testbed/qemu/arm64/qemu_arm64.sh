@@ -2,7 +2,7 @@
 # Runs kx-pps on its own architecture: Debian's arm64 kernel (the image of
 # the arm64 header tree's version) under qemu-system-aarch64 -M virt,
 # booted by U-Boot with the board's device tree (kx-qemu-virt.dts),
-# the virtual board kx-vboard.ko closing the loop (TPM4, the pulse interrupt
+# the timing hardware model kx-timinghw.ko closing the loop (TPM4, the pulse interrupt
 # through the GIC, the VCXO model, the DAC on I2C adapter 1, the PHYs) and
 # the simulated board's GPS receiver on the PL011. Then checks the console.
 #
@@ -19,8 +19,8 @@
 #     the machine's own device tree, with the same qemu options as the boot
 #
 # KBUILD_OUT: kbuild.sh's output for 6.12-arm64 (kx-pps.ko, the PHY stub and
-# Module.symvers). Environment: KX_VBOARD_ARGS (module parameters of the
-# virtual board), KX_PPS_ARGS (module parameters of kx-pps, e.g.
+# Module.symvers). Environment: KX_TIMINGHW_ARGS (module parameters of the
+# timing hardware model), KX_PPS_ARGS (module parameters of kx-pps, e.g.
 # loop_mode=1), KX_BENCH_PULSES (bench mode), KX_LOOP_PULSES (board mode),
 # KX_QEMU_CPUS (virtual CPUs, default 1; more run as threads of their own,
 # so the module's interrupt, work and threads meet on real SMP).
@@ -29,7 +29,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
 src=$top/kernel
-vboard_src=$here/../vboard
+timinghw_src=$here/../timinghw
 osc_src=$top/testbed/osc
 env="$top/build-kheaders/trees.env"
 start=$(date +%s)
@@ -89,7 +89,7 @@ if [ "$mode" = ntp ]; then
 	[ -x "$chrony/usr/sbin/chronyd" ] || fail "no arm64 chronyd: run scripts/kernel-headers"
 	command -v chronyd >/dev/null || fail "chronyd missing: run scripts/setup"
 	# one pulse per real second: chronyd counts real seconds
-	KX_VBOARD_ARGS=${KX_VBOARD_ARGS:-period_us=1000000}
+	KX_TIMINGHW_ARGS=${KX_TIMINGHW_ARGS:-period_us=1000000}
 	# synchronising and losing the pulse take chronyd minutes of real time
 	KX_QEMU_LIMIT=${KX_QEMU_LIMIT:-540}
 fi
@@ -98,19 +98,19 @@ simboard=${KX_SIMBOARD:-}
 
 mkdir -p "$work"
 
-# ---- the virtual board module, against the same tree --------------------
-vb="$work/kbuild/vboard"
-mkdir -p "$vb" "$work/kbuild/phystub"
+# ---- the timing hardware module, against the same tree ------------------
+thw="$work/kbuild/timinghw"
+mkdir -p "$thw" "$work/kbuild/phystub"
 find "$work/kbuild" -maxdepth 2 -type l -delete
-for f in "$vboard_src"/Kbuild "$vboard_src"/*.c "$osc_src"/kx_osc.[ch]; do
-	ln -s "$f" "$vb/$(basename "$f")"
+for f in "$timinghw_src"/Kbuild "$timinghw_src"/*.c "$osc_src"/kx_osc.[ch]; do
+	ln -s "$f" "$thw/$(basename "$f")"
 done
 ln -s "$src/phystub/kxpps_phystub.h" "$work/kbuild/phystub/"
-if ! nice -n 10 make -C "$KDIR_6_12_ARM64" M="$vb" W=1 KCFLAGS=-Werror \
-	KBUILD_EXTRA_SYMBOLS="$kbuild/Module.symvers" modules >"$vb/build.log" 2>&1 ||
-	grep -E 'WARNING|warning:' "$vb/build.log"; then
-	cat "$vb/build.log"
-	fail "kx-vboard.ko did not build cleanly"
+if ! nice -n 10 make -C "$KDIR_6_12_ARM64" M="$thw" W=1 KCFLAGS=-Werror \
+	KBUILD_EXTRA_SYMBOLS="$kbuild/Module.symvers" modules >"$thw/build.log" 2>&1 ||
+	grep -E 'WARNING|warning:' "$thw/build.log"; then
+	cat "$thw/build.log"
+	fail "kx-timinghw.ko did not build cleanly"
 fi
 
 # ---- the time service's programs -----------------------------------------
@@ -172,7 +172,7 @@ install -m 0755 "$here/qemu_arm64_init.sh" "$root/init"
 for prog in qemu_arm64_check qemu_devcheck; do
 	aarch64-linux-gnu-gcc -static -O2 -Wall -Wextra -Werror -o "$root/bin/$prog" "$here/$prog.c"
 done
-cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$vb/kx-vboard.ko" "$root/lib/modules/kx/"
+cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$thw/kx-timinghw.ko" "$root/lib/modules/kx/"
 # the kernel's modules the three need, dependencies first
 order=()
 add_module() {
@@ -189,7 +189,7 @@ add_module() {
 	esac
 	order+=("$name")
 }
-for ko in "$kbuild/kx-pps.ko" "$vb/kx-vboard.ko"; do
+for ko in "$kbuild/kx-pps.ko" "$thw/kx-timinghw.ko"; do
 	for dep in $(modinfo -F depends "$ko" | tr ',' ' '); do
 		[ "$dep" = kxpps-phystub ] || [ "$dep" = kxpps_phystub ] || add_module "$dep"
 	done
@@ -241,7 +241,7 @@ grep -q 'simboard ready' "$work/simboard.log" || fail "simboard did not start: $
 args="console=hvc0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP kfence.sample_interval=5"
 rounds=${KX_QEMU_ROUNDS:-100}
 args="$args rdinit=/init kxrounds=$rounds kxmode=$mode kxloop=${KX_LOOP_PULSES:-800} kxpulses=${KX_BENCH_PULSES:-1000}"
-args="$args kxvboard=\"${KX_VBOARD_ARGS:-}\""
+args="$args kxtiminghw=\"${KX_TIMINGHW_ARGS:-}\""
 args="$args kxpps=\"${KX_PPS_ARGS:-}\""
 size=$(printf '0x%x' "$(stat -c %s "$work/initrd.cpio")")
 boot="setenv bootargs '$args'; booti $IMAGE_ADDR $INITRD_ADDR:$size $DTB_ADDR"

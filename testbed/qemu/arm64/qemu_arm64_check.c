@@ -5,7 +5,7 @@
  *
  *   qemu_arm64_check pps DEV N [steady]
  *                                  assert events through the LinuxPPS API,
- *                                  one per pulse of N the virtual board
+ *                                  one per pulse of N the timing hardware
  *                                  latched (steady: no clock step meanwhile,
  *                                  so the time stamps advance)
  *   qemu_arm64_check nmea N        N lines from /dev/kx_pps: every one a
@@ -31,7 +31,7 @@
 #include <unistd.h>
 #include <linux/pps.h>
 
-#define VB "/sys/kernel/debug/kx_vboard"
+#define THW "/sys/kernel/debug/kx_timinghw"
 
 static int failures;
 
@@ -109,20 +109,20 @@ static void check_pps(const char *dev, int n, int clock_steady)
 	      "pps_caps", "caps 0x%x", caps);
 	printf("KXQ pps_caps 0x%x\n", caps);
 
-	write_text(VB "/pulses_on", "0");
+	write_text(THW "/pulses_on", "0");
 	usleep(300000);
-	c0 = read_number(VB "/captures");
+	c0 = read_number(THW "/captures");
 	check(pps_now(fd, &d0) == 0, "pps_fetch", "%s", strerror(errno));
-	write_text(VB "/pulses_on", "1");
-	for (i = 0; i < 3000 && read_number(VB "/captures") < c0 + n; i++)
+	write_text(THW "/pulses_on", "1");
+	for (i = 0; i < 3000 && read_number(THW "/captures") < c0 + n; i++)
 		usleep(10000);
-	write_text(VB "/pulses_on", "0");
+	write_text(THW "/pulses_on", "0");
 	usleep(300000);
-	c1 = read_number(VB "/captures");
+	c1 = read_number(THW "/captures");
 	pps_now(fd, &d1);
-	write_text(VB "/pulses_on", "1");
+	write_text(THW "/pulses_on", "1");
 	close(fd);
-	printf("KXQ pps events %u board %lld mean_interval_us %lld\n",
+	printf("KXQ pps events %u latched %lld mean_interval_us %lld\n",
 	       d1.info.assert_sequence - d0.info.assert_sequence, c1 - c0,
 	       c1 > c0 ? (pps_ns(&d1.info.assert_tu) - pps_ns(&d0.info.assert_tu)) / 1000 /
 				 (c1 - c0) : 0);

@@ -173,8 +173,8 @@ def check_board(run, gps_log):
         if not re.search(r" 0 no-message$", v):
             run.bad(f"kernel module: {v}")
     run.expect("phystub_insmod", "^0 no-message$")
-    run.expect("vboard_insmod", "^0 no-message$")
-    run.expect("adapter", "^kx virtual board I2C$")
+    run.expect("timinghw_insmod", "^0 no-message$")
+    run.expect("adapter", "^kx timing hardware I2C$")
     # both PHYs on the board's MDIO bus, bound as LAN8841s
     for i, addr in enumerate(("01", "02")):
         run.expect("phy", rf"^\S+:{addr} 0x00221650 LAN8841 stand-in", index=i)
@@ -282,7 +282,7 @@ def check_board(run, gps_log):
         run.expect(f"cycle{i}", "^1 threads 2$", "source")
         run.expect(f"cycle{i}", "^0 no-message$", "rmmod")
         run.expect(f"cycle{i}", "^000$", "left")
-    run.expect("vboard_rmmod", "^0 no-message$")
+    run.expect("timinghw_rmmod", "^0 no-message$")
     run.expect("phystub_rmmod", "^0 no-message$")
 
 

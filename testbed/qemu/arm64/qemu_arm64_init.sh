@@ -1,11 +1,12 @@
 #!/bin/busybox sh
 # /init of the arm64 board test's initramfs (built by qemu_arm64.sh): runs
-# kx-pps on a real arm64 kernel with the board's device tree, the virtual
-# board (kx-vboard.ko) closing the loop, and the GPS receiver on the PL011.
+# kx-pps on a real arm64 kernel with the board's device tree, the timing
+# hardware model (kx-timinghw.ko) closing the loop, and the GPS receiver on
+# the PL011.
 # Lines for the host script, on the virtio console:
 #   KXQ <key> <value...>     results of the steps below
 #   KXQLOG <phase> <line>    the kernel log of each phase (dmesg -c)
-#   KXQPULSE <phase> <rec>   the virtual board's pulse records
+#   KXQPULSE <phase> <rec>   the timing hardware's pulse records
 #   KXQGPS <command>         the host passes the command to the receiver
 #   KXQ end                  the script ran to its end
 # kxmode= on the kernel command line: board (the checks) | rounds (100, or
@@ -27,13 +28,13 @@ echo 1 >/proc/sys/kernel/printk
 
 M=/lib/modules/kx
 F=/sys/pps_filter
-VB=/sys/kernel/debug/kx_vboard
+THW=/sys/kernel/debug/kx_timinghw
 PDRV=/sys/bus/platform/drivers/pps
 SDRV=/sys/bus/serial/drivers/pps-uart-serdev
 mode=${kxmode:-board}
 say() { echo "KXQ $*"; }
 log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
-pulses() { sed "s/^/KXQPULSE $1 /" $VB/pulses; }
+pulses() { sed "s/^/KXQPULSE $1 /" $THW/pulses; }
 # the receiver model is driven from the host: it sees this line, acts and
 # answers on the virtio control port with one line
 gps() {
@@ -101,14 +102,14 @@ say phystub_insmod "$(ins $M/kxpps-phystub.ko)"
 # receiver's own pulse and sentences do on the board: the time service
 # depends on where in the second its sentences arrive.
 if [ "$mode" = ntp ] && qemu_arm64_check edge /tmp/edge_ns; then
-	kxvboard="$kxvboard edge_ns=$(cat /tmp/edge_ns)"
+	kxtiminghw="$kxtiminghw edge_ns=$(cat /tmp/edge_ns)"
 fi
-say vboard_insmod "$(ins $M/kx-vboard.ko $kxvboard)"
+say timinghw_insmod "$(ins $M/kx-timinghw.ko $kxtiminghw)"
 say adapter "$(cat /sys/bus/i2c/devices/i2c-1/name 2>/dev/null)"
 for p in /sys/bus/mdio_bus/devices/*; do
 	say phy "${p##*/} $(cat "$p/phy_id") $(basename "$(readlink "$p/driver")")"
 done
-log vboard
+log timinghw
 
 # kxpps= on the kernel command line: kx-pps's module parameters
 load() {
@@ -126,12 +127,12 @@ if [ "$mode" = bench ]; then
 	log bench
 	# the records of the first kxpulses pulses after the counter started
 	n=0
-	while [ "$(cat $VB/pulse_count)" -lt "${kxpulses:-1000}" ] && [ $n -lt 6000 ]; do
+	while [ "$(cat $THW/pulse_count)" -lt "${kxpulses:-1000}" ] && [ $n -lt 6000 ]; do
 		sleep 0.5
 		pulses bench
 		n=$((n + 1))
 	done
-	echo 0 >$VB/pulses_on
+	echo 0 >$THW/pulses_on
 	pulses bench
 	say bench_freqcorr "$(attr freqcorr)"
 	rmmod kx_pps
@@ -262,37 +263,37 @@ log gpsmode
 # from the board's +1 ppm: the records of 700 pulses, then freqcorr
 loop_run() {
 	tag=$1 n=$2
-	start=$(cat $VB/pulse_count)
-	while [ $(($(cat $VB/pulse_count) - start)) -lt "$n" ]; do
+	start=$(cat $THW/pulse_count)
+	while [ $(($(cat $THW/pulse_count) - start)) -lt "$n" ]; do
 		sleep 1
 		pulses "$tag"
 	done
 	pulses "$tag"
 	say "$tag freqcorr $(attr freqcorr)"
-	say "$tag dac $(cat $VB/dac_code)"
+	say "$tag dac $(cat $THW/dac_code)"
 	say "$tag prv_integ_fp $(attr prv_integ_fp)"
 }
 loop_run plus1 ${kxloop:-800}
 log plus1
 # -3 ppm: the oscillator changes, the loop restarts from a zero seed, which
 # moves the DAC to mid-scale at once (no pulse meanwhile)
-echo 0 >$VB/pulses_on
-echo -3000000000 >$VB/offset
+echo 0 >$THW/pulses_on
+echo -3000000000 >$THW/offset
 echo 0 >$F/prv_integ_fp
 sleep 0.3
-say minus3 "dac_after_seed $(cat $VB/dac_code)"
-echo 1 >$VB/pulses_on
+say minus3 "dac_after_seed $(cat $THW/dac_code)"
+echo 1 >$THW/pulses_on
 loop_run minus3 ${kxloop:-800}
 log minus3
 
 # paused: the DAC and the integrator keep still while pulses go on
 echo 1 >$F/pause
 sleep 0.3
-a="$(cat $VB/dac_code) $(attr prv_integ_fp)"
+a="$(cat $THW/dac_code) $(attr prv_integ_fp)"
 attr freqcorrdelta >/dev/null
-p=$(cat $VB/pulse_count)
+p=$(cat $THW/pulse_count)
 sleep 2
-say paused "pulses=$(($(cat $VB/pulse_count) - p)) before=$a after=$(cat $VB/dac_code) $(attr prv_integ_fp) fcd=$(attr freqcorrdelta)"
+say paused "pulses=$(($(cat $THW/pulse_count) - p)) before=$a after=$(cat $THW/dac_code) $(attr prv_integ_fp) fcd=$(attr freqcorrdelta)"
 # resumed: re-seeded, then updating again
 echo 0 >$F/pause
 sleep 2
@@ -301,25 +302,25 @@ pulses pause
 
 # re-seeding the integrator (2.0) moves the DAC at once; the show keeps
 # the old integrator until the next capture seeds it
-echo 0 >$VB/pulses_on
+echo 0 >$THW/pulses_on
 sleep 0.3
 old=$(attr prv_integ_fp)
 echo 134217728 >$F/prv_integ_fp
 sleep 0.3
-say reseed "dac=$(cat $VB/dac_code) shown=$(attr prv_integ_fp) old=$old"
+say reseed "dac=$(cat $THW/dac_code) shown=$(attr prv_integ_fp) old=$old"
 pulses reseed
-echo 1 >$VB/pulses_on
+echo 1 >$THW/pulses_on
 sleep 1
 pulses reseed
 
 # lost pulses: no capture for 1 s, the DAC holds; the first capture after
 # the gap is out of the window, updates resume with the one after it
-echo 0 >$VB/pulses_on
+echo 0 >$THW/pulses_on
 sleep 0.3
-d=$(cat $VB/dac_code)
+d=$(cat $THW/dac_code)
 sleep 1
-say lost "dac_before=$d dac_during=$(cat $VB/dac_code) timeknown=$(attr timeknown)"
-echo 1 >$VB/pulses_on
+say lost "dac_before=$d dac_during=$(cat $THW/dac_code) timeknown=$(attr timeknown)"
+echo 1 >$THW/pulses_on
 sleep 1
 pulses lost
 log loop
@@ -378,8 +379,8 @@ while [ $i -le 3 ]; do
 	log cycle$i
 	i=$((i + 1))
 done
-out=$(rmmod kx_vboard 2>&1)
-say vboard_rmmod "$? ${out:-no-message}"
+out=$(rmmod kx_timinghw 2>&1)
+say timinghw_rmmod "$? ${out:-no-message}"
 out=$(rmmod kxpps_phystub 2>&1)
 say phystub_rmmod "$? ${out:-no-message}"
 log final

@@ -6,7 +6,7 @@
 # configured as the package installs it and starts without the pulse
 # source; then the source appears, the holdover limit reaches a client on
 # the host side, the module is reloaded and GPS is lost.
-# The virtual board pulses once a real second (period_us=1000000), since
+# The timing hardware pulses once a real second (period_us=1000000), since
 # chronyd counts real seconds. KXQHOST <probe> asks the host side to query
 # the guest; its one-line answer comes back on the control port.
 host() {
@@ -163,7 +163,7 @@ log reload
 # last update; the PPS source drops out of the selection once eight of its
 # 16-second polls in a row had no pulse (some 130 s).
 gps fix 0
-echo 0 >$VB/pulses_on
+echo 0 >$THW/pulses_on
 lost=$(cut -d. -f1 /proc/uptime)
 # past the last update from the pulses before the loss
 sleep 20
