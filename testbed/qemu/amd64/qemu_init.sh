@@ -6,26 +6,11 @@
 #   KXQLOG <phase> <line>  the kernel log of each phase (dmesg -c)
 #   KXQ ok|FAIL ...        the checks of qemu_devcheck
 #   KXQ end                the script ran to its end
-# The machine powers off at the end; a hang is cut by the host's timeout.
-# The steps run in a child shell: whatever ends it, init itself goes on
-# to power the machine off instead of panicking.
-if [ "$1" != steps ]; then
-	/bin/busybox sh /init steps
-	echo "KXQ steps exit $?"
-	/bin/busybox poweroff -f
-fi
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t debugfs debugfs /sys/kernel/debug
-# the kernel log goes to the console only through the KXQLOG dumps
-echo 1 >/proc/sys/kernel/printk
+# The opening, the machine's power-off at the end and say/log/ins are
+# lib/guest_init.sh's.
+. /lib/kxq/guest_init.sh
 
 M=/lib/modules/kx
-K=/lib/modules/kernel
-say() { echo "KXQ $*"; }
 # until a receive run has ended after now, however slow the guest: bytes
 # queued after a drain come from a run that ends after it (and sends a
 # pending satellite-mode command at its end); 10 s is only a cap
@@ -40,9 +25,6 @@ receive_run_after() {
 }
 # the guest's uptime in hundredths of a second
 uptime_cs() { local t; t=$(cut -d' ' -f1 /proc/uptime); echo $((${t%.*} * 100 + 1${t#*.} - 100)); }
-log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
-exists() { [ -e "$1" ] && echo 1 || echo 0; }
-loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
 state() {
 	say "$1 filter_dir $(exists /sys/pps_filter)"
 	say "$1 platform_driver $(exists /sys/bus/platform/drivers/pps)"
@@ -51,11 +33,6 @@ state() {
 	say "$1 class $(exists /sys/class/pps_chardev_class)"
 	say "$1 dac_client $(cat /sys/bus/i2c/devices/1-004c/name 2>/dev/null || echo none)"
 	say "$1 module $(loaded kx_pps)"
-}
-ins() {
-	out=$(insmod "$@" 2>&1)
-	rc=$?
-	echo "$rc ${out:-no-message}"
 }
 
 log boot

@@ -119,7 +119,7 @@ fi
 # four (the C++ and C libraries from the cross tool chain's sysroot) and
 # chronyd's configuration: the appliance's drop-in as shipped
 ntp_root() {
-	local a64="$work/aarch64" lib
+	local a64="$work/aarch64"
 	cmake -S "$top" -B "$a64" -G Ninja --toolchain "$top/cmake/aarch64-linux-gnu.cmake" \
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON -DBUILD_TESTING=OFF \
 		-DCMAKE_INSTALL_PREFIX=/usr >"$work/aarch64.log" 2>&1 &&
@@ -130,21 +130,8 @@ ntp_root() {
 	mkdir -p "$root/lib/aarch64-linux-gnu" "$root/etc"
 	cp -a "$chrony"/usr/lib/aarch64-linux-gnu/*.so* "$chrony"/lib/aarch64-linux-gnu/*.so* \
 		"$root/lib/aarch64-linux-gnu/"
-	cp -L /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1 "$root/lib/aarch64-linux-gnu/"
-	# every library the programs and libraries need, until none is missing
-	local missing=1 f
-	while [ $missing = 1 ]; do
-		missing=0
-		for lib in $(aarch64-linux-gnu-readelf -d "$root"/bin/{nmeafeed,locator,ntpgate,chronyd,chronyc} \
-			"$root"/lib/aarch64-linux-gnu/*.so* | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u); do
-			[ -e "$root/lib/aarch64-linux-gnu/$lib" ] && continue
-			f=$(ls /usr/aarch64-linux-gnu/lib/"$lib" /usr/lib/aarch64-linux-gnu/"$lib" 2>/dev/null | head -n1 || true)
-			[ -n "$f" ] || fail "$lib (arm64) not found"
-			cp -L "$f" "$root/lib/aarch64-linux-gnu/"
-			missing=1
-		done
-	done
-	ln -s aarch64-linux-gnu/ld-linux-aarch64.so.1 "$root/lib/ld-linux-aarch64.so.1"
+	initramfs_libs /lib/aarch64-linux-gnu /usr/aarch64-linux-gnu/lib:/usr/lib/aarch64-linux-gnu \
+		"$root"/bin/{nmeafeed,locator,ntpgate,chronyd,chronyc}
 	echo 'root:x:0:0:root:/:/bin/sh' >"$root/etc/passwd"
 	echo 'root:x:0:' >"$root/etc/group"
 	echo kx-timeserver >"$root/etc/device_name"
@@ -164,40 +151,23 @@ ntp_root() {
 }
 
 # ---- the initramfs -----------------------------------------------------------
-root="$work/root"
-rm -rf "$root"
-mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules/kx/kernel}
-cp "$busybox" "$root/bin/busybox"
-install -m 0755 "$here/qemu_arm64_init.sh" "$root/init"
-for prog in qemu_arm64_check qemu_devcheck; do
-	aarch64-linux-gnu-gcc -static -O2 -Wall -Wextra -Werror -o "$root/bin/$prog" "$here/$prog.c"
-done
+# shellcheck source=../lib/initramfs.sh
+. "$here/../lib/initramfs.sh"
+initramfs_begin "$work/root" "$busybox" "$here/qemu_arm64_init.sh"
+initramfs_prog aarch64-linux-gnu-gcc "$here/qemu_arm64_check.c" qemu_arm64_check
+# the smoke rig's device check, for emptying the line queue
+initramfs_prog aarch64-linux-gnu-gcc "$here/../amd64/qemu_devcheck.c" qemu_devcheck
+mkdir -p "$root/lib/modules/kx"
 cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$thw/kx-timinghw.ko" "$root/lib/modules/kx/"
-# the kernel's modules the three need, dependencies first
-order=()
-add_module() {
-	local name=$1 f dep
-	for dep in "${order[@]}"; do [ "$dep" = "$name" ] && return; done
-	f=$(find "$kmods/kernel" -name "$name.ko" -o -name "$name.ko.xz" | head -n1)
-	[ -n "$f" ] || fail "module $name missing from the kernel image"
-	for dep in $(modinfo -F depends "$f" | tr ',' ' '); do
-		add_module "$dep"
-	done
-	case $f in
-	*.xz) xz -dc "$f" >"$root/lib/modules/kx/kernel/$name.ko" ;;
-	*) cp "$f" "$root/lib/modules/kx/kernel/$name.ko" ;;
-	esac
-	order+=("$name")
-}
+# the kernel's modules the two need, dependencies first
 for ko in "$kbuild/kx-pps.ko" "$thw/kx-timinghw.ko"; do
 	for dep in $(modinfo -F depends "$ko" | tr ',' ' '); do
-		[ "$dep" = kxpps-phystub ] || [ "$dep" = kxpps_phystub ] || add_module "$dep"
+		[ "$dep" = kxpps-phystub ] || [ "$dep" = kxpps_phystub ] || initramfs_kmod "$kmods" "$dep"
 	done
 done
-[ "$mode" != ntp ] || add_module virtio_net
-echo "${order[@]}" >"$root/lib/modules/kx/order"
+[ "$mode" != ntp ] || initramfs_kmod "$kmods" virtio_net
 [ "$mode" != ntp ] || ntp_root
-(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
+initramfs_pack "$work/initrd.cpio"
 # The board's tree holds the one CPU of the machine it was dumped from; more
 # are added as qemu's own tree has them (started through PSCI).
 dts=$here/kx-qemu-virt.dts

@@ -13,18 +13,8 @@
 # kxrounds=, load/unload rounds and 10 unbind/bind rounds under pulses and
 # sentences) | bench (loop convergence
 # from kxoffset=, records only) | ntp (the time service: qemu_arm64_ntp.sh).
-if [ "$1" != steps ]; then
-	/bin/busybox sh /init steps
-	echo "KXQ steps exit $?"
-	/bin/busybox poweroff -f
-fi
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t debugfs debugfs /sys/kernel/debug
-echo 1 >/proc/sys/kernel/printk
+# The opening, say/log/ins and the protocol are lib/guest_init.sh's.
+. /lib/kxq/guest_init.sh
 
 M=/lib/modules/kx
 F=/sys/pps_filter
@@ -32,8 +22,6 @@ THW=/sys/kernel/debug/kx_timinghw
 PDRV=/sys/bus/platform/drivers/pps
 SDRV=/sys/bus/serial/drivers/pps-uart-serdev
 mode=${kxmode:-board}
-say() { echo "KXQ $*"; }
-log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
 pulses() { sed "s/^/KXQPULSE $1 /" $THW/pulses; }
 # the receiver model is driven from the host: it sees this line, acts and
 # answers on the virtio control port with one line
@@ -58,14 +46,7 @@ rx_open() {
 	done
 	rx 1
 }
-exists() { [ -e "$1" ] && echo 1 || echo 0; }
-loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
 attr() { cat $F/$1 2>/dev/null; }
-ins() {
-	out=$(insmod "$@" 2>&1)
-	rc=$?
-	echo "$rc ${out:-no-message}"
-}
 # wait up to $2 tenths of a second until attribute $1 reads $3
 wait_attr() {
 	w=0
@@ -94,8 +75,8 @@ for p in /sys/class/virtio-ports/*; do
 	[ "$(cat "$p/name" 2>/dev/null)" = kxctl ] && exec 3<"/dev/${p##*/}"
 done
 # the kernel's own modules, in dependency order (from the host's list)
-for m in $(cat $M/order); do
-	say kmod "$m $(ins $M/kernel/$m.ko)"
+for m in $(cat $K/order); do
+	say kmod "$m $(ins $K/$m.ko)"
 done
 say phystub_insmod "$(ins $M/kxpps-phystub.ko)"
 # In real seconds, the pulses lie on the receiver model's edges, as the
