@@ -1,13 +1,10 @@
 #!/bin/busybox sh
 # /init of the qemu smoke test's initramfs (built by qemu_smoke.sh): loads
 # and unloads kx-pps.ko in a real Debian kernel and reports on the serial
-# console. Lines the host script reads:
-#   KXQ <key> <value...>   results of the steps below
-#   KXQLOG <phase> <line>  the kernel log of each phase (dmesg -c)
-#   KXQ ok|FAIL ...        the checks of qemu_devcheck
-#   KXQ end                the script ran to its end
-# The opening, the machine's power-off at the end and say/log/ins are
-# lib/guest_init.sh's.
+# console (the protocol of lib/README.md, read by qemu_smoke_checks.py):
+# KXQ results of the steps below and KXQLOG the kernel log of each phase;
+# KXQ ok|FAIL the checks of qemu_devcheck. The opening, the power-off at
+# the end and say/log/ins are lib/guest_init.sh's.
 . /lib/kxq/guest_init.sh
 
 M=/lib/modules/kx

@@ -8,7 +8,6 @@ WORKDIR/console.log.txt: the console, WORKDIR/gps_rx.log: the bytes the
 driver sent the receiver; START: when the run began (seconds since the
 epoch). Prints every failure and a summary; exit status 1 on any failure.
 """
-import re
 import sys
 import time
 from collections import Counter

@@ -3,17 +3,14 @@
 # kx-pps on a real arm64 kernel with the board's device tree, the timing
 # hardware model (kx-timinghw.ko) closing the loop, and the GPS receiver on
 # the PL011.
-# Lines for the host script, on the virtio console:
-#   KXQ <key> <value...>     results of the steps below
-#   KXQLOG <phase> <line>    the kernel log of each phase (dmesg -c)
-#   KXQPULSE <phase> <rec>   the timing hardware's pulse records
-#   KXQGPS <command>         the host passes the command to the receiver
-#   KXQ end                  the script ran to its end
+# On the virtio console, the protocol of lib/README.md: KXQ results of the
+# steps below, KXQLOG the kernel log of each phase, KXQPULSE the timing
+# hardware's pulse records, KXQGPS a command the host passes to the receiver.
 # kxmode= on the kernel command line: board (the checks) | rounds (100, or
 # kxrounds=, load/unload rounds and 10 unbind/bind rounds under pulses and
 # sentences) | bench (loop convergence
 # from kxoffset=, records only) | ntp (the time service: qemu_arm64_ntp.sh).
-# The opening, say/log/ins and the protocol are lib/guest_init.sh's.
+# The opening and say/log/ins are lib/guest_init.sh's.
 . /lib/kxq/guest_init.sh
 
 M=/lib/modules/kx
