@@ -142,12 +142,10 @@ log gps
 sleep 60 </dev/kx_pps &
 holder=$!
 sleep 0.2
-out=$(rmmod kx_pps 2>&1)
-say busy_rmmod "$? ${out:-no-message}"
+say busy_rmmod "$(rmm kx_pps)"
 kill $holder
 wait $holder
-out=$(rmmod kx_pps 2>&1)
-say unload_rmmod "$? ${out:-no-message}"
+say unload_rmmod "$(rmm kx_pps)"
 state unloaded
 log unload
 say gps stop
@@ -158,15 +156,13 @@ while [ $i -le 3 ]; do
 	say cycle$i "insmod $(ins $M/kx-pps.ko)"
 	/bin/qemu_devcheck quick
 	say cycle$i "devcheck $?"
-	out=$(rmmod kx_pps 2>&1)
-	say cycle$i "rmmod $? ${out:-no-message}"
+	say cycle$i "rmmod $(rmm kx_pps)"
 	say cycle$i "left $(loaded kx_pps)$(exists /sys/pps_filter)$(exists /dev/kx_pps)"
 	log cycle$i
 	i=$((i + 1))
 done
 
-out=$(rmmod kxpps_phystub 2>&1)
-say phystub_rmmod "$? ${out:-no-message}"
+say phystub_rmmod "$(rmm kxpps_phystub)"
 say modules_left "$(cut -d' ' -f1 /proc/modules | tr '\n' ' ')"
 log final
 say tainted "$(cat /proc/sys/kernel/tainted)"

@@ -339,8 +339,7 @@ say rebound_nmea_rc $?
 log rebind
 
 # ---- unload under pulses and sentences, reload ------------------------------
-out=$(rmmod kx_pps 2>&1)
-say unload_rmmod "$? ${out:-no-message}"
+say unload_rmmod "$(rmm kx_pps)"
 rx 0
 state unloaded
 log unload
@@ -350,17 +349,14 @@ while [ $i -le 3 ]; do
 	rx_open
 	sleep 0.5
 	say cycle$i "source $(ls /sys/class/pps | wc -l) threads $(ps -o comm | grep -c 'pps[01]-adj')"
-	out=$(rmmod kx_pps 2>&1)
-	say cycle$i "rmmod $? ${out:-no-message}"
+	say cycle$i "rmmod $(rmm kx_pps)"
 	rx 0
 	say cycle$i "left $(loaded kx_pps)$(exists $F)$(exists /dev/kx_pps)"
 	log cycle$i
 	i=$((i + 1))
 done
-out=$(rmmod kx_timinghw 2>&1)
-say timinghw_rmmod "$? ${out:-no-message}"
-out=$(rmmod kxpps_phystub 2>&1)
-say phystub_rmmod "$? ${out:-no-message}"
+say timinghw_rmmod "$(rmm kx_timinghw)"
+say phystub_rmmod "$(rmm kxpps_phystub)"
 log final
 say tainted "$(cat /proc/sys/kernel/tainted)"
 say end

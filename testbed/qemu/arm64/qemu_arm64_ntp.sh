@@ -142,8 +142,7 @@ log holdover_limit
 # the new pulse source and takes it; then it settles again
 kill "$(pidof nmeafeed)"
 while pidof nmeafeed >/dev/null; do sleep 0.1; done
-out=$(rmmod kx_pps 2>&1)
-say reload_rmmod "$? ${out:-no-message}"
+say reload_rmmod "$(rmm kx_pps)"
 rx 0
 udev_pps remove
 old=$(pidof chronyd)

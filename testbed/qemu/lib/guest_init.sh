@@ -28,9 +28,11 @@ say() { echo "KXQ $*"; }
 log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
 exists() { [ -e "$1" ] && echo 1 || echo 0; }
 loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
-# insmod's exit status and message
-ins() {
-	out=$(insmod "$@" 2>&1)
+# a command's exit status and message ("0 no-message": a quiet success)
+result() {
+	out=$("$@" 2>&1)
 	rc=$?
 	echo "$rc ${out:-no-message}"
 }
+ins() { result insmod "$@"; }
+rmm() { result rmmod "$@"; }
