@@ -7,9 +7,10 @@ import os
 import select
 import shutil
 import socket
-import subprocess
 import time
 from datetime import datetime, timedelta, timezone
+
+import kxproc
 
 PORT = 7372
 REPLY_SIZE = 80
@@ -97,51 +98,19 @@ class Locator:
 
     def start(self):
         """Starts the process (again, after stop) and waits for the bind."""
-        env = dict(os.environ, KX_ROOT=self.root, TZ=TZ)
-        self.out = open(self.out_path, "wb")
-        self.proc = subprocess.Popen([self.binary], env=env,
-                                     stdout=self.out, stderr=subprocess.STDOUT)
-        self._wait_bound()
-
-    def _wait_bound(self):
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            assert self.proc.poll() is None, "locator exited: " + self.output()
-            if udp_port_bound(PORT):
-                return
-            time.sleep(0.02)
-        raise AssertionError("locator did not bind port 7372")
+        self.proc = kxproc.Process([self.binary], root=self.root,
+                                   env=dict(os.environ, TZ=TZ), log=self.out_path)
+        self.proc.wait_until(lambda: kxproc.udp_port_bound(PORT), "locator to bind port 7372")
 
     def output(self):
-        with open(self.out_path, "rb") as f:
-            return f.read().decode("latin-1")
+        return self.proc.output()
 
     def cpu_seconds(self):
         """User plus system CPU time the process has used so far."""
-        with open("/proc/%d/stat" % self.proc.pid) as f:
-            fields = f.read().rsplit(")", 1)[1].split()
-        ticks = os.sysconf("SC_CLK_TCK")
-        return (int(fields[11]) + int(fields[12])) / ticks
+        return sum(self.proc.cpu_seconds())
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.out.close()
-
-
-def udp_port_bound(port):
-    with open("/proc/net/udp") as f:
-        next(f)
-        for line in f:
-            local = line.split()[1]
-            if int(local.split(":")[1], 16) == port:
-                return True
-    return False
+        self.proc.stop()
 
 
 def client(addr="127.0.0.1", port=0):

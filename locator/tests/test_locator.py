@@ -2,14 +2,15 @@
 KX_ROOT tree, requests over UDP on loopback in a private network namespace."""
 import os
 import random
+import signal
 import socket
 import struct
 import subprocess
 import time
 from datetime import datetime, timedelta, timezone
 
+import kxproc
 import pytest
-
 from locator_harness import (DEFAULT_FILES, DEFAULT_REPLY, PORT, SOURCES,
                              Locator, client, expected_reply, hms_between,
                              load, receive, request, without_time)
@@ -30,7 +31,7 @@ def loc(service):
     """The running service with a fresh, complete file tree."""
     service.tree.reset()
     yield service
-    assert service.proc.poll() is None, "locator died:\n" + service.output()
+    assert service.proc.alive(), "locator died:\n" + service.output()
 
 
 @pytest.fixture
@@ -206,12 +207,9 @@ def test_port1_fields_never_carry_port0_values(loc, sock):
     assert reply[66:72] == bytes((2, 3, 0, 0, 0, 0))
 
 
-def output_holds(loc, start, text, cap=10.0):
+def output_holds(loc, start, text, cap=kxproc.CAP):
     """Waits until the service's output from start on holds text."""
-    end = time.monotonic() + cap
-    while text not in loc.output()[start:] and time.monotonic() < end:
-        time.sleep(0.02)
-    return text in loc.output()[start:]
+    return loc.proc.wait_output(text, start=start, timeout=cap)
 
 
 def test_all_files_missing(loc, sock):
@@ -280,21 +278,15 @@ def test_time_zone_change_seen_without_restart(tmp_path):
     env = {k: v for k, v in os.environ.items() if k != "TZ"}
     env["KX_ROOT"] = str(root)
     script = ('ip link set lo up && mount --bind "$1" /etc/localtime && exec "$0"')
-    proc = subprocess.Popen(["unshare", "--net", "--mount", "sh", "-c", script,
-                             os.environ["LOCATOR_BIN"], str(zone)], env=env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    proc = kxproc.Process(["unshare", "--net", "--mount", "sh", "-c", script,
+                           os.environ["LOCATOR_BIN"], str(zone)], env=env, name="locator")
     try:
-        deadline = time.monotonic() + 10
-        while True:
-            assert proc.poll() is None, "locator exited"
+        def bound():
             # Until unshare has exec'd the service, the process still sees
             # this test's network, where the shared service holds the port.
-            if _exe(proc.pid) == os.path.realpath(os.environ["LOCATOR_BIN"]):
-                with open("/proc/%d/net/udp" % proc.pid) as f:
-                    if ":1CCC " in f.read():  # port 7372 bound
-                        break
-            assert time.monotonic() < deadline, "locator did not bind"
-            time.sleep(0.02)
+            return (_exe(proc.pid) == os.path.realpath(os.environ["LOCATOR_BIN"])
+                    and kxproc.udp_port_bound(PORT, proc.pid))
+        proc.wait_until(bound, "locator to bind port 7372 in its own network")
         before = datetime.now(timezone.utc)
         assert zone_time_between(ask_in_netns(proc.pid), 2 * 3600, before)
 
@@ -304,8 +296,7 @@ def test_time_zone_change_seen_without_restart(tmp_path):
         before = datetime.now(timezone.utc)
         assert zone_time_between(ask_in_netns(proc.pid), -7 * 3600, before)
     finally:
-        proc.kill()
-        proc.wait()
+        proc.stop(sig=signal.SIGKILL)
 
 
 def test_values_are_read_afresh_for_every_request(loc, sock):
@@ -386,32 +377,25 @@ def test_bind_retried_until_the_port_is_free(tmp_path, service):
     # answers once the port is free.
     service.tree.reset()
     out = tmp_path / "other.out"
-    with open(out, "wb") as f:
-        other = subprocess.Popen([os.environ["LOCATOR_BIN"]],
-                                 env=dict(os.environ, KX_ROOT=service.tree.root),
-                                 stdout=f, stderr=subprocess.STDOUT)
+    other = kxproc.Process([os.environ["LOCATOR_BIN"]], root=service.tree.root, log=str(out))
     try:
-        deadline = time.monotonic() + 10
-        while out.read_text().count("Error binding socket\n") < 2:
-            assert other.poll() is None and time.monotonic() < deadline, out.read_text()
-            time.sleep(0.05)
-        assert out.read_text().startswith("Locator Service Started\nError binding socket\n")
+        other.wait_output("Error binding socket\n", count=2)
+        assert other.output().startswith("Locator Service Started\nError binding socket\n")
         service.stop()
         s = client()
         reply = None
-        while reply is None and time.monotonic() < deadline + 5:
+        deadline = time.monotonic() + kxproc.CAP
+        while reply is None and time.monotonic() < deadline:
             reply, _ = request(s, timeout=0.5)
         s.close()
         assert reply is not None and len(reply) == 80
         # The line is printed after the send.
-        while "Locator Sent 80 bytes to: 127.0.0.1\n" not in out.read_text():
-            assert time.monotonic() < deadline + 10, out.read_text()
-            time.sleep(0.05)
+        other.wait_output("Locator Sent 80 bytes to: 127.0.0.1\n")
     finally:
-        other.terminate()
-        other.wait(timeout=5)
-        if service.proc.poll() is not None:
+        other.stop()
+        if not service.proc.alive():
             service.start()
+    assert not other.killed, "locator did not end on SIGTERM"
 
 
 # --- load -------------------------------------------------------------------

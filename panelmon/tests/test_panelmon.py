@@ -8,16 +8,14 @@ every wait below allows a little over one second per expected change.
 """
 import os
 import re
-import signal
 import subprocess
-import sys
 import time
 
+import kxproc
 import pytest
+from simboard import SimBoard
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(HERE, "../../testbed/simboard")))
-from simboard import SimBoard  # noqa: E402
 
 PANELMON = os.environ.get("PANELMON_BIN", "panelmon")
 BLANK = " " * 20
@@ -33,41 +31,9 @@ CAP = 20.0
 
 
 def wait_for(check, timeout=CAP, step=0.02):
-    """Polls check() until it returns a true value; returns the last value."""
-    end = time.monotonic() + timeout
-    value = check()
-    while not value and time.monotonic() < end:
-        time.sleep(step)
-        value = check()
-    return value
-
-
-class Panel:
-    """One panelmon process with its output collected in a file."""
-
-    def __init__(self, board, *args):
-        self.board = board
-        self.out_path = os.path.join(board.root, "panelmon.out")
-        self.out = open(self.out_path, "wb")
-        self.proc = subprocess.Popen([PANELMON, *args], env=board.env(TZ="UTC"),
-                                     stdout=self.out, stderr=subprocess.STDOUT)
-
-    def output(self):
-        with open(self.out_path, "rb") as f:
-            return f.read().decode("latin-1")
-
-    def alive(self):
-        return self.proc.poll() is None
-
-    def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.out.close()
+    """Polls check() until it returns a true value and returns that value;
+    fails at the cap."""
+    return kxproc.wait_for(check, "the condition", timeout, step)
 
 
 class Tree:
@@ -121,7 +87,9 @@ def start(board):
     panels = []
 
     def run(*args):
-        p = Panel(board, *args)
+        # one panelmon process with its output collected in a file
+        p = kxproc.Process([PANELMON, *args], env=board.env(TZ="UTC"),
+                           log=os.path.join(board.root, "panelmon.out"))
         panels.append(p)
         return p
 
@@ -131,18 +99,18 @@ def start(board):
 
 
 def rows_become(board, want, timeout=CAP):
-    got = wait_for(lambda: board.lcd_rows() == want, timeout)
-    assert got, "LCD shows %r, expected %r" % (board.lcd_rows(), want)
+    kxproc.wait_for(lambda: board.lcd_rows() == want,
+                    lambda: "LCD %r; it shows %r" % (want, board.lcd_rows()), timeout)
 
 
 def row1_becomes(board, want, timeout=CAP):
-    got = wait_for(lambda: board.lcd_row(1) == want, timeout)
-    assert got, "row 1 shows %r, expected %r" % (board.lcd_row(1), want)
+    kxproc.wait_for(lambda: board.lcd_row(1) == want,
+                    lambda: "row 1 %r; it shows %r" % (want, board.lcd_row(1)), timeout)
 
 
 def file_becomes(tree, fixed, want, timeout=CAP):
-    got = wait_for(lambda: tree.get(fixed) == want, timeout)
-    assert got, "%s holds %r, expected %r" % (fixed, tree.get(fixed), want)
+    kxproc.wait_for(lambda: tree.get(fixed) == want,
+                    lambda: "%s to hold %r; it holds %r" % (fixed, want, tree.get(fixed)), timeout)
 
 
 # ---- banner and start-up ---------------------------------------------------
@@ -170,19 +138,14 @@ def test_banner_stays_while_the_button_is_held_at_start(board, tree, start, args
 def test_without_board_reports_and_runs_on(tmp_path):
     root = str(tmp_path)
     Tree(root)
-    env = dict(os.environ, KX_ROOT=root)
-    out_path = os.path.join(root, "out")
-    with open(out_path, "wb") as out:
-        proc = subprocess.Popen([PANELMON], env=env, stdout=out, stderr=subprocess.STDOUT)
-        try:
-            tree = Tree(root)
-            file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "25\n")
-            file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
-            assert proc.poll() is None
-        finally:
-            proc.send_signal(signal.SIGTERM)
-            proc.wait(timeout=5)
-    text = open(out_path, "rb").read().decode("latin-1")
+    with kxproc.Process([PANELMON], root=root, log=os.path.join(root, "out")) as proc:
+        tree = Tree(root)
+        file_becomes(tree, "/var/volatile/rundata/ad9544temp.dat", "25\n")
+        file_becomes(tree, "/var/volatile/rundata/antenna_current.dat", "0\n")
+        assert proc.alive()
+        proc.stop()
+        assert not proc.killed, "panelmon did not end on SIGTERM"
+        text = proc.output()
     assert "Failed requesting line led_3dfix" in text
     assert "Failed opening i2c-0\n" in text
     assert "Error opening: %s/dev/i2c-0\n" % root in text

@@ -14,16 +14,12 @@ import shutil
 import socket
 import struct
 import subprocess
-import sys
 import tempfile
-import time
 import urllib.request
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "simboard"))
-sys.path.insert(0, os.path.join(HERE, "..", "kxkernel", "tests"))
-from simboard import SimBoard  # noqa: E402
-from kxkernel import KxKernel  # noqa: E402
+import kxproc
+from kxkernel import KxKernel
+from simboard import SimBoard
 
 CHRONYD = shutil.which("chronyd") or "/usr/sbin/chronyd"
 CHRONYC = shutil.which("chronyc") or "/usr/bin/chronyc"
@@ -95,7 +91,7 @@ def describe_reply(r):
         r[13], kount, r[18], r[19], r[20], text(r[21:46]), text(r[46:62]))
 
 
-class Appliance:
+class Appliance(kxproc.Harness):
     def __init__(self, build, chrony=False, metrics_interval=None):
         """metrics_interval: seconds between kxmetrics' runs (its SysV loop
         mode); None runs neither kxmetrics nor node-exporter."""
@@ -108,6 +104,13 @@ class Appliance:
         self.kernel = None
 
     def start(self):
+        try:
+            return self._start()
+        except BaseException:
+            self.stop()
+            raise
+
+    def _start(self):
         configure(self.root)
         self.board = SimBoard(root=self.root,
                               binary=os.path.join(self.build, "bin", "simboard")).start()
@@ -135,30 +138,16 @@ class Appliance:
         return self
 
     def spawn(self, name, argv):
-        log = open(os.path.join(self.root, name + ".log"), "w")
-        self.procs.append(subprocess.Popen(argv, env=self.board.env(), stdout=log,
-                                           stderr=subprocess.STDOUT))
+        self.procs.append(kxproc.Process(argv, env=self.board.env(), name=name,
+                                         log=os.path.join(self.root, name + ".log")))
 
     def stop(self):
-        for p in self.procs:
-            p.terminate()
-        for p in self.procs:
-            try:
-                p.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
+        kxproc.stop_all(self.procs, timeout=10)
         if self.kernel:
             self.kernel.stop()
         if self.board:
             self.board.stop()
         shutil.rmtree(self.root, ignore_errors=True)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
 
     # what can be seen
     def attr(self, name):
@@ -204,10 +193,10 @@ class Appliance:
         return series
 
     def wait_for(self, what, test, limit=120):
-        """Polls test() until it is true; a safety cap only, never a measure."""
-        end = time.monotonic() + limit
-        while time.monotonic() < end:
-            if test():
-                return True
-            time.sleep(0.2)
-        raise AssertionError("never happened: " + what)
+        """Polls test() until it is true; a safety cap only, never a measure.
+        Fails at once when one of the appliance's processes has ended."""
+        return kxproc.wait_for(test, what, limit, step=0.2, watch=self.processes())
+
+    def processes(self):
+        """Every process of the appliance, the board and kxkernel first."""
+        return [x.proc for x in (self.board, self.kernel) if x and x.proc] + self.procs

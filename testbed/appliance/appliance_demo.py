@@ -17,10 +17,14 @@ receiver falling silent, the front-panel button.
 
 Run as root inside private network, IPC and mount namespaces (scripts/demo).
 """
+import os
 import sys
 import time
 
-from appliance import Appliance, describe_reply, locator_query
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+import kxproc  # noqa: E402
+kxproc.use_testbed_modules()
+from appliance import Appliance, describe_reply, locator_query  # noqa: E402
 
 K1 = 2000        # ten times the default gain (see below)
 ONE_COUNT = 40   # ppb: one oscillator cycle in 25,000,000, what one pulse can see

@@ -8,11 +8,8 @@ Runs under `unshare --net --ipc --mount` (ctest does that). Every wait is
 for a condition, capped generously.
 """
 import os
-import sys
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, HERE)
-from appliance import Appliance, locator_query, read  # noqa: E402
+from appliance import Appliance, locator_query, read
 
 
 def test_fix_loop_and_holdover():

@@ -11,7 +11,9 @@ import os
 import sys
 import tempfile
 
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "locator", "tests"))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+import kxproc  # noqa: E402
+kxproc.use_testbed_modules()
 from locator_harness import Locator, Tree, load  # noqa: E402
 
 

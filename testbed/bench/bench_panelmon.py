@@ -12,23 +12,15 @@ CPU time is printed too: in the simulation every I2C transfer is a round trip
 to it, so it stands in for the bus.
 """
 import os
-import signal
-import subprocess
 import sys
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(HERE, "../simboard")))
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
+import kxproc  # noqa: E402
+kxproc.use_testbed_modules()
 from simboard import SimBoard  # noqa: E402
 
 PANELMON = os.environ.get("PANELMON_BIN", "panelmon")
-TICK = os.sysconf("SC_CLK_TCK")
-
-
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return int(fields[11]) / TICK, int(fields[12]) / TICK  # utime, stime
 
 
 def switches(pid):
@@ -65,24 +57,18 @@ def main():
         fill(board.root)
         board.command("ina226 current 1000")
         board.command("ina226 power 1000")
-        with open(os.devnull, "wb") as null:
-            proc = subprocess.Popen([PANELMON], env=board.env(), stdout=null,
-                                    stderr=subprocess.STDOUT)
-        try:
+        with kxproc.Process([PANELMON], env=board.env(), log=os.devnull) as proc:
             time.sleep(2.5)  # set-up done, page 0 on the display
             rows = board.lcd_rows()
-            u0, s0 = cpu_seconds(proc.pid)
+            u0, s0 = proc.cpu_seconds()
             v0, i0 = switches(proc.pid)
-            bu0, bs0 = cpu_seconds(board.proc.pid)
+            bu0, bs0 = board.proc.cpu_seconds()
             t0 = time.monotonic()
             time.sleep(seconds)
             elapsed = time.monotonic() - t0
-            u1, s1 = cpu_seconds(proc.pid)
+            u1, s1 = proc.cpu_seconds()
             v1, i1 = switches(proc.pid)
-            bu1, bs1 = cpu_seconds(board.proc.pid)
-        finally:
-            proc.send_signal(signal.SIGTERM)
-            proc.wait(timeout=5)
+            bu1, bs1 = board.proc.cpu_seconds()
     cpu = (u1 - u0) + (s1 - s0)
     print("panelmon benchmark: %.1f s on the simulated board, page 0: %r / %r"
           % (elapsed, rows[0], rows[1]))

@@ -6,12 +6,9 @@ import math
 import os
 import random
 import subprocess
-import sys
 
+import loop_report as lr
 import pytest
-
-sys.path.insert(0, os.path.dirname(__file__))
-import loop_report as lr  # noqa: E402
 
 
 def test_adev_of_linear_drift_is_exact():

@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
  * Host layer: kernel threads on real threads, and the scheduler they share
- * with the test thread (see <kxhost/kthread.h> for the two modes).
+ * with the test thread (see <kxhost/kthread.h>). The mode in force
+ * (scheduler.h) picks how they take the CPU: in turns with the test, or
+ * freely (concurrent and live modes; live also has them hold the simulated
+ * CPU while they run).
  *
- * All scheduler state is guarded by one mutex, `big`. In turn-taking mode
- * the task that owns `cpu` runs and every other task waits on its own
- * condition variable until it is handed the CPU.
+ * All thread state is guarded by one mutex, `big`. Taking turns, the task
+ * that owns `cpu` runs and every other task waits on its own condition
+ * variable until it is handed the CPU.
  */
 #define _POSIX_C_SOURCE 200809L
 #include <pthread.h>
@@ -25,6 +28,7 @@
 #include <kxhost/live.h>
 #include <kxhost/race.h>
 #include <kxhost/wait.h>
+#include "scheduler.h"
 
 #define MAX_TURNS 1000000
 
@@ -56,29 +60,37 @@ static struct task_struct test_task = {
 static LIST_HEAD(tasks);
 static _Thread_local struct task_struct *self;
 static struct task_struct *cpu = &test_task;
-static bool concurrent;
 static unsigned int nlive, ntotal;
+
+/* how kernel threads take the CPU (big held in every call) */
+struct kxh_task_ops {
+	/* a new thread may enter its function */
+	bool (*may_start)(struct task_struct *t);
+	/* t was woken or signalled */
+	void (*poke)(struct task_struct *t);
+	/* the calling thread gives the CPU up; back when it may run again */
+	void (*yield)(struct task_struct *me);
+	/* the calling thread has exited */
+	void (*exited)(struct task_struct *me);
+	/* the caller waits until t has exited */
+	void (*join)(struct task_struct *t);
+	/* kxh_sched_run() */
+	unsigned int (*run)(void);
+};
+
+static const struct kxh_task_ops *task_ops(void)
+{
+	return kxh_sched()->tasks;
+}
 
 struct task_struct *kxh_current(void)
 {
 	return self ? self : &test_task;
 }
 
-void kxh_sched_concurrent(bool on)
-{
-	pthread_mutex_lock(&big);
-	if (nlive)
-		kxh_bug("kxh_sched_concurrent() with kernel threads alive");
-	concurrent = on;
-	pthread_mutex_unlock(&big);
-}
+/* ---- taking turns with the test -------------------------------------- */
 
-bool kxh_sched_is_concurrent(void)
-{
-	return __atomic_load_n(&concurrent, __ATOMIC_RELAXED);
-}
-
-/* turn-taking: hand the CPU to t and wait until it is ours again (big held) */
+/* hand the CPU to t and wait until it is ours again */
 static void switch_to(struct task_struct *t)
 {
 	struct task_struct *me = kxh_current();
@@ -89,43 +101,50 @@ static void switch_to(struct task_struct *t)
 		pthread_cond_wait(&me->cv, &big);
 }
 
-/* turn-taking: a kernel thread gives its turn back to the test (big held) */
-static void yield_to_test(struct task_struct *me)
+static bool turns_may_start(struct task_struct *t)
+{
+	return cpu == t;
+}
+
+/* a woken (or signalled) sleeper, or a woken new thread, waits for its turn */
+static void turns_poke(struct task_struct *t)
+{
+	if (t != kxh_current() && (t->sleeping || (!t->started && t->woken)))
+		t->runnable = 1;
+}
+
+/* a kernel thread gives its turn back to the test */
+static void turns_exited(struct task_struct *me)
 {
 	cpu = &test_task;
 	pthread_cond_signal(&test_task.cv);
+}
+
+static void turns_yield(struct task_struct *me)
+{
+	turns_exited(me);
 	while (cpu != me)
 		pthread_cond_wait(&me->cv, &big);
 }
 
-static bool quiescent(void)
-{
-	struct list_head *pos;
-
-	list_for_each(pos, &tasks) {
-		struct task_struct *t = list_entry(pos, struct task_struct, node);
-
-		if (!t->exited && (!t->sleeping || t->woken || t->sigpending))
-			return false;
-		if (!t->exited && !t->started && t->woken)
-			return false;
-	}
-	return true;
-}
-
-unsigned int kxh_sched_run(void)
+/* the thread runs to its end, turn after turn */
+static void turns_join(struct task_struct *t)
 {
 	unsigned int turns = 0;
 
-	if (self)
-		kxh_bug("kxh_sched_run() from a kernel thread");
-	pthread_mutex_lock(&big);
-	if (concurrent) {
-		while (!quiescent())
-			pthread_cond_wait(&test_task.cv, &big);
-		pthread_mutex_unlock(&big);
-		return 0;
+	while (!t->exited) {
+		if (++turns > MAX_TURNS)
+			kxh_bug("thread %s does not stop", t->comm);
+		t->runnable = 0;
+		switch_to(t);
 	}
+}
+
+/* every runnable thread runs until none is */
+static unsigned int turns_run(void)
+{
+	unsigned int turns = 0;
+
 	for (;;) {
 		struct list_head *pos;
 		struct task_struct *next = NULL;
@@ -148,6 +167,90 @@ unsigned int kxh_sched_run(void)
 		list_add_tail(&next->node, &tasks);
 		switch_to(next);
 	}
+	return turns;
+}
+
+const struct kxh_task_ops kxh_tasks_take_turns = {
+	.may_start = turns_may_start,
+	.poke = turns_poke,
+	.yield = turns_yield,
+	.exited = turns_exited,
+	.join = turns_join,
+	.run = turns_run,
+};
+
+/* ---- running freely ----------------------------------------------------- */
+
+static bool free_may_start(struct task_struct *t)
+{
+	return t->woken;
+}
+
+static void free_poke(struct task_struct *t)
+{
+	pthread_cond_signal(&t->cv);
+}
+
+/* the test may be waiting for every thread to sleep or exit */
+static void free_exited(struct task_struct *me)
+{
+	pthread_cond_broadcast(&test_task.cv);
+}
+
+static void free_yield(struct task_struct *me)
+{
+	free_exited(me);
+	pthread_cond_wait(&me->cv, &big);
+}
+
+static void free_join(struct task_struct *t)
+{
+	while (!t->exited)
+		pthread_cond_wait(&kxh_current()->cv, &big);
+}
+
+static bool quiescent(void)
+{
+	struct list_head *pos;
+
+	list_for_each(pos, &tasks) {
+		struct task_struct *t = list_entry(pos, struct task_struct, node);
+
+		if (!t->exited && (!t->sleeping || t->woken || t->sigpending))
+			return false;
+		if (!t->exited && !t->started && t->woken)
+			return false;
+	}
+	return true;
+}
+
+/* wait until every thread sleeps or has exited */
+static unsigned int free_run(void)
+{
+	while (!quiescent())
+		pthread_cond_wait(&test_task.cv, &big);
+	return 0;
+}
+
+const struct kxh_task_ops kxh_tasks_run_freely = {
+	.may_start = free_may_start,
+	.poke = free_poke,
+	.yield = free_yield,
+	.exited = free_exited,
+	.join = free_join,
+	.run = free_run,
+};
+
+/* ---- kernel threads ----------------------------------------------------- */
+
+unsigned int kxh_sched_run(void)
+{
+	unsigned int turns;
+
+	if (self)
+		kxh_bug("kxh_sched_run() from a kernel thread");
+	pthread_mutex_lock(&big);
+	turns = task_ops()->run();
 	pthread_mutex_unlock(&big);
 	return turns;
 }
@@ -160,7 +263,7 @@ static void *kthread_main(void *arg)
 	self = t;
 	pthread_mutex_lock(&big);
 	/* a new thread sleeps until it is woken (or stopped) */
-	while (concurrent ? !t->woken : cpu != t)
+	while (!task_ops()->may_start(t))
 		pthread_cond_wait(&t->cv, &big);
 	t->woken = 0;
 	t->started = !t->should_stop;
@@ -168,22 +271,15 @@ static void *kthread_main(void *arg)
 
 	if (t->started) {
 		/* live mode: the thread runs on the CPU like every other context */
-		if (kxh_live())
-			kxh_cpu_enter();
+		kxh_sched()->cpu_enter();
 		ret = t->fn(t->data);
-		if (kxh_live())
-			kxh_cpu_leave();
+		kxh_sched()->cpu_leave();
 	}
 
 	pthread_mutex_lock(&big);
 	t->result = ret;
 	t->exited = 1;
-	if (concurrent)
-		pthread_cond_broadcast(&test_task.cv);
-	else {
-		cpu = &test_task;
-		pthread_cond_signal(&test_task.cv);
-	}
+	task_ops()->exited(t);
 	pthread_mutex_unlock(&big);
 	return NULL;
 }
@@ -229,10 +325,7 @@ struct task_struct *kthread_create(int (*threadfn)(void *data), void *data,
 static void wake_locked(struct task_struct *t)
 {
 	t->woken = 1;
-	if (concurrent)
-		pthread_cond_signal(&t->cv);
-	else if (t != kxh_current() && (t->sleeping || !t->started))
-		t->runnable = 1;
+	task_ops()->poke(t);
 }
 
 int wake_up_process(struct task_struct *p)
@@ -273,24 +366,11 @@ int kthread_stop(struct task_struct *k)
 	if (k == self)
 		kxh_bug("kthread_stop() of the calling thread");
 	/* live mode: the thread needs the CPU to reach its end */
-	if (kxh_live())
-		kxh_cpu_leave();
+	kxh_sched()->cpu_leave();
 	pthread_mutex_lock(&big);
 	__atomic_store_n(&k->should_stop, 1, __ATOMIC_RELEASE);
 	wake_locked(k);
-	if (concurrent) {
-		while (!k->exited)
-			pthread_cond_wait(&kxh_current()->cv, &big);
-	} else {
-		unsigned int turns = 0;
-
-		while (!k->exited) {
-			if (++turns > MAX_TURNS)
-				kxh_bug("thread %s does not stop", k->comm);
-			k->runnable = 0;
-			switch_to(k);
-		}
-	}
+	task_ops()->join(k);
 	pthread_mutex_unlock(&big);
 	pthread_join(k->thread, NULL);
 	pthread_mutex_lock(&big);
@@ -300,8 +380,7 @@ int kthread_stop(struct task_struct *k)
 	ret = k->result;
 	pthread_cond_destroy(&k->cv);
 	free(k);
-	if (kxh_live())
-		kxh_cpu_enter();
+	kxh_sched()->cpu_enter();
 	return ret;
 }
 
@@ -335,22 +414,14 @@ long kxh_kthread_wait_schedule(struct wait_queue_head *wq_head, long timeout, in
 	might_sleep();
 	if (timeout != MAX_SCHEDULE_TIMEOUT)
 		kxh_bug("timed sleeps of kernel threads are not modelled");
-	if (kxh_live())
-		kxh_cpu_leave();
+	kxh_sched()->cpu_leave();
 	pthread_mutex_lock(&big);
 	me->sleeping = 1;
-	if (concurrent)
-		pthread_cond_broadcast(&test_task.cv);
-	while (!me->woken && !(interruptible && me->sigpending)) {
-		if (concurrent)
-			pthread_cond_wait(&me->cv, &big);
-		else
-			yield_to_test(me);
-	}
+	while (!me->woken && !(interruptible && me->sigpending))
+		task_ops()->yield(me);
 	me->sleeping = 0;
 	pthread_mutex_unlock(&big);
-	if (kxh_live())
-		kxh_cpu_enter();
+	kxh_sched()->cpu_enter();
 	return timeout;
 }
 
@@ -385,10 +456,7 @@ void kxh_task_signal(struct task_struct *t)
 {
 	pthread_mutex_lock(&big);
 	t->sigpending = 1;
-	if (concurrent)
-		pthread_cond_signal(&t->cv);
-	else if (t->sleeping)
-		t->runnable = 1;
+	task_ops()->poke(t);
 	pthread_mutex_unlock(&big);
 }
 

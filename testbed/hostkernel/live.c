@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
- * Host layer: live mode (see <kxhost/live.h>). One mutex is the CPU; one
- * condition variable carries every wake-up, and each sleeper tests its own
- * condition again when it gets the CPU back, as a task does after
- * schedule(). A tick thread moves jiffies and fires timers every jiffy;
- * each work queue has one worker thread.
+ * Host layer: live mode (see <kxhost/live.h>), the operations of its
+ * scheduler (scheduler.h). One mutex is the CPU; one condition variable
+ * carries every wake-up, and each sleeper tests its own condition again
+ * when it gets the CPU back, as a task does after schedule(). A tick thread
+ * moves jiffies and fires timers every jiffy; each work queue has one
+ * worker thread.
  */
 #define _POSIX_C_SOURCE 200809L
 #include <pthread.h>
@@ -22,11 +23,11 @@
 #include <kxhost/live.h>
 #include <kxhost/time.h>
 #include <kxhost/workqueue.h>
+#include "scheduler.h"
 
 #define NS_PER_JIFFY (1000000000LL / HZ)
 #define MAX_WORKERS 16
 
-static bool live;
 static pthread_mutex_t cpu = PTHREAD_MUTEX_INITIALIZER;
 static pthread_cond_t kick;
 static _Thread_local int cpu_depth;
@@ -44,7 +45,7 @@ static struct worker {
 
 bool kxh_live(void)
 {
-	return __atomic_load_n(&live, __ATOMIC_RELAXED);
+	return kxh_sched() == &kxh_sched_live;
 }
 
 s64 kxh_live_mono_ns(void)
@@ -79,7 +80,7 @@ void kxh_cpu_leave(void)
 
 void kxh_live_kick(void)
 {
-	if (live)
+	if (kxh_live())
 		pthread_cond_broadcast(&kick);
 }
 
@@ -96,6 +97,21 @@ void kxh_live_wait(s64 deadline_ns)
 	ts.tv_sec = (time_t)(deadline_ns / 1000000000LL);
 	ts.tv_nsec = (long)(deadline_ns % 1000000000LL);
 	pthread_cond_timedwait(&kick, &cpu, &ts);
+}
+
+void kxh_live_block(kxh_done_fn done, const void *arg, s64 deadline)
+{
+	while (!(done && done(arg)) && (deadline < 0 || kxh_live_mono_ns() < deadline))
+		kxh_live_wait(deadline);
+}
+
+/* a busy delay: the CPU stays taken for real time */
+void kxh_live_delay(s64 ns)
+{
+	s64 until = kxh_live_mono_ns() + ns;
+
+	while (kxh_live_mono_ns() < until)
+		;
 }
 
 void kxh_live_signal_source(const volatile int *flag)
@@ -162,6 +178,17 @@ int kxh_live_worker_start(struct workqueue_struct *wq, void (*run)(struct workqu
 	return 0;
 }
 
+int kxh_live_wq_start(struct workqueue_struct *wq)
+{
+	return kxh_live_worker_start(wq, kxh_wq_live_run);
+}
+
+/* the queue's worker runs the work; the caller gives the CPU up meanwhile */
+void kxh_live_wq_wait(struct workqueue_struct *wq, kxh_done_fn done, const void *arg)
+{
+	kxh_live_block(done, arg, -1);
+}
+
 void kxh_live_worker_stop(struct workqueue_struct *wq)
 {
 	unsigned int i;
@@ -187,15 +214,14 @@ void kxh_live_start(void)
 {
 	pthread_condattr_t ca;
 
-	if (live)
+	if (kxh_live())
 		kxh_bug("live mode started twice");
 	pthread_condattr_init(&ca);
 	pthread_condattr_setclock(&ca, CLOCK_MONOTONIC);
 	pthread_cond_init(&kick, &ca);
 	pthread_condattr_destroy(&ca);
-	kxh_sched_concurrent(true);
 	kxh_cpu_enter();
-	__atomic_store_n(&live, true, __ATOMIC_RELEASE);
+	kxh_sched_set(&kxh_sched_live);
 	kxh_time_live_start();
 	if (kxh_live_worker_start(system_wq, kxh_wq_live_run) ||
 	    pthread_create(&tick_thread, NULL, tick_main, NULL))

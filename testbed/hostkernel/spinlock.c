@@ -9,8 +9,7 @@
 #include <linux/spinlock.h>
 #include <linux/mutex.h>
 #include <kxhost/bug.h>
-#include <kxhost/kthread.h>
-#include <kxhost/live.h>
+#include "scheduler.h"
 
 extern _Thread_local int kxh_locks_held;
 extern _Thread_local int kxh_irqs_off;
@@ -41,7 +40,7 @@ void spin_lock(spinlock_t *lock)
 	while (!__atomic_compare_exchange_n(&lock->locked, &free_, me, 0,
 					    __ATOMIC_ACQUIRE, __ATOMIC_RELAXED)) {
 		/* taking turns, the holder cannot run until we give up */
-		if (!kxh_sched_is_concurrent())
+		if (!kxh_sched()->parallel)
 			kxh_bug("spin lock %p held by a sleeping task (deadlock)", (void *)lock);
 		free_ = 0;
 	}
@@ -113,12 +112,18 @@ void mutex_init(struct mutex *lock)
 	lock->taken = 0;
 }
 
+static bool mutex_free(const void *arg)
+{
+	const struct mutex *lock = arg;
+
+	return !lock->locked;
+}
+
 void mutex_lock(struct mutex *lock)
 {
 	might_sleep();
-	/* live mode: the holder may sleep with it; wait for the CPU and the mutex */
-	while (kxh_live() && lock->locked)
-		kxh_live_wait(-1);
+	/* the holder may sleep with it: live, wait for the CPU and the mutex */
+	kxh_sched()->block(mutex_free, lock, -1);
 	if (lock->locked)
 		kxh_bug("mutex %p taken twice (deadlock)", (void *)lock);
 	lock->locked = 1;
@@ -145,7 +150,7 @@ void mutex_unlock(struct mutex *lock)
 	if (!lock->locked)
 		kxh_bug("mutex %p released while free", (void *)lock);
 	lock->locked = 0;
-	kxh_live_kick();
+	kxh_sched()->kick();
 }
 
 bool mutex_is_locked(struct mutex *lock)

@@ -1,5 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0
-/* Host layer: the virtual clock, jiffies, timers, sleeps and clock reads. */
+/*
+ * Host layer: jiffies, timers, sleeps and clock reads, on the clock of the
+ * mode in force (scheduler.h). The virtual clock of the deterministic mode
+ * is here: it moves only when the test advances it or a context sleeps.
+ */
 #include <linux/delay.h>
 #include <linux/kernel.h>
 #include <linux/list.h>
@@ -9,6 +13,7 @@
 #include <kxhost/bug.h>
 #include <kxhost/live.h>
 #include <kxhost/time.h>
+#include "scheduler.h"
 
 #define NS_PER_JIFFY (NSEC_PER_SEC / HZ)
 #define MONO_START (100LL * NSEC_PER_SEC)
@@ -62,7 +67,12 @@ static void fire_timers(void)
 /* the monotonic time now: the virtual clock, or in live mode the real one */
 static s64 now_ns(void)
 {
-	return kxh_live() ? kxh_live_mono_ns() : mono_ns;
+	return kxh_sched()->now();
+}
+
+s64 kxh_virtual_now(void)
+{
+	return mono_ns;
 }
 
 static void set_mono(s64 ns)
@@ -233,32 +243,32 @@ int del_timer_sync(struct timer_list *t)
 	return del_timer(t);
 }
 
-/* sleeps: the sleeping task lets virtual time pass */
-static void sleep_ns(s64 ns)
+/* deterministic: nothing runs behind the sleeper's back; time passes */
+void kxh_virtual_block(kxh_done_fn done, const void *arg, s64 deadline)
 {
-	might_sleep();
-	slept_ns += ns;
-	if (kxh_live()) {
-		s64 until = kxh_live_mono_ns() + ns;
-
-		while (kxh_live_mono_ns() < until)
-			kxh_live_wait(until);
+	if ((done && done(arg)) || deadline < 0)
 		return;
-	}
+	if (deadline > mono_ns)
+		kxh_time_advance_ns(deadline - mono_ns);
+}
+
+void kxh_virtual_delay(s64 ns)
+{
 	kxh_time_advance_ns(ns);
 }
 
-/* a busy delay: live, the CPU stays taken for real time */
+static void sleep_ns(s64 ns)
+{
+	const struct kxh_sched_ops *sched = kxh_sched();
+
+	might_sleep();
+	slept_ns += ns;
+	sched->block(NULL, NULL, sched->now() + ns);
+}
+
 static void delay_ns(s64 ns)
 {
-	if (kxh_live()) {
-		s64 until = kxh_live_mono_ns() + ns;
-
-		while (kxh_live_mono_ns() < until)
-			;
-		return;
-	}
-	kxh_time_advance_ns(ns);
+	kxh_sched()->delay(ns);
 }
 
 void msleep(unsigned int msecs)

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
- * Host layer: wait queues. A sleep step hands control to the test's sleep
- * hook (standing for the rest of the system) and, unless the queue was woken
- * or a signal arrived meanwhile, lets one jiffy of virtual time pass.
+ * Host layer: wait queues. A kernel thread sleeps until woken (kthread.c);
+ * any other context takes a sleep step of the mode in force (scheduler.h).
+ * The deterministic step is here: it hands control to the test's sleep hook
+ * (standing for the rest of the system) and, unless the queue was woken or
+ * a signal arrived meanwhile, lets one jiffy of virtual time pass.
  */
 #include <linux/kernel.h>
 #include <linux/errno.h>
@@ -14,6 +16,7 @@
 #include <kxhost/live.h>
 #include <kxhost/time.h>
 #include <kxhost/wait.h>
+#include "scheduler.h"
 
 #define NS_PER_JIFFY (1000000000LL / HZ)
 /* an endless sleep that nothing ends within an hour of virtual time hangs */
@@ -71,7 +74,7 @@ void __wake_up(struct wait_queue_head *wq_head, unsigned int mode, int nr, void 
 	/* wake-ups may come from several threads (host kernel threads) */
 	__atomic_fetch_add(&wq_head->kxh_wakeups, 1, __ATOMIC_SEQ_CST);
 	kxh_kthread_wake_queue(wq_head);
-	kxh_live_kick();
+	kxh_sched()->kick();
 }
 
 long kxh_prepare_to_wait_event(struct wait_queue_head *wq_head, int state)
@@ -87,35 +90,19 @@ long kxh_prepare_to_wait_event(struct wait_queue_head *wq_head, int state)
 	return 0;
 }
 
-/* live mode: give the CPU up until woken, signalled or out of time */
-static long live_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
-{
-	unsigned int wakeups = __atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST);
-	s64 deadline = -1, left;
-
-	if (timeout != MAX_SCHEDULE_TIMEOUT)
-		deadline = kxh_live_mono_ns() + (s64)timeout * NS_PER_JIFFY;
-	wq_head->kxh_sleepers++;
-	while (__atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST) == wakeups &&
-	       !((state & TASK_INTERRUPTIBLE) && kxh_signal_is_pending()) &&
-	       (deadline < 0 || kxh_live_mono_ns() < deadline))
-		kxh_live_wait(deadline);
-	wq_head->kxh_sleepers--;
-	if (deadline < 0)
-		return timeout;
-	left = deadline - kxh_live_mono_ns();
-	return left > 0 ? (long)((left + NS_PER_JIFFY - 1) / NS_PER_JIFFY) : 0;
-}
-
 long kxh_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
 {
-	unsigned int wakeups;
-
 	/* a host kernel thread sleeps for real until woken */
 	if (kxh_in_kthread())
 		return kxh_kthread_wait_schedule(wq_head, timeout, state);
-	if (kxh_live())
-		return live_wait_schedule(wq_head, timeout, state);
+	return kxh_sched()->wait_step(wq_head, timeout, state);
+}
+
+/* deterministic: the sleep hook plays the rest of the system for one step */
+long kxh_virtual_wait_step(struct wait_queue_head *wq_head, long timeout, int state)
+{
+	unsigned int wakeups;
+
 	wakeups = __atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST);
 	might_sleep();
 	sleep_steps++;
@@ -138,4 +125,40 @@ long kxh_wait_schedule(struct wait_queue_head *wq_head, long timeout, int state)
 	}
 	idle_steps = 0;
 	return timeout > 0 ? timeout - 1 : 0;
+}
+
+struct sleeper {
+	struct wait_queue_head *wq_head;
+	unsigned int wakeups;
+	int state;
+};
+
+static bool woken_or_signalled(const void *arg)
+{
+	const struct sleeper *s = arg;
+
+	return __atomic_load_n(&s->wq_head->kxh_wakeups, __ATOMIC_SEQ_CST) != s->wakeups ||
+	       ((s->state & TASK_INTERRUPTIBLE) && kxh_signal_is_pending());
+}
+
+/* a sleep step that blocks (live mode): until woken, signalled or out of time */
+long kxh_blocking_wait_step(struct wait_queue_head *wq_head, long timeout, int state)
+{
+	const struct kxh_sched_ops *sched = kxh_sched();
+	struct sleeper s = {
+		.wq_head = wq_head,
+		.wakeups = __atomic_load_n(&wq_head->kxh_wakeups, __ATOMIC_SEQ_CST),
+		.state = state,
+	};
+	s64 deadline = -1, left;
+
+	if (timeout != MAX_SCHEDULE_TIMEOUT)
+		deadline = sched->now() + (s64)timeout * NS_PER_JIFFY;
+	wq_head->kxh_sleepers++;
+	sched->block(woken_or_signalled, &s, deadline);
+	wq_head->kxh_sleepers--;
+	if (deadline < 0)
+		return timeout;
+	left = deadline - sched->now();
+	return left > 0 ? (long)((left + NS_PER_JIFFY - 1) / NS_PER_JIFFY) : 0;
 }

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
  * Host layer: work queues. Items wait on their queue until the test runs it
- * (kxh_wq_run / kxh_wq_run_all); delayed work waits on a timer of the
- * virtual clock first. Running is in process context, one item at a time.
+ * (kxh_wq_run / kxh_wq_run_all), a flush runs it (deterministic mode) or
+ * its worker does (live mode: scheduler.h); delayed work waits on a timer
+ * first. Running is in process context, one item at a time.
  */
 #include <stdarg.h>
 #include <stdio.h>
@@ -17,6 +18,7 @@
 #include <kxhost/irq.h>
 #include <kxhost/live.h>
 #include <kxhost/workqueue.h>
+#include "scheduler.h"
 
 struct workqueue_struct {
 	char name[64];
@@ -58,7 +60,7 @@ static void delayed_work_timer_fn(struct timer_list *t)
 	/* still pending: from the timer straight onto the queue */
 	dwork->work.wq = dwork->wq;
 	list_add_tail(&dwork->work.entry, &dwork->wq->items);
-	kxh_live_kick();
+	kxh_sched()->kick();
 }
 
 void kxh_init_delayed_work(struct delayed_work *dwork, work_func_t func)
@@ -86,7 +88,7 @@ struct workqueue_struct *alloc_workqueue(const char *fmt, unsigned int flags,
 	va_end(ap);
 	wq->flags = flags;
 	INIT_LIST_HEAD(&wq->items);
-	if (kxh_live() && kxh_live_worker_start(wq, kxh_wq_live_run)) {
+	if (kxh_sched()->wq_start(wq)) {
 		free(wq);
 		return NULL;
 	}
@@ -106,7 +108,7 @@ static void run_item(struct workqueue_struct *wq, struct work_struct *work)
 	work->func(work);
 	wq->current_work = NULL;
 	running = NULL;
-	kxh_live_kick();
+	kxh_sched()->kick();
 }
 
 static void run_one(struct workqueue_struct *wq)
@@ -134,24 +136,57 @@ void kxh_wq_live_run(struct workqueue_struct *wq)
 		run_one(wq);
 }
 
-/* live mode: sleep until the work is neither queued (when asked) nor running */
-static void live_wait_work(struct work_struct *work, bool queued_too)
-{
-	while ((queued_too && work->pending) ||
-	       (work->wq && work->wq->current_work == work))
-		kxh_live_wait(-1);
-}
-
-unsigned int kxh_wq_run(struct workqueue_struct *wq)
+/* run queued items until done(arg) holds or the queue is empty */
+static unsigned int run_until(struct workqueue_struct *wq, kxh_done_fn done, const void *arg)
 {
 	unsigned int n = 0;
 
-	while (!list_empty(&wq->items)) {
+	while (!(done && done(arg)) && !list_empty(&wq->items)) {
 		if (++n > 1000000)
 			kxh_bug("work queue %s never drains", wq->name);
 		run_one(wq);
 	}
 	return n;
+}
+
+unsigned int kxh_wq_run(struct workqueue_struct *wq)
+{
+	return run_until(wq, NULL, NULL);
+}
+
+/* deterministic: no worker, so whoever waits for the work runs it */
+void kxh_virtual_wq_wait(struct workqueue_struct *wq, kxh_done_fn done, const void *arg)
+{
+	run_until(wq, done, arg);
+}
+
+/* on its queue's list: queued, not waiting on its timer */
+static bool work_queued(const struct work_struct *work)
+{
+	return work->pending && !list_empty(&work->entry);
+}
+
+/* run by a worker, not by the caller itself */
+static bool work_running(const struct work_struct *work)
+{
+	return work->wq && work->wq->current_work == work && running != work;
+}
+
+static bool work_not_running(const void *arg)
+{
+	return !work_running(arg);
+}
+
+static bool work_done(const void *arg)
+{
+	return !work_queued(arg) && !work_running(arg);
+}
+
+static bool wq_idle(const void *arg)
+{
+	const struct workqueue_struct *wq = arg;
+
+	return list_empty(&wq->items) && !wq->current_work;
 }
 
 unsigned int kxh_wq_run_all(void)
@@ -218,12 +253,7 @@ struct workqueue_struct *kxh_wq_find(const char *name)
 void flush_workqueue(struct workqueue_struct *wq)
 {
 	might_sleep();
-	if (kxh_live()) {
-		while (!list_empty(&wq->items) || wq->current_work)
-			kxh_live_wait(-1);
-		return;
-	}
-	kxh_wq_run(wq);
+	kxh_sched()->wq_wait(wq, wq_idle, wq);
 }
 
 void drain_workqueue(struct workqueue_struct *wq)
@@ -236,8 +266,7 @@ void destroy_workqueue(struct workqueue_struct *wq)
 	if (wq == system_wq)
 		kxh_bug("destroy_workqueue(system_wq)");
 	drain_workqueue(wq);
-	if (kxh_live())
-		kxh_live_worker_stop(wq);
+	kxh_sched()->wq_stop(wq);
 	list_del(&wq->node);
 	free(wq);
 }
@@ -268,7 +297,7 @@ bool queue_work(struct workqueue_struct *wq, struct work_struct *work)
 	work->pending = 1;
 	work->wq = wq;
 	list_add_tail(&work->entry, &wq->items);
-	kxh_live_kick();
+	kxh_sched()->kick();
 	return true;
 }
 
@@ -305,8 +334,8 @@ bool cancel_work_sync(struct work_struct *work)
 	if (running == work)
 		kxh_bug("cancel_work_sync from the work itself (deadlock)");
 	ret = cancel_work(work);
-	if (kxh_live())
-		live_wait_work(work, false);
+	if (work_running(work))
+		kxh_sched()->wq_wait(work->wq, work_not_running, work);
 	return ret;
 }
 
@@ -327,8 +356,8 @@ bool cancel_delayed_work_sync(struct delayed_work *dwork)
 	if (running == &dwork->work)
 		kxh_bug("cancel_delayed_work_sync from the work itself (deadlock)");
 	ret = cancel_delayed_work(dwork);
-	if (kxh_live())
-		live_wait_work(&dwork->work, false);
+	if (work_running(&dwork->work))
+		kxh_sched()->wq_wait(dwork->work.wq, work_not_running, &dwork->work);
 	return ret;
 }
 
@@ -341,26 +370,20 @@ bool mod_delayed_work(struct workqueue_struct *wq, struct delayed_work *dwork,
 	return was;
 }
 
+/*
+ * Waits for the work queued or running, as in the kernel: work still on
+ * its timer is not waited for. Deterministic, the queue runs it now, with
+ * what was queued before it.
+ */
 bool flush_work(struct work_struct *work)
 {
+	bool busy;
+
 	might_sleep();
-	if (kxh_live()) {
-		bool busy = work->pending || (work->wq && work->wq->current_work == work);
-
-		live_wait_work(work, true);
-		return busy;
-	}
-	if (!work->pending)
-		return false;
-	if (!list_empty(&work->entry) || !work->wq) {
-		/* the queue runs it now, with what was queued before it */
-		struct workqueue_struct *wq = work->wq;
-
-		while (work->pending && !list_empty(&wq->items))
-			run_one(wq);
-		return true;
-	}
-	return false;
+	busy = work_queued(work) || work_running(work);
+	if (busy)
+		kxh_sched()->wq_wait(work->wq, work_done, work);
+	return busy;
 }
 
 bool flush_delayed_work(struct delayed_work *dwork)
@@ -368,7 +391,7 @@ bool flush_delayed_work(struct delayed_work *dwork)
 	if (del_timer(&dwork->timer)) {
 		dwork->work.wq = dwork->wq;
 		list_add_tail(&dwork->work.entry, &dwork->wq->items);
-		kxh_live_kick();
+		kxh_sched()->kick();
 	}
 	return flush_work(&dwork->work);
 }

@@ -9,10 +9,11 @@ protocol: one command line, one reply line "ok ..." or "err ..." (see
 hw/README.md).
 """
 import os
-import shutil
+import signal
 import socket
-import subprocess
 import tempfile
+
+import kxproc
 
 
 class BoardError(Exception):
@@ -37,7 +38,7 @@ def unescape(text):
     return out.decode("latin-1")
 
 
-class SimBoard:
+class SimBoard(kxproc.Harness):
     def __init__(self, root=None, binary=None):
         self.binary = binary or os.environ.get("KX_SIMBOARD", "simboard")
         self.own_root = root is None
@@ -48,42 +49,31 @@ class SimBoard:
 
     # lifecycle
     def start(self):
-        self.proc = subprocess.Popen([self.binary, "--root", self.root],
-                                     stdout=subprocess.PIPE, text=True)
-        line = self.proc.stdout.readline()
-        if line != "simboard ready\n":
-            self.proc.kill()
-            self.proc.wait()
-            raise BoardError("simboard did not start: %r" % line)
+        self.proc = kxproc.Process([self.binary, "--root", self.root], name="simboard")
+        try:
+            self.proc.wait_output("simboard ready\n")
+        except AssertionError as e:
+            self.proc.stop()
+            raise BoardError("simboard did not start: %s" % e)
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.settimeout(10)
         self.sock.connect(os.path.join(self.root, "run", "simboard.sock"))
         return self
 
     def stop(self):
+        told = False
         if self.sock is not None:
             try:
                 self.command("quit")
+                told = True
             except (OSError, BoardError):
                 pass
             self.sock.close()
             self.sock = None
-        if self.proc is not None:
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-            self.proc.stdout.close()
-            self.proc = None
-        if self.own_root:
-            shutil.rmtree(self.root, ignore_errors=True)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
+        # after "quit" the board ends by itself; the signal is for one that
+        # could not be told
+        self.end_process(sig=None if told else signal.SIGTERM)
+        self.remove_root()
 
     def env(self, **extra):
         """Environment for a program run against this board."""

@@ -1,13 +1,11 @@
 """lcdtext (simulation build) against the simulated board's LCD."""
 import os
+import signal
 import subprocess
-import sys
 import tempfile
 
 import pytest
-
-sys.path.insert(0, os.environ.get("KX_SIM_PY", os.path.join(os.path.dirname(__file__), "../../testbed/simboard")))
-from simboard import SimBoard  # noqa: E402
+from simboard import SimBoard
 
 LCDTEXT = os.environ.get("LCDTEXT_BIN", "lcdtext")
 LCDTEXT_BOARD = os.environ.get("LCDTEXT_BOARD_BIN")
@@ -109,8 +107,7 @@ def test_board_that_went_away(board):
     # A stale socket left by a board that is gone reads as no device.
     root = board.root
     env = board.env()
-    board.proc.kill()
-    board.proc.wait()
+    board.proc.stop(sig=signal.SIGKILL)
     assert os.path.exists(os.path.join(root, "dev", "i2c-0"))
     r = run(env, "Hello")
     assert r.returncode == 0

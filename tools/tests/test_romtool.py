@@ -2,13 +2,10 @@
 import os
 import socket
 import subprocess
-import sys
-import time
 
+import kxproc
 import pytest
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "testbed", "simboard"))
-from simboard import SimBoard  # noqa: E402
+from simboard import SimBoard
 
 ROMTOOL = os.environ.get("ROMTOOL_BIN", "")
 USAGE = "Missing arguments, exiting\nromtool 0xaddr -rw -fam data_string\n"
@@ -254,12 +251,7 @@ class Bus:
 
 def wait_write_cycle(bus):
     # acknowledge polling, as drivers do after a page write (10 s: a cap)
-    end = time.monotonic() + 10
-    while time.monotonic() < end:
-        if bus.write([0]) == 0:
-            return
-        time.sleep(0.001)
-    raise AssertionError("EEPROM stayed busy")
+    kxproc.wait_for(lambda: bus.write([0]) == 0, "the EEPROM to acknowledge", step=0.001)
 
 
 def test_page_write_wraps_inside_the_page(board):

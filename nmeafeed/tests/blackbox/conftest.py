@@ -1,12 +1,6 @@
 import os
-import sys
 
 import pytest
-
-sys.path.insert(0, os.path.dirname(__file__))
-sim_py = os.environ.get("KX_SIM_PY")
-if sim_py:
-    sys.path.insert(0, sim_py)
 
 
 @pytest.fixture(autouse=True)

@@ -10,11 +10,9 @@ that read the segment run under `unshare --ipc`, so the segment is private.
 import ctypes
 import ctypes.util
 import os
-import shutil
-import subprocess
 import tempfile
-import threading
-import time
+
+import kxproc
 
 NTP_KEY = 0x4E545030
 # The standard GGA example with its published checksum, and the recorded
@@ -93,7 +91,7 @@ def zda(hhmmss_sss, day, month, year):
     return with_checksum("$GPZDA,%s,%02d,%02d,%04d,00,00" % (hhmmss_sss, day, month, year))
 
 
-class Daemon:
+class Daemon(kxproc.Harness):
     """One nmeafeed process in its own KX_ROOT tree."""
 
     def __init__(self, binary=None, root=None, make_fifo=True, extra_env=None, user=None,
@@ -112,10 +110,6 @@ class Daemon:
         self.user = user  # run the daemon as this uid (the test runs as root)
         self.wrapper = wrapper or []  # command line the daemon is started through
         self.proc = None
-        self.out = bytearray()
-        self.err = bytearray()
-        self.lock = threading.Condition()
-        self.threads = []
 
     def make_fifo(self):
         if not os.path.exists(self.fifo):
@@ -125,64 +119,40 @@ class Daemon:
         self.writer = os.open(self.fifo, os.O_RDWR)
 
     def start(self):
-        env = dict(os.environ)
-        env["KX_ROOT"] = self.root
-        env.update(self.extra_env)
-        self.proc = subprocess.Popen(self.wrapper + [self.binary], env=env, stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     user=self.user)
-        for stream, buf in ((self.proc.stdout, self.out), (self.proc.stderr, self.err)):
-            t = threading.Thread(target=self._collect, args=(stream, buf), daemon=True)
-            t.start()
-            self.threads.append(t)
+        self.proc = kxproc.Process(self.wrapper + [self.binary], root=self.root,
+                                   env=dict(os.environ, **self.extra_env),
+                                   separate_stderr=True, user=self.user, name="nmeafeed")
         return self
 
-    def _collect(self, stream, buf):
-        while True:
-            chunk = stream.read1(65536)
-            if not chunk:
-                break
-            with self.lock:
-                buf += chunk
-                self.lock.notify_all()
-
     def stdout(self):
-        with self.lock:
-            return self.out.decode("latin-1")
+        return self.proc.output()
 
     def stderr(self):
-        with self.lock:
-            return self.err.decode("latin-1")
+        return self.proc.errors()
 
-    def wait_output(self, text, count=1, timeout=10.0):
+    def wait_output(self, text, count=1, timeout=kxproc.CAP):
         """Waits until text appears count times on standard output."""
-        deadline = time.monotonic() + timeout
-        with self.lock:
-            while self.out.decode("latin-1").count(text) < count:
-                left = deadline - time.monotonic()
-                if left <= 0 or (self.proc.poll() is not None):
-                    raise AssertionError("timed out waiting for %r x%d; output so far: %r"
-                                         % (text, count, self.out.decode("latin-1")[-2000:]))
-                self.lock.wait(min(left, 0.1))
+        self.proc.wait_output(text, count, timeout)
 
-    def wait_opened(self, timeout=10.0):
+    def wait_opened(self, timeout=kxproc.CAP):
         """Waits until the daemon has the FIFO open (and its 1 s pause is over)."""
         self.wait_output("Starting nmeafeed: opening port", timeout=timeout)
+        self.proc.wait_until(self.has_fifo_open, "nmeafeed to open %s" % self.fifo, timeout)
+
+    def has_fifo_open(self):
         pid = self.proc.pid
         target = os.path.realpath(self.fifo)
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
+        try:
+            fds = os.listdir("/proc/%d/fd" % pid)
+        except OSError:
+            return False
+        for fd in fds:
             try:
-                for fd in os.listdir("/proc/%d/fd" % pid):
-                    try:
-                        if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == target:
-                            return
-                    except OSError:
-                        pass
+                if os.readlink("/proc/%d/fd/%s" % (pid, fd)) == target:
+                    return True
             except OSError:
                 pass
-            time.sleep(0.02)
-        raise AssertionError("nmeafeed did not open %s" % self.fifo)
+        return False
 
     def send(self, data):
         if isinstance(data, str):
@@ -203,33 +173,14 @@ class Daemon:
         return os.path.exists(os.path.join(self.rundata, name))
 
     def alive(self):
-        return self.proc is not None and self.proc.poll() is None
+        return self.proc is not None and self.proc.alive()
 
     def stop(self):
-        if self.proc is not None:
-            if self.proc.poll() is None:
-                self.proc.terminate()
-                try:
-                    self.proc.wait(timeout=5)
-                except subprocess.TimeoutExpired:
-                    self.proc.kill()
-                    self.proc.wait()
-            for t in self.threads:
-                t.join(timeout=5)
-            self.proc.stdout.close()
-            self.proc.stderr.close()
-            self.proc = None
+        self.end_process()
         if self.writer is not None:
             os.close(self.writer)
             self.writer = None
-        if self.own_root:
-            shutil.rmtree(self.root, ignore_errors=True)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
+        self.remove_root()
 
 
 def sat_text(values):
@@ -238,26 +189,24 @@ def sat_text(values):
     return "".join("%3d " % v for v in values)
 
 
-def shm_wait_count(samples, timeout=10.0):
+def _shm_wait(ready, what, timeout):
+    seg = None
+
+    def check():
+        nonlocal seg
+        seg = seg or shm_attach()
+        return seg if seg is not None and ready(seg) else None
+    return kxproc.wait_for(check, what, timeout, step=0.005)
+
+
+def shm_wait_count(samples, timeout=kxproc.CAP):
     """Waits until the segment holds that many samples: count rises by 2
     per sample (before and after the fields)."""
-    deadline = time.monotonic() + timeout
-    seg = None
-    while time.monotonic() < deadline:
-        seg = seg or shm_attach()
-        if seg is not None and seg.count >= 2 * samples and seg.valid == 1:
-            return seg
-        time.sleep(0.005)
-    raise AssertionError("segment count did not reach %d" % (2 * samples))
+    return _shm_wait(lambda seg: seg.count >= 2 * samples and seg.valid == 1,
+                     "segment count %d" % (2 * samples), timeout)
 
 
-def shm_wait_stamp(clock_sec, timeout=10.0):
+def shm_wait_stamp(clock_sec, timeout=kxproc.CAP):
     """Waits until the segment holds a finished sample of that receiver time."""
-    deadline = time.monotonic() + timeout
-    seg = None
-    while time.monotonic() < deadline:
-        seg = seg or shm_attach()
-        if seg is not None and seg.valid == 1 and seg.clockTimeStampSec == clock_sec:
-            return seg
-        time.sleep(0.005)
-    raise AssertionError("no sample of %d in the segment" % clock_sec)
+    return _shm_wait(lambda seg: seg.valid == 1 and seg.clockTimeStampSec == clock_sec,
+                     "a sample of %d in the segment" % clock_sec, timeout)

@@ -10,8 +10,8 @@ import tempfile
 import threading
 import time
 
+import kxproc
 import pytest
-
 from nmeafeed_harness import Daemon, with_checksum
 
 CHRONYD = shutil.which("chronyd") or "/usr/sbin/chronyd"
@@ -62,42 +62,36 @@ def test_chronyd_takes_samples_from_the_segment():
     sock = os.path.join(work, "chronyd.sock")
     with open(conf, "w") as f:
         f.write(CONF.format(dir=work))
-    chrony = None
     try:
         with Daemon() as d:
             d.wait_opened()
             feeder = Receiver(d)
             feeder.start()
-            log = open(os.path.join(work, "chronyd.log"), "w")
-            chrony = subprocess.Popen([CHRONYD, "-x", "-d", "-u", "root", "-f", conf],
-                                      stdout=log, stderr=subprocess.STDOUT)
-            reach, samples = 0, 0
-            deadline = time.monotonic() + 30
-            while time.monotonic() < deadline:
-                time.sleep(1)
-                assert chrony.poll() is None, open(os.path.join(work, "chronyd.log")).read()
-                for line in chronyc(sock, "sources").splitlines():
-                    f = line.split(",")
-                    if len(f) > 5 and f[2] == "GPS":
-                        reach = int(f[5], 8)
-                for line in chronyc(sock, "sourcestats").splitlines():
-                    f = line.split(",")
-                    if len(f) > 1 and f[0] == "GPS":
-                        samples = int(f[1])
-                if reach != 0 and samples >= 2:
-                    break
-            feeder.stop.set()
-            feeder.join(timeout=5)
+            with kxproc.Process([CHRONYD, "-x", "-d", "-u", "root", "-f", conf],
+                                log=os.path.join(work, "chronyd.log")) as chrony:
+                reach, samples = 0, 0
+
+                def sampled():
+                    nonlocal reach, samples
+                    for line in chronyc(sock, "sources").splitlines():
+                        f = line.split(",")
+                        if len(f) > 5 and f[2] == "GPS":
+                            reach = int(f[5], 8)
+                    for line in chronyc(sock, "sourcestats").splitlines():
+                        f = line.split(",")
+                        if len(f) > 1 and f[0] == "GPS":
+                            samples = int(f[1])
+                    return reach != 0 and samples >= 2
+                try:
+                    chrony.wait_until(sampled, "chronyd to take samples from the SHM source",
+                                      timeout=30, step=1)
+                finally:
+                    feeder.stop.set()
+                    feeder.join(timeout=5)
+                    chrony.stop(timeout=10)
             assert reach != 0, "chronyd never reached the SHM source"
             assert samples >= 2, "chronyd holds no samples from the SHM source"
             assert "ZDA: " in d.stdout()
             assert d.alive()
     finally:
-        if chrony is not None:
-            chrony.terminate()
-            try:
-                chrony.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                chrony.kill()
-                chrony.wait()
         shutil.rmtree(work, ignore_errors=True)

@@ -160,6 +160,18 @@ KTEST(delayed_work_moves_to_its_queue_at_expiry)
 	KT_EQ(kxh_wq_run_all(), 0);
 }
 
+/* as in the kernel, a flush waits for queued or running work, not for a timer */
+KTEST(flush_work_leaves_work_still_on_its_timer)
+{
+	KT_TRUE(schedule_delayed_work(&dwork, 10));
+	KT_FALSE(flush_work(&dwork.work));
+	KT_EQ(norder, 0);
+	KT_TRUE(delayed_work_pending(&dwork));
+	KT_TRUE(flush_delayed_work(&dwork));
+	KT_EQ(norder, 1);
+	KT_FALSE(delayed_work_pending(&dwork));
+}
+
 KTEST(clocks_follow_the_virtual_clock)
 {
 	struct timespec64 ts;

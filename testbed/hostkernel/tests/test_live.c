@@ -71,6 +71,24 @@ KTEST(live_cancel_work_sync_waits_for_the_running_item)
 	KT_EQ(done, 1);				/* ... but waited for */
 }
 
+/* the worker runs a flushed item; an item still on its timer is not waited for */
+KTEST(live_flush_waits_for_queued_work_not_for_timers)
+{
+	static struct delayed_work dw;
+	static struct work_struct w;
+
+	kxh_live_start();
+	INIT_DELAYED_WORK(&dw, mark_fn);
+	queue_delayed_work(system_wq, &dw, 1000 * HZ);
+	KT_FALSE(flush_work(&dw.work));
+	KT_EQ(done, 0);
+	KT_TRUE(cancel_delayed_work_sync(&dw));
+	INIT_WORK(&w, mark_fn);
+	queue_work(system_wq, &w);
+	KT_TRUE(flush_work(&w));
+	KT_EQ(done, 1);
+}
+
 KTEST(live_mutex_held_across_a_sleep_is_waited_for)
 {
 	static struct work_struct w;

@@ -8,16 +8,21 @@ the caller's mount namespace: run the tests under `unshare --mount`.
 """
 import os
 import subprocess
-import threading
+
+import kxproc
 
 
-class KxKernel:
+class KxKernel(kxproc.Harness):
     def __init__(self, root, binary=None, env=None):
         self.root = root
         self.binary = binary or os.environ.get("KX_KERNEL", "kxkernel")
         self.env = dict(env or os.environ, KX_ROOT=root)
         self.proc = None
-        self.output = []
+
+    @property
+    def output(self):
+        """Its output so far, line by line (the module's messages with KXH_LOG=1)."""
+        return self.proc.output().splitlines(keepends=True) if self.proc else []
 
     def attr(self, name):
         return os.path.join(self.root, "sys/pps_filter", name)
@@ -38,37 +43,17 @@ class KxKernel:
         return os.path.join(self.root, "dev/kx_pps")
 
     def start(self):
-        self.proc = subprocess.Popen([self.binary], env=self.env, stdout=subprocess.PIPE,
-                                     stderr=subprocess.STDOUT, text=True)
-        for line in self.proc.stdout:
-            self.output.append(line)
-            if line == "kxkernel ready\n":
-                break
-        else:
-            self.proc.wait()
-            raise RuntimeError("kxkernel did not start:\n" + "".join(self.output))
-        # keep draining its log so it never blocks on a full pipe
-        threading.Thread(target=self._drain, daemon=True).start()
+        self.proc = kxproc.Process([self.binary], env=self.env, name="kxkernel")
+        try:
+            self.proc.wait_output("kxkernel ready\n", timeout=60)
+        except AssertionError:
+            self.stop()
+            raise
         return self
 
-    def _drain(self):
-        for line in self.proc.stdout:
-            self.output.append(line)
-
     def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(timeout=30)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        if self.proc:
+            self.proc.stop(timeout=30)  # kept: its output stays readable
         for mount in ("dev/kx_pps", "sys/pps_filter"):
             subprocess.run(["umount", "-l", os.path.join(self.root, mount)],
                            stderr=subprocess.DEVNULL)
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()

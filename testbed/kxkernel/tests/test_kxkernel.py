@@ -9,14 +9,12 @@ import os
 import shutil
 import signal
 import socket
-import subprocess
 import sys
 import tempfile
 import threading
-import time
 
+import kxproc
 import pytest
-
 from kxkernel import KxKernel
 
 LIMIT = 30  # seconds: a safety cap, never a measure
@@ -122,13 +120,12 @@ def test_nonblocking_read_of_an_empty_queue(live):
 def test_reader_killed_while_blocked(live):
     # nmeafeed stopped while it waits for a line: the read ends, the device
     # is released and can be opened again
-    reader = subprocess.Popen([sys.executable, "-c",
-                               "import os, sys; fd = os.open(sys.argv[1], os.O_RDONLY); "
-                               "print('open', flush=True); os.read(fd, 100)", live.device],
-                              stdout=subprocess.PIPE, text=True)
-    assert reader.stdout.readline() == "open\n"
-    reader.send_signal(signal.SIGTERM)
-    assert reader.wait(timeout=LIMIT) == -signal.SIGTERM
+    reader = kxproc.Process([sys.executable, "-c",
+                             "import os, sys; fd = os.open(sys.argv[1], os.O_RDONLY); "
+                             "print('open', flush=True); os.read(fd, 100)", live.device])
+    reader.wait_output("open\n", timeout=LIMIT)
+    assert reader.output() == "open\n"
+    assert reader.stop(timeout=LIMIT) == -signal.SIGTERM
     for _ in range(LIMIT * 10):     # the release follows the exit
         try:
             os.close(os.open(live.device, os.O_RDONLY))
@@ -152,11 +149,7 @@ def test_module_parameters_are_read_only_files(live):
     for count in (1000, 25001007):
         pulse.sendto(b"%d 0 0" % count, os.path.join(live.root, "dev/tpm4"))
     pulse.close()
-    deadline = time.monotonic() + LIMIT
-    while True:
+    def last_count():
         with open(os.path.join(params, "last_count")) as f:
-            text = f.read()
-        if text == "25000007\n" or time.monotonic() > deadline:
-            break
-        time.sleep(0.05)
-    assert text == "25000007\n"
+            return f.read()
+    kxproc.wait_for(lambda: last_count() == "25000007\n", "last_count 25000007", LIMIT, 0.05)

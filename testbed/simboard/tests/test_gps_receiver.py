@@ -10,13 +10,11 @@ import calendar
 import os
 import re
 import socket
-import sys
 import time
 
+import kxproc
 import pytest
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from simboard import SimBoard, unescape  # noqa: E402
+from simboard import SimBoard, unescape
 
 CAP = 20.0  # safety cap of every wait, seconds
 HOME = ("4807.0380", "N"), ("01131.0000", "E")  # the receiver's start position
@@ -85,13 +83,10 @@ def state(board):
 
 
 def wait_state(board, key, pred):
-    end = time.time() + CAP
-    while time.time() < end:
+    def check():
         v = state(board)[key]
-        if pred(v):
-            return v
-        time.sleep(0.05)
-    raise AssertionError("gps state %s never as wanted" % key)
+        return v if pred(v) else None
+    return kxproc.wait_for(check, "gps state %s as wanted" % key, CAP, step=0.05)
 
 
 def next_edge(board, line):

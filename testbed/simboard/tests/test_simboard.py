@@ -3,14 +3,12 @@ import os
 import signal
 import socket
 import subprocess
-import sys
 import tempfile
 import time
 
+import kxproc
 import pytest
-
-sys.path.insert(0, os.path.join(os.path.dirname(__file__), ".."))
-from simboard import BoardError, SimBoard  # noqa: E402
+from simboard import BoardError, SimBoard
 
 SIMBOARD = os.environ.get("KX_SIMBOARD", "simboard")
 SOCKETS = ["dev/i2c-0", "dev/i2c-1", "dev/gpiochip0", "dev/ttyGPS0", "run/simboard.sock"]
@@ -29,13 +27,11 @@ def test_creates_its_sockets_and_removes_them_on_quit():
 def test_sigterm_stops_it_cleanly():
     with tempfile.TemporaryDirectory() as root:
         board = SimBoard(root=root).start()
-        board.proc.send_signal(signal.SIGTERM)
-        assert board.proc.wait(timeout=5) == 0
+        assert board.proc.stop(sig=signal.SIGTERM) == 0
         for s in SOCKETS:
             assert not os.path.exists(os.path.join(root, s)), s
         board.sock.close()
         board.sock = None
-        board.proc.stdout.close()
         board.proc = None
 
 
@@ -59,15 +55,15 @@ def test_root_is_required():
 def test_kx_root_from_the_environment():
     with tempfile.TemporaryDirectory() as root:
         env = dict(os.environ, KX_ROOT=root)
-        p = subprocess.Popen([SIMBOARD], env=env, stdout=subprocess.PIPE, text=True)
-        assert p.stdout.readline() == "simboard ready\n"
-        s = socket.socket(socket.AF_UNIX)
-        s.connect(os.path.join(root, "run/simboard.sock"))
-        s.sendall(b"quit\n")
-        assert s.recv(100) == b"ok\n"
-        assert p.wait(timeout=5) == 0
-        p.stdout.close()
-        s.close()
+        with kxproc.Process([SIMBOARD], env=env) as p:
+            p.wait_output("simboard ready\n")
+            assert p.output().startswith("simboard ready\n")
+            s = socket.socket(socket.AF_UNIX)
+            s.connect(os.path.join(root, "run/simboard.sock"))
+            s.sendall(b"quit\n")
+            assert s.recv(100) == b"ok\n"
+            assert p.stop(sig=None) == 0
+            s.close()
 
 
 def test_pipelined_commands_answer_in_order():
