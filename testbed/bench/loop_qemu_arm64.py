@@ -7,12 +7,13 @@ figures, checks nothing).
         [--period-us US] [--loop-mode M] [--csv FILE] [--host HOST.csv]
 
 Boots the arm64 board (testbed/qemu/arm64/qemu_arm64.sh, mode bench) with the
-virtual board's VCXO at the given offset and options, lets N pulses pass
-from load and writes them as CSV in the host benchmark's format
-(pulse,count,dac_code,integ_fp,osc_error_e15; testbed/bench/README.md):
+VCXO of the timing hardware model (kx-timinghw.ko) at the given offset and
+options, lets N pulses pass from load and writes them as CSV in the host
+benchmark's format (pulse,count,dac_code,integ_fp,osc_error_e15;
+testbed/bench/README.md):
 
-- count, osc_error_e15: from the virtual board's record of each second;
-- dac_code: the code the DAC held when the next pulse came (the board's
+- count, osc_error_e15: from the timing hardware model's record of each second;
+- dac_code: the code the DAC held when the next pulse came (the model's
   record of the next second);
 - integ_fp: the module's integrator after the pulse. The module keeps it in
   a variable no other module can read per pulse, so it is rebuilt here from
@@ -38,6 +39,8 @@ import sys
 
 here = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(here, "..", "qemu", "arm64"))
+sys.path.insert(0, os.path.join(here, "..", "qemu", "lib"))
+from kxq import read_console  # noqa: E402
 from qemu_arm64_loop import N0, WINDOW, parse_records, window_means  # noqa: E402
 
 K1 = 200 * 671
@@ -134,14 +137,13 @@ def main():
                KX_BENCH_PULSES=str(args.pulses + 1),
                KX_PPS_ARGS=f"loop_mode={args.loop_mode}" if args.loop_mode else "",
                KX_QEMU_LIMIT=str(120 + args.pulses * args.period_us // 200000),
-               KX_VBOARD_ARGS=f"offset_e15={int(args.offset * 1e9)} seed={args.seed} "
+               KX_TIMINGHW_ARGS=f"offset_e15={int(args.offset * 1e9)} seed={args.seed} "
                               f"walk_e15={args.walk} temp_e15={args.temp_amp} "
                               f"temp_period={args.temp_period} period_us={args.period_us}")
     subprocess.run([os.path.join(here, "..", "qemu", "arm64", "qemu_arm64.sh"), "bench", kbuild, work],
                    env=env, stdout=subprocess.DEVNULL)
-    with open(os.path.join(work, "console.txt"), errors="replace") as f:
-        lines = [ln.split(" ", 2)[2] for ln in f if ln.startswith("KXQPULSE bench ")]
-    recs = parse_records(lines)[:args.pulses + 1]
+    con = read_console(os.path.join(work, "console.txt"), "loop_qemu_arm64")
+    recs = parse_records(con.pulses.get("bench", []))[:args.pulses + 1]
     if len(recs) < 2:
         print(f"no pulse records (see {work}/console.txt)")
         return 1

@@ -68,7 +68,7 @@ def dac_code(x):
 
 
 def test_rows_follow_the_loop_and_the_oscillator(tmp_path):
-    # the meaning of each column, which the virtual board's rows must share:
+    # the meaning of each column, which the qemu timing hardware's rows must share:
     # over 1000 pulses (five counter wraps) every count adds (N0 - count) x
     # k1 x 671 to integ_fp, the DAC then holds that correction's code, and the
     # counts add up to the oscillator's phase in whole cycles

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
- * 25 MHz VCXO model: see kx_osc.h. Shared by the virtual board (kernel)
+ * 25 MHz VCXO model: see kx_osc.h. Shared by the timing hardware model under qemu (kernel)
  * and the simulated board (user space); integer arithmetic only.
  */
 #include "kx_osc.h"

@@ -5,7 +5,8 @@
  * a random walk and a slow temperature drift.
  *
  * Integer arithmetic only, so the same file runs inside a kernel module
- * (the virtual board under qemu) and in user space (the simulated board).
+ * (the timing hardware model under qemu, kx-timinghw.ko) and in user
+ * space (the simulated board).
  *
  * Frequencies are fractional errors y = (f - 25 MHz) / 25 MHz in units of
  * 10^-15 (fs/s): 1 ppm is 1,000,000,000.

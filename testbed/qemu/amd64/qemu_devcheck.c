@@ -11,7 +11,7 @@
  *   qemu_devcheck drain    empties the line queue, prints the byte count
  *   qemu_devcheck reader S reads the device for S seconds, counts lines
  *
- * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check and
+ * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check (kxcheck.h) and
  * "KXQ devcheck MODE failures N" at the end; the exit status is N != 0.
  * The host script requires the names of the ok lines, so a check that
  * silently disappears is noticed too.
@@ -20,7 +20,6 @@
 #include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,29 +30,13 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "kxcheck.h"
+
 #define FILTER_DIR "/sys/pps_filter"
 #define DEV "/dev/kx_pps"
 #define QUEUE_SIZE 4096
 #define WRITE_MAX 128
 #define READ_MAX 256
-
-static int failures;
-
-static void check(int ok, const char *name, const char *fmt, ...)
-{
-	va_list ap;
-
-	if (ok) {
-		printf("KXQ ok %s\n", name);
-		return;
-	}
-	failures++;
-	printf("KXQ FAIL %s: ", name);
-	va_start(ap, fmt);
-	vprintf(fmt, ap);
-	va_end(ap);
-	printf("\n");
-}
 
 /* the whole text of an attribute, or -errno */
 static int attr_read(const char *name, char *buf, size_t size)
@@ -138,20 +121,20 @@ static void check_attr_set(void)
 			if (!strcmp(de->d_name, attr_names[i]))
 				break;
 		if (i == N_ATTRS) {
-			printf("KXQ note unexpected attribute %s\n", de->d_name);
+			say("note unexpected attribute %s", de->d_name);
 			extra++;
 			continue;
 		}
 		seen[i] = 1;
 		if (fstatat(dirfd(d), de->d_name, &st, 0) || (st.st_mode & 07777) != 0660) {
-			printf("KXQ note %s mode %o\n", de->d_name, st.st_mode & 07777);
+			say("note %s mode %o", de->d_name, st.st_mode & 07777);
 			badmode++;
 		}
 	}
 	closedir(d);
 	for (i = 0; i < N_ATTRS; i++)
 		if (!seen[i]) {
-			printf("KXQ note missing attribute %s\n", attr_names[i]);
+			say("note missing attribute %s", attr_names[i]);
 			missing++;
 		}
 	check(!extra && !missing, "nineteen_attributes", "%d missing, %d unexpected",
@@ -419,21 +402,6 @@ static int drain(int fd)
 	return total;
 }
 
-/* an NMEA sentence as the receiver sends it: $...*XX with a good checksum */
-static int nmea_valid(const char *line, size_t len)
-{
-	unsigned int sum = 0, want;
-	size_t i;
-
-	if (len < 4 || line[0] != '$' || line[len - 3] != '*')
-		return 0;
-	for (i = 1; i < len - 3; i++)
-		sum ^= (unsigned char)line[i];
-	if (sscanf(line + len - 2, "%2X", &want) != 1)
-		return 0;
-	return sum == want;
-}
-
 /*
  * The receiver's lines as user space gets them while the GPS stream runs:
  * what is queued is dropped, then at least ten new lines are read (blocking)
@@ -449,7 +417,7 @@ static void check_nmea(void)
 	check(fd >= 0, "nmea_open", "%s", strerror(errno));
 	if (fd < 0)
 		return;
-	printf("KXQ nmea dropped %d\n", drain(fd));
+	say("nmea dropped %d", drain(fd));
 	fcntl(fd, F_SETFL, 0);
 	alarm(10);
 	while (len < (int)sizeof(buf) - READ_MAX) {
@@ -468,13 +436,13 @@ static void check_nmea(void)
 	for (line = buf; (lf = memchr(line, '\n', buf + len - line)); line = lf + 1) {
 		lines++;
 		if (!nmea_valid(line, lf - line) || memchr(line, '\r', lf - line)) {
-			printf("KXQ note bad line %.*s\n", (int)(lf - line), line);
+			say("note bad line %.*s", (int)(lf - line), line);
 			bad++;
 		}
 		gga += !strncmp(line, "$GPGGA,", 7);
 		zda += !strncmp(line, "$GPZDA,", 7);
 	}
-	printf("KXQ nmea lines %d gga %d zda %d\n", lines, gga, zda);
+	say("nmea lines %d gga %d zda %d", lines, gga, zda);
 	check(lines >= 10 && !bad && gga >= 4 && zda >= 4 && gga + zda == lines,
 	      "nmea_whole_sentences", "%d lines, %d bad, %d GGA, %d ZDA", lines, bad, gga,
 	      zda);
@@ -508,7 +476,7 @@ static void read_for(int secs)
 	while (!time_up) {
 		n = dev_read(fd, buf, sizeof(buf));
 		if (n < 0 && n != -EINTR) {
-			printf("KXQ note reader error %d\n", n);
+			say("note reader error %d", n);
 			break;
 		}
 		for (i = 0; i < n; i++)
@@ -517,7 +485,7 @@ static void read_for(int secs)
 			total += n;
 	}
 	close(fd);
-	printf("KXQ reader bytes %ld lines %ld\n", total, lines);
+	say("reader bytes %ld lines %ld", total, lines);
 	check(time_up && lines > 0, "reader_got_lines", "%ld lines", lines);
 }
 
@@ -538,12 +506,12 @@ int main(int argc, char **argv)
 		fd = open(DEV, O_RDONLY | O_NONBLOCK);
 		check(fd >= 0, "drain_open", "%s", strerror(errno));
 		if (fd >= 0) {
-			printf("KXQ drained %d\n", drain(fd));
+			say("drained %d", drain(fd));
 			close(fd);
 		}
 	} else {
 		check_device_quick();
 	}
-	printf("KXQ devcheck %s failures %d\n", mode, failures);
-	return failures != 0;
+	say("devcheck %s failures %d", mode, kxq_failures);
+	return kxq_failures != 0;
 }

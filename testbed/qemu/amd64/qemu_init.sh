@@ -1,31 +1,13 @@
 #!/bin/busybox sh
 # /init of the qemu smoke test's initramfs (built by qemu_smoke.sh): loads
 # and unloads kx-pps.ko in a real Debian kernel and reports on the serial
-# console. Lines the host script reads:
-#   KXQ <key> <value...>   results of the steps below
-#   KXQLOG <phase> <line>  the kernel log of each phase (dmesg -c)
-#   KXQ ok|FAIL ...        the checks of qemu_devcheck
-#   KXQ end                the script ran to its end
-# The machine powers off at the end; a hang is cut by the host's timeout.
-# The steps run in a child shell: whatever ends it, init itself goes on
-# to power the machine off instead of panicking.
-if [ "$1" != steps ]; then
-	/bin/busybox sh /init steps
-	echo "KXQ steps exit $?"
-	/bin/busybox poweroff -f
-fi
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t debugfs debugfs /sys/kernel/debug
-# the kernel log goes to the console only through the KXQLOG dumps
-echo 1 >/proc/sys/kernel/printk
+# console (the protocol of lib/README.md, read by qemu_smoke_checks.py):
+# KXQ results of the steps below and KXQLOG the kernel log of each phase;
+# KXQ ok|FAIL the checks of qemu_devcheck. The opening, the power-off at
+# the end and say/log/ins are lib/guest_init.sh's.
+. /lib/kxq/guest_init.sh
 
 M=/lib/modules/kx
-K=/lib/modules/kernel
-say() { echo "KXQ $*"; }
 # until a receive run has ended after now, however slow the guest: bytes
 # queued after a drain come from a run that ends after it (and sends a
 # pending satellite-mode command at its end); 10 s is only a cap
@@ -40,9 +22,6 @@ receive_run_after() {
 }
 # the guest's uptime in hundredths of a second
 uptime_cs() { local t; t=$(cut -d' ' -f1 /proc/uptime); echo $((${t%.*} * 100 + 1${t#*.} - 100)); }
-log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
-exists() { [ -e "$1" ] && echo 1 || echo 0; }
-loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
 state() {
 	say "$1 filter_dir $(exists /sys/pps_filter)"
 	say "$1 platform_driver $(exists /sys/bus/platform/drivers/pps)"
@@ -51,11 +30,6 @@ state() {
 	say "$1 class $(exists /sys/class/pps_chardev_class)"
 	say "$1 dac_client $(cat /sys/bus/i2c/devices/1-004c/name 2>/dev/null || echo none)"
 	say "$1 module $(loaded kx_pps)"
-}
-ins() {
-	out=$(insmod "$@" 2>&1)
-	rc=$?
-	echo "$rc ${out:-no-message}"
 }
 
 log boot
@@ -168,12 +142,10 @@ log gps
 sleep 60 </dev/kx_pps &
 holder=$!
 sleep 0.2
-out=$(rmmod kx_pps 2>&1)
-say busy_rmmod "$? ${out:-no-message}"
+say busy_rmmod "$(rmm kx_pps)"
 kill $holder
 wait $holder
-out=$(rmmod kx_pps 2>&1)
-say unload_rmmod "$? ${out:-no-message}"
+say unload_rmmod "$(rmm kx_pps)"
 state unloaded
 log unload
 say gps stop
@@ -184,15 +156,13 @@ while [ $i -le 3 ]; do
 	say cycle$i "insmod $(ins $M/kx-pps.ko)"
 	/bin/qemu_devcheck quick
 	say cycle$i "devcheck $?"
-	out=$(rmmod kx_pps 2>&1)
-	say cycle$i "rmmod $? ${out:-no-message}"
+	say cycle$i "rmmod $(rmm kx_pps)"
 	say cycle$i "left $(loaded kx_pps)$(exists /sys/pps_filter)$(exists /dev/kx_pps)"
 	log cycle$i
 	i=$((i + 1))
 done
 
-out=$(rmmod kxpps_phystub 2>&1)
-say phystub_rmmod "$? ${out:-no-message}"
+say phystub_rmmod "$(rmm kxpps_phystub)"
 say modules_left "$(cut -d' ' -f1 /proc/modules | tr '\n' ' ')"
 log final
 say tainted "$(cat /proc/sys/kernel/tainted)"

@@ -2,7 +2,7 @@
 # Runs kx-pps on its own architecture: Debian's arm64 kernel (the image of
 # the arm64 header tree's version) under qemu-system-aarch64 -M virt,
 # booted by U-Boot with the board's device tree (kx-qemu-virt.dts),
-# the virtual board kx-vboard.ko closing the loop (TPM4, the pulse interrupt
+# the timing hardware model kx-timinghw.ko closing the loop (TPM4, the pulse interrupt
 # through the GIC, the VCXO model, the DAC on I2C adapter 1, the PHYs) and
 # the simulated board's GPS receiver on the PL011. Then checks the console.
 #
@@ -19,8 +19,8 @@
 #     the machine's own device tree, with the same qemu options as the boot
 #
 # KBUILD_OUT: kbuild.sh's output for 6.12-arm64 (kx-pps.ko, the PHY stub and
-# Module.symvers). Environment: KX_VBOARD_ARGS (module parameters of the
-# virtual board), KX_PPS_ARGS (module parameters of kx-pps, e.g.
+# Module.symvers). Environment: KX_TIMINGHW_ARGS (module parameters of the
+# timing hardware model), KX_PPS_ARGS (module parameters of kx-pps, e.g.
 # loop_mode=1), KX_BENCH_PULSES (bench mode), KX_LOOP_PULSES (board mode),
 # KX_QEMU_CPUS (virtual CPUs, default 1; more run as threads of their own,
 # so the module's interrupt, work and threads meet on real SMP).
@@ -29,7 +29,7 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../../.." && pwd)
 src=$top/kernel
-vboard_src=$here/../vboard
+timinghw_src=$here/../timinghw
 osc_src=$top/testbed/osc
 env="$top/build-kheaders/trees.env"
 start=$(date +%s)
@@ -89,7 +89,7 @@ if [ "$mode" = ntp ]; then
 	[ -x "$chrony/usr/sbin/chronyd" ] || fail "no arm64 chronyd: run scripts/kernel-headers"
 	command -v chronyd >/dev/null || fail "chronyd missing: run scripts/setup"
 	# one pulse per real second: chronyd counts real seconds
-	KX_VBOARD_ARGS=${KX_VBOARD_ARGS:-period_us=1000000}
+	KX_TIMINGHW_ARGS=${KX_TIMINGHW_ARGS:-period_us=1000000}
 	# synchronising and losing the pulse take chronyd minutes of real time
 	KX_QEMU_LIMIT=${KX_QEMU_LIMIT:-540}
 fi
@@ -98,19 +98,19 @@ simboard=${KX_SIMBOARD:-}
 
 mkdir -p "$work"
 
-# ---- the virtual board module, against the same tree --------------------
-vb="$work/kbuild/vboard"
-mkdir -p "$vb" "$work/kbuild/phystub"
+# ---- the timing hardware module, against the same tree ------------------
+thw="$work/kbuild/timinghw"
+mkdir -p "$thw" "$work/kbuild/phystub"
 find "$work/kbuild" -maxdepth 2 -type l -delete
-for f in "$vboard_src"/Kbuild "$vboard_src"/*.c "$osc_src"/kx_osc.[ch]; do
-	ln -s "$f" "$vb/$(basename "$f")"
+for f in "$timinghw_src"/Kbuild "$timinghw_src"/*.c "$osc_src"/kx_osc.[ch]; do
+	ln -s "$f" "$thw/$(basename "$f")"
 done
 ln -s "$src/phystub/kxpps_phystub.h" "$work/kbuild/phystub/"
-if ! nice -n 10 make -C "$KDIR_6_12_ARM64" M="$vb" W=1 KCFLAGS=-Werror \
-	KBUILD_EXTRA_SYMBOLS="$kbuild/Module.symvers" modules >"$vb/build.log" 2>&1 ||
-	grep -E 'WARNING|warning:' "$vb/build.log"; then
-	cat "$vb/build.log"
-	fail "kx-vboard.ko did not build cleanly"
+if ! nice -n 10 make -C "$KDIR_6_12_ARM64" M="$thw" W=1 KCFLAGS=-Werror \
+	KBUILD_EXTRA_SYMBOLS="$kbuild/Module.symvers" modules >"$thw/build.log" 2>&1 ||
+	grep -E 'WARNING|warning:' "$thw/build.log"; then
+	cat "$thw/build.log"
+	fail "kx-timinghw.ko did not build cleanly"
 fi
 
 # ---- the time service's programs -----------------------------------------
@@ -119,7 +119,7 @@ fi
 # four (the C++ and C libraries from the cross tool chain's sysroot) and
 # chronyd's configuration: the appliance's drop-in as shipped
 ntp_root() {
-	local a64="$work/aarch64" lib
+	local a64="$work/aarch64"
 	cmake -S "$top" -B "$a64" -G Ninja --toolchain "$top/cmake/aarch64-linux-gnu.cmake" \
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DKX_WERROR=ON -DBUILD_TESTING=OFF \
 		-DCMAKE_INSTALL_PREFIX=/usr >"$work/aarch64.log" 2>&1 &&
@@ -130,21 +130,8 @@ ntp_root() {
 	mkdir -p "$root/lib/aarch64-linux-gnu" "$root/etc"
 	cp -a "$chrony"/usr/lib/aarch64-linux-gnu/*.so* "$chrony"/lib/aarch64-linux-gnu/*.so* \
 		"$root/lib/aarch64-linux-gnu/"
-	cp -L /usr/aarch64-linux-gnu/lib/ld-linux-aarch64.so.1 "$root/lib/aarch64-linux-gnu/"
-	# every library the programs and libraries need, until none is missing
-	local missing=1 f
-	while [ $missing = 1 ]; do
-		missing=0
-		for lib in $(aarch64-linux-gnu-readelf -d "$root"/bin/{nmeafeed,locator,ntpgate,chronyd,chronyc} \
-			"$root"/lib/aarch64-linux-gnu/*.so* | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p' | sort -u); do
-			[ -e "$root/lib/aarch64-linux-gnu/$lib" ] && continue
-			f=$(ls /usr/aarch64-linux-gnu/lib/"$lib" /usr/lib/aarch64-linux-gnu/"$lib" 2>/dev/null | head -n1 || true)
-			[ -n "$f" ] || fail "$lib (arm64) not found"
-			cp -L "$f" "$root/lib/aarch64-linux-gnu/"
-			missing=1
-		done
-	done
-	ln -s aarch64-linux-gnu/ld-linux-aarch64.so.1 "$root/lib/ld-linux-aarch64.so.1"
+	initramfs_libs /lib/aarch64-linux-gnu /usr/aarch64-linux-gnu/lib:/usr/lib/aarch64-linux-gnu \
+		"$root"/bin/{nmeafeed,locator,ntpgate,chronyd,chronyc}
 	echo 'root:x:0:0:root:/:/bin/sh' >"$root/etc/passwd"
 	echo 'root:x:0:' >"$root/etc/group"
 	echo kx-timeserver >"$root/etc/device_name"
@@ -164,41 +151,23 @@ ntp_root() {
 }
 
 # ---- the initramfs -----------------------------------------------------------
-root="$work/root"
-rm -rf "$root"
-mkdir -p "$root"/{bin,proc,sys,dev,tmp,lib/modules/kx/kernel}
-cp "$busybox" "$root/bin/busybox"
-install -m 0755 "$here/qemu_arm64_init.sh" "$root/init"
-for src in "$here/qemu_arm64_check.c" "$here/../amd64/qemu_devcheck.c"; do
-	prog=$(basename "$src" .c)
-	aarch64-linux-gnu-gcc -static -O2 -Wall -Wextra -Werror -o "$root/bin/$prog" "$src"
-done
-cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$vb/kx-vboard.ko" "$root/lib/modules/kx/"
-# the kernel's modules the three need, dependencies first
-order=()
-add_module() {
-	local name=$1 f dep
-	for dep in "${order[@]}"; do [ "$dep" = "$name" ] && return; done
-	f=$(find "$kmods/kernel" -name "$name.ko" -o -name "$name.ko.xz" | head -n1)
-	[ -n "$f" ] || fail "module $name missing from the kernel image"
-	for dep in $(modinfo -F depends "$f" | tr ',' ' '); do
-		add_module "$dep"
-	done
-	case $f in
-	*.xz) xz -dc "$f" >"$root/lib/modules/kx/kernel/$name.ko" ;;
-	*) cp "$f" "$root/lib/modules/kx/kernel/$name.ko" ;;
-	esac
-	order+=("$name")
-}
-for ko in "$kbuild/kx-pps.ko" "$vb/kx-vboard.ko"; do
+# shellcheck source=../lib/initramfs.sh
+. "$here/../lib/initramfs.sh"
+initramfs_begin "$work/root" "$busybox" "$here/qemu_arm64_init.sh"
+initramfs_prog aarch64-linux-gnu-gcc "$here/qemu_arm64_check.c" qemu_arm64_check
+# the smoke rig's device check, for emptying the line queue
+initramfs_prog aarch64-linux-gnu-gcc "$here/../amd64/qemu_devcheck.c" qemu_devcheck
+mkdir -p "$root/lib/modules/kx"
+cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$thw/kx-timinghw.ko" "$root/lib/modules/kx/"
+# the kernel's modules the two need, dependencies first
+for ko in "$kbuild/kx-pps.ko" "$thw/kx-timinghw.ko"; do
 	for dep in $(modinfo -F depends "$ko" | tr ',' ' '); do
-		[ "$dep" = kxpps-phystub ] || [ "$dep" = kxpps_phystub ] || add_module "$dep"
+		[ "$dep" = kxpps-phystub ] || [ "$dep" = kxpps_phystub ] || initramfs_kmod "$kmods" "$dep"
 	done
 done
-[ "$mode" != ntp ] || add_module virtio_net
-echo "${order[@]}" >"$root/lib/modules/kx/order"
+[ "$mode" != ntp ] || initramfs_kmod "$kmods" virtio_net
 [ "$mode" != ntp ] || ntp_root
-(cd "$root" && find . | cpio -o -H newc --quiet) >"$work/initrd.cpio"
+initramfs_pack "$work/initrd.cpio"
 # The board's tree holds the one CPU of the machine it was dumped from; more
 # are added as qemu's own tree has them (started through PSCI).
 dts=$here/kx-qemu-virt.dts
@@ -242,7 +211,7 @@ grep -q 'simboard ready' "$work/simboard.log" || fail "simboard did not start: $
 args="console=hvc0 panic=-1 loglevel=1 printk.time=0 slub_debug=FZP kfence.sample_interval=5"
 rounds=${KX_QEMU_ROUNDS:-100}
 args="$args rdinit=/init kxrounds=$rounds kxmode=$mode kxloop=${KX_LOOP_PULSES:-800} kxpulses=${KX_BENCH_PULSES:-1000}"
-args="$args kxvboard=\"${KX_VBOARD_ARGS:-}\""
+args="$args kxtiminghw=\"${KX_TIMINGHW_ARGS:-}\""
 args="$args kxpps=\"${KX_PPS_ARGS:-}\""
 size=$(printf '0x%x' "$(stat -c %s "$work/initrd.cpio")")
 boot="setenv bootargs '$args'; booti $IMAGE_ADDR $INITRD_ADDR:$size $DTB_ADDR"

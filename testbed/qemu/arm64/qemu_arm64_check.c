@@ -5,7 +5,7 @@
  *
  *   qemu_arm64_check pps DEV N [steady]
  *                                  assert events through the LinuxPPS API,
- *                                  one per pulse of N the virtual board
+ *                                  one per pulse of N the timing hardware
  *                                  latched (steady: no clock step meanwhile,
  *                                  so the time stamps advance)
  *   qemu_arm64_check nmea N        N lines from /dev/kx_pps: every one a
@@ -16,13 +16,12 @@
  *                                  of a host second boundary, where the
  *                                  receiver model's pulse edges lie
  *
- * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check, plus facts as
- * "KXQ NAME value"; the exit status is the number of failures.
+ * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check (kxcheck.h),
+ * plus facts as "KXQ NAME value"; the exit status is the number of failures.
  */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -31,25 +30,9 @@
 #include <unistd.h>
 #include <linux/pps.h>
 
-#define VB "/sys/kernel/debug/kx_vboard"
+#include "kxcheck.h"
 
-static int failures;
-
-static void check(int ok, const char *name, const char *fmt, ...)
-{
-	va_list ap;
-
-	if (ok) {
-		printf("KXQ ok %s\n", name);
-		return;
-	}
-	failures++;
-	printf("KXQ FAIL %s: ", name);
-	va_start(ap, fmt);
-	vprintf(fmt, ap);
-	va_end(ap);
-	printf("\n");
-}
+#define THW "/sys/kernel/debug/kx_timinghw"
 
 static long long read_number(const char *path)
 {
@@ -107,26 +90,26 @@ static void check_pps(const char *dev, int n, int clock_steady)
 	      (caps & (PPS_CAPTUREASSERT | PPS_OFFSETASSERT | PPS_TSFMT_TSPEC)) ==
 		      (PPS_CAPTUREASSERT | PPS_OFFSETASSERT | PPS_TSFMT_TSPEC),
 	      "pps_caps", "caps 0x%x", caps);
-	printf("KXQ pps_caps 0x%x\n", caps);
+	say("pps_caps 0x%x", caps);
 
-	write_text(VB "/pulses_on", "0");
+	write_text(THW "/pulses_on", "0");
 	usleep(300000);
-	c0 = read_number(VB "/captures");
+	c0 = read_number(THW "/captures");
 	check(pps_now(fd, &d0) == 0, "pps_fetch", "%s", strerror(errno));
-	write_text(VB "/pulses_on", "1");
-	for (i = 0; i < 3000 && read_number(VB "/captures") < c0 + n; i++)
+	write_text(THW "/pulses_on", "1");
+	for (i = 0; i < 3000 && read_number(THW "/captures") < c0 + n; i++)
 		usleep(10000);
-	write_text(VB "/pulses_on", "0");
+	write_text(THW "/pulses_on", "0");
 	usleep(300000);
-	c1 = read_number(VB "/captures");
+	c1 = read_number(THW "/captures");
 	pps_now(fd, &d1);
-	write_text(VB "/pulses_on", "1");
+	write_text(THW "/pulses_on", "1");
 	close(fd);
-	printf("KXQ pps events %u board %lld mean_interval_us %lld\n",
+	say("pps events %u latched %lld mean_interval_us %lld",
 	       d1.info.assert_sequence - d0.info.assert_sequence, c1 - c0,
 	       c1 > c0 ? (pps_ns(&d1.info.assert_tu) - pps_ns(&d0.info.assert_tu)) / 1000 /
 				 (c1 - c0) : 0);
-	check(c1 - c0 >= n, "pps_pulses", "the board latched %lld pulses", c1 - c0);
+	check(c1 - c0 >= n, "pps_pulses", "the timing hardware latched %lld pulses", c1 - c0);
 	check(d1.info.assert_sequence - d0.info.assert_sequence == c1 - c0,
 	      "pps_one_event_per_pulse", "%u events, %lld pulses latched",
 	      d1.info.assert_sequence - d0.info.assert_sequence, c1 - c0);
@@ -135,29 +118,6 @@ static void check_pps(const char *dev, int n, int clock_steady)
 		check(pps_ns(&d1.info.assert_tu) > pps_ns(&d0.info.assert_tu),
 		      "pps_time_advances", "last assert %lld ns, before %lld ns",
 		      pps_ns(&d1.info.assert_tu), pps_ns(&d0.info.assert_tu));
-}
-
-static int hexval(char c)
-{
-	if (c >= '0' && c <= '9')
-		return c - '0';
-	if (c >= 'A' && c <= 'F')
-		return c - 'A' + 10;
-	return -1;
-}
-
-/* "$...*HH": the XOR of the bytes between $ and * is HH */
-static int nmea_valid(const char *s, size_t len)
-{
-	unsigned int sum = 0;
-	size_t i;
-
-	if (len < 6 || s[0] != '$' || s[len - 3] != '*')
-		return 0;
-	for (i = 1; i < len - 3; i++)
-		sum ^= (unsigned char)s[i];
-	return hexval(s[len - 2]) >= 0 && hexval(s[len - 1]) >= 0 &&
-	       (unsigned int)(hexval(s[len - 2]) * 16 + hexval(s[len - 1])) == sum;
 }
 
 /*
@@ -190,7 +150,7 @@ static void check_nmea(int n)
 			continue;
 		}
 		if (!nmea_valid(line, len) || memchr(line, '\r', len)) {
-			printf("KXQ note bad line %.*s\n", len, line);
+			say("note bad line %.*s", len, line);
 			bad++;
 		} else if (len > 6 && strlen(types) < sizeof(types) - 8) {
 			/* the sentence types seen, in order of first arrival */
@@ -204,7 +164,7 @@ static void check_nmea(int n)
 	}
 	alarm(0);
 	close(fd);
-	printf("KXQ nmea lines %d bad %d types %s\n", lines, bad, types);
+	say("nmea lines %d bad %d types %s", lines, bad, types);
 	check(lines == n && !bad, "nmea_whole_sentences", "%d lines, %d bad", lines, bad);
 }
 
@@ -238,7 +198,7 @@ static void find_edge(const char *file)
 		return;
 	mid = t1 + (t2 - t1) / 2;
 	edge = mid + 1000000000LL - host % 1000000000LL;
-	printf("KXQ edge %lld round_trip_us %lld\n", edge, (t2 - t1) / 1000);
+	say("edge %lld round_trip_us %lld", edge, (t2 - t1) / 1000);
 	f = fopen(file, "w");
 	check(f && fprintf(f, "%lld\n", edge) > 0 && fclose(f) == 0, "edge_file", "%s", strerror(errno));
 }
@@ -256,5 +216,5 @@ int main(int argc, char **argv)
 		fprintf(stderr, "usage: %s pps DEV N [steady] | nmea N | edge FILE\n", argv[0]);
 		return 2;
 	}
-	return failures;
+	return kxq_failures;
 }

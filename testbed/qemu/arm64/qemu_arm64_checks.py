@@ -14,12 +14,10 @@ import sys
 import time
 
 sys.path.insert(0, __file__.rsplit("/", 1)[0])
+sys.path.insert(0, __file__.rsplit("/", 2)[0] + "/lib")
+from kxq import Console  # noqa: E402
 from qemu_arm64_loop import (N0, PPM, SLOPE, convergence, expected_freqcorr,  # noqa: E402
                              parse_records)
-
-FAULTS = re.compile(r"WARNING|BUG|Oops|Call trace|Call Trace|[Rr]efcount|[Ll]eak|"
-                    r"general protection|UBSAN|KFENCE|ppsdac: unable to send")
-TAINT_BAD = 512 | 128  # W (warning), D (oops)
 
 LOAD_MESSAGES = [
     "pps:  Starting pps_probe", "pps: pps-led GPIO acquired",
@@ -42,65 +40,9 @@ GUEST_OK = ["pps_open", "pps_caps", "pps_fetch", "pps_pulses", "pps_time_advance
             "pps_one_event_per_pulse", "nmea_open", "nmea_whole_sentences"]
 
 
-class Run:
+class Run(Console):
     def __init__(self, text):
-        self.kxq = {}
-        self.kxq_all = []
-        self.logs = {}
-        self.pulses = {}
-        self.oks = []
-        self.guest_fails = []
-        for line in text.splitlines():
-            if line.startswith("KXQ "):
-                rest = line[4:]
-                self.kxq_all.append(rest)
-                if rest.startswith("ok "):
-                    self.oks.append(rest[3:])
-                elif rest.startswith("FAIL "):
-                    self.guest_fails.append(rest)
-                key, _, value = rest.partition(" ")
-                self.kxq.setdefault(key, []).append(value)
-            elif line.startswith("KXQLOG "):
-                phase, _, msg = line[7:].partition(" ")
-                self.logs.setdefault(phase, []).append(msg)
-            elif line.startswith("KXQPULSE "):
-                phase, _, rec = line[9:].partition(" ")
-                self.pulses.setdefault(phase, []).append(rec)
-        self.errors = []
-
-    def bad(self, what):
-        self.errors.append(what)
-        print(f"qemu_arm64: FAIL: {what}", file=sys.stderr)
-
-    def get(self, key, sub=None, index=0):
-        """the value of 'KXQ key [sub] value' (the index-th such line)"""
-        vals = self.kxq.get(key, [])
-        if sub is not None:
-            vals = [v.partition(" ")[2] for v in vals if v.partition(" ")[0] == sub]
-        return vals[index] if index < len(vals) else None
-
-    def expect(self, key, pattern, sub=None, index=0):
-        v = self.get(key, sub, index)
-        name = key + (" " + sub if sub else "")
-        if v is None or not re.search(pattern, v):
-            self.bad(f"{name}: got {v!r}, want /{pattern}/")
-            return None
-        return re.search(pattern, v)
-
-    def in_order(self, phase, messages):
-        log = self.logs.get(phase, [])
-        pos = -1
-        for msg in messages:
-            hits = [i for i, line in enumerate(log) if msg in line]
-            if not hits:
-                self.bad(f"{phase}: no {msg!r} in the kernel log")
-            elif hits[0] <= pos:
-                self.bad(f"{phase}: {msg!r} out of order")
-            else:
-                pos = hits[0]
-
-    def logged(self, phase, msg):
-        return any(msg in line for line in self.logs.get(phase, []))
+        super().__init__(text, "qemu_arm64")
 
     def state(self, phase, present):
         for key in ("filter_dir", "platform_driver", "serdev_driver", "dev_node", "module"):
@@ -109,20 +51,9 @@ class Run:
         self.expect(phase, f"^{2 if present else 0}$", "threads")
 
     def common_end(self):
-        if "end" not in self.kxq:
-            self.bad("the guest did not reach the end of its script")
+        self.ended()
         self.expect("cpus", "^%s$" % os.environ.get("KX_QEMU_CPUS", "1"))
-        for phase, lines in self.logs.items():
-            if phase == "boot":
-                continue
-            for line in lines:
-                if FAULTS.search(line) and "missed GGA" not in line:
-                    self.bad(f"kernel log, {phase}: {line}")
-        t = self.get("tainted")
-        if t is None or not t.isdigit() or int(t) & TAINT_BAD:
-            self.bad(f"kernel taint {t!r} (W or D set)")
-        for f in self.guest_fails:
-            self.bad(f"guest: {f}")
+        self.kernel_clean("Call trace|KFENCE|ppsdac: unable to send")
 
 
 def check_loop(run, phase, offset):
@@ -169,12 +100,12 @@ def gap_then(recs, tag, run):
 
 def check_board(run, gps_log):
     run.expect("gpsreply", "^connect = ok connected$")
-    for v in run.kxq.get("kmod", []):
+    for v in run.values("kmod"):
         if not re.search(r" 0 no-message$", v):
             run.bad(f"kernel module: {v}")
     run.expect("phystub_insmod", "^0 no-message$")
-    run.expect("vboard_insmod", "^0 no-message$")
-    run.expect("adapter", "^kx virtual board I2C$")
+    run.expect("timinghw_insmod", "^0 no-message$")
+    run.expect("adapter", "^kx timing hardware I2C$")
     # both PHYs on the board's MDIO bus, bound as LAN8841s
     for i, addr in enumerate(("01", "02")):
         run.expect("phy", rf"^\S+:{addr} 0x00221650 LAN8841 stand-in", index=i)
@@ -185,8 +116,7 @@ def check_board(run, gps_log):
     if not run.logged("load", "pps-uart: running @ 9600 baud (flow=1)"):
         run.bad("load: the GPS port did not start at 9600 baud with flow control")
     for msg in ("unable", "Failed", "not defined", "did not take"):
-        if run.logged("load", msg):
-            run.bad(f"load: unexpected {msg!r} in the kernel log")
+        run.absent("load", msg)
     run.state("loaded", True)
     attrs = (run.get("attrs") or "").split()
     if attrs != ATTRIBUTES:
@@ -194,9 +124,7 @@ def check_board(run, gps_log):
     run.expect("k1", r"^200 \(134200\)$")
     run.expect("ppsname", "^kx-pps$")
     run.expect("ppspath", "^ppstimer$")
-    for name in GUEST_OK:
-        if name not in run.oks:
-            run.bad(f"guest check {name} did not pass")
+    run.passed(GUEST_OK)
     run.expect("ppscheck_rc", "^0$")
 
     # GPS: fix after the qualifying seconds, the clock set, the PHYs aligned
@@ -282,7 +210,7 @@ def check_board(run, gps_log):
         run.expect(f"cycle{i}", "^1 threads 2$", "source")
         run.expect(f"cycle{i}", "^0 no-message$", "rmmod")
         run.expect(f"cycle{i}", "^000$", "left")
-    run.expect("vboard_rmmod", "^0 no-message$")
+    run.expect("timinghw_rmmod", "^0 no-message$")
     run.expect("phystub_rmmod", "^0 no-message$")
 
 
@@ -429,8 +357,7 @@ def main():
     elif mode == "ntp":
         check_ntp(run)
     run.common_end()
-    print(f"qemu_arm64: {mode}: {len(run.oks)} guest checks passed, {len(run.errors)} failures")
-    return 1 if run.errors else 0
+    return run.summary(f"{mode}: ")
 
 
 if __name__ == "__main__":

@@ -1,39 +1,25 @@
 #!/bin/busybox sh
 # /init of the arm64 board test's initramfs (built by qemu_arm64.sh): runs
-# kx-pps on a real arm64 kernel with the board's device tree, the virtual
-# board (kx-vboard.ko) closing the loop, and the GPS receiver on the PL011.
-# Lines for the host script, on the virtio console:
-#   KXQ <key> <value...>     results of the steps below
-#   KXQLOG <phase> <line>    the kernel log of each phase (dmesg -c)
-#   KXQPULSE <phase> <rec>   the virtual board's pulse records
-#   KXQGPS <command>         the host passes the command to the receiver
-#   KXQ end                  the script ran to its end
+# kx-pps on a real arm64 kernel with the board's device tree, the timing
+# hardware model (kx-timinghw.ko) closing the loop, and the GPS receiver on
+# the PL011.
+# On the virtio console, the protocol of lib/README.md: KXQ results of the
+# steps below, KXQLOG the kernel log of each phase, KXQPULSE the timing
+# hardware's pulse records, KXQGPS a command the host passes to the receiver.
 # kxmode= on the kernel command line: board (the checks) | rounds (100, or
 # kxrounds=, load/unload rounds and 10 unbind/bind rounds under pulses and
 # sentences) | bench (loop convergence
 # from kxoffset=, records only) | ntp (the time service: qemu_arm64_ntp.sh).
-if [ "$1" != steps ]; then
-	/bin/busybox sh /init steps
-	echo "KXQ steps exit $?"
-	/bin/busybox poweroff -f
-fi
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-mount -t debugfs debugfs /sys/kernel/debug
-echo 1 >/proc/sys/kernel/printk
+# The opening and say/log/ins are lib/guest_init.sh's.
+. /lib/kxq/guest_init.sh
 
 M=/lib/modules/kx
 F=/sys/pps_filter
-VB=/sys/kernel/debug/kx_vboard
+THW=/sys/kernel/debug/kx_timinghw
 PDRV=/sys/bus/platform/drivers/pps
 SDRV=/sys/bus/serial/drivers/pps-uart-serdev
 mode=${kxmode:-board}
-say() { echo "KXQ $*"; }
-log() { dmesg -c | sed "s/^/KXQLOG $1 /"; }
-pulses() { sed "s/^/KXQPULSE $1 /" $VB/pulses; }
+pulses() { sed "s/^/KXQPULSE $1 /" $THW/pulses; }
 # the receiver model is driven from the host: it sees this line, acts and
 # answers on the virtio control port with one line
 gps() {
@@ -57,14 +43,7 @@ rx_open() {
 	done
 	rx 1
 }
-exists() { [ -e "$1" ] && echo 1 || echo 0; }
-loaded() { grep -q "^$1 " /proc/modules && echo 1 || echo 0; }
 attr() { cat $F/$1 2>/dev/null; }
-ins() {
-	out=$(insmod "$@" 2>&1)
-	rc=$?
-	echo "$rc ${out:-no-message}"
-}
 # wait up to $2 tenths of a second until attribute $1 reads $3
 wait_attr() {
 	w=0
@@ -93,22 +72,22 @@ for p in /sys/class/virtio-ports/*; do
 	[ "$(cat "$p/name" 2>/dev/null)" = kxctl ] && exec 3<"/dev/${p##*/}"
 done
 # the kernel's own modules, in dependency order (from the host's list)
-for m in $(cat $M/order); do
-	say kmod "$m $(ins $M/kernel/$m.ko)"
+for m in $(cat $K/order); do
+	say kmod "$m $(ins $K/$m.ko)"
 done
 say phystub_insmod "$(ins $M/kxpps-phystub.ko)"
 # In real seconds, the pulses lie on the receiver model's edges, as the
 # receiver's own pulse and sentences do on the board: the time service
 # depends on where in the second its sentences arrive.
 if [ "$mode" = ntp ] && qemu_arm64_check edge /tmp/edge_ns; then
-	kxvboard="$kxvboard edge_ns=$(cat /tmp/edge_ns)"
+	kxtiminghw="$kxtiminghw edge_ns=$(cat /tmp/edge_ns)"
 fi
-say vboard_insmod "$(ins $M/kx-vboard.ko $kxvboard)"
+say timinghw_insmod "$(ins $M/kx-timinghw.ko $kxtiminghw)"
 say adapter "$(cat /sys/bus/i2c/devices/i2c-1/name 2>/dev/null)"
 for p in /sys/bus/mdio_bus/devices/*; do
 	say phy "${p##*/} $(cat "$p/phy_id") $(basename "$(readlink "$p/driver")")"
 done
-log vboard
+log timinghw
 
 # kxpps= on the kernel command line: kx-pps's module parameters
 load() {
@@ -126,12 +105,12 @@ if [ "$mode" = bench ]; then
 	log bench
 	# the records of the first kxpulses pulses after the counter started
 	n=0
-	while [ "$(cat $VB/pulse_count)" -lt "${kxpulses:-1000}" ] && [ $n -lt 6000 ]; do
+	while [ "$(cat $THW/pulse_count)" -lt "${kxpulses:-1000}" ] && [ $n -lt 6000 ]; do
 		sleep 0.5
 		pulses bench
 		n=$((n + 1))
 	done
-	echo 0 >$VB/pulses_on
+	echo 0 >$THW/pulses_on
 	pulses bench
 	say bench_freqcorr "$(attr freqcorr)"
 	rmmod kx_pps
@@ -262,37 +241,37 @@ log gpsmode
 # from the board's +1 ppm: the records of 700 pulses, then freqcorr
 loop_run() {
 	tag=$1 n=$2
-	start=$(cat $VB/pulse_count)
-	while [ $(($(cat $VB/pulse_count) - start)) -lt "$n" ]; do
+	start=$(cat $THW/pulse_count)
+	while [ $(($(cat $THW/pulse_count) - start)) -lt "$n" ]; do
 		sleep 1
 		pulses "$tag"
 	done
 	pulses "$tag"
 	say "$tag freqcorr $(attr freqcorr)"
-	say "$tag dac $(cat $VB/dac_code)"
+	say "$tag dac $(cat $THW/dac_code)"
 	say "$tag prv_integ_fp $(attr prv_integ_fp)"
 }
 loop_run plus1 ${kxloop:-800}
 log plus1
 # -3 ppm: the oscillator changes, the loop restarts from a zero seed, which
 # moves the DAC to mid-scale at once (no pulse meanwhile)
-echo 0 >$VB/pulses_on
-echo -3000000000 >$VB/offset
+echo 0 >$THW/pulses_on
+echo -3000000000 >$THW/offset
 echo 0 >$F/prv_integ_fp
 sleep 0.3
-say minus3 "dac_after_seed $(cat $VB/dac_code)"
-echo 1 >$VB/pulses_on
+say minus3 "dac_after_seed $(cat $THW/dac_code)"
+echo 1 >$THW/pulses_on
 loop_run minus3 ${kxloop:-800}
 log minus3
 
 # paused: the DAC and the integrator keep still while pulses go on
 echo 1 >$F/pause
 sleep 0.3
-a="$(cat $VB/dac_code) $(attr prv_integ_fp)"
+a="$(cat $THW/dac_code) $(attr prv_integ_fp)"
 attr freqcorrdelta >/dev/null
-p=$(cat $VB/pulse_count)
+p=$(cat $THW/pulse_count)
 sleep 2
-say paused "pulses=$(($(cat $VB/pulse_count) - p)) before=$a after=$(cat $VB/dac_code) $(attr prv_integ_fp) fcd=$(attr freqcorrdelta)"
+say paused "pulses=$(($(cat $THW/pulse_count) - p)) before=$a after=$(cat $THW/dac_code) $(attr prv_integ_fp) fcd=$(attr freqcorrdelta)"
 # resumed: re-seeded, then updating again
 echo 0 >$F/pause
 sleep 2
@@ -301,25 +280,25 @@ pulses pause
 
 # re-seeding the integrator (2.0) moves the DAC at once; the show keeps
 # the old integrator until the next capture seeds it
-echo 0 >$VB/pulses_on
+echo 0 >$THW/pulses_on
 sleep 0.3
 old=$(attr prv_integ_fp)
 echo 134217728 >$F/prv_integ_fp
 sleep 0.3
-say reseed "dac=$(cat $VB/dac_code) shown=$(attr prv_integ_fp) old=$old"
+say reseed "dac=$(cat $THW/dac_code) shown=$(attr prv_integ_fp) old=$old"
 pulses reseed
-echo 1 >$VB/pulses_on
+echo 1 >$THW/pulses_on
 sleep 1
 pulses reseed
 
 # lost pulses: no capture for 1 s, the DAC holds; the first capture after
 # the gap is out of the window, updates resume with the one after it
-echo 0 >$VB/pulses_on
+echo 0 >$THW/pulses_on
 sleep 0.3
-d=$(cat $VB/dac_code)
+d=$(cat $THW/dac_code)
 sleep 1
-say lost "dac_before=$d dac_during=$(cat $VB/dac_code) timeknown=$(attr timeknown)"
-echo 1 >$VB/pulses_on
+say lost "dac_before=$d dac_during=$(cat $THW/dac_code) timeknown=$(attr timeknown)"
+echo 1 >$THW/pulses_on
 sleep 1
 pulses lost
 log loop
@@ -360,8 +339,7 @@ say rebound_nmea_rc $?
 log rebind
 
 # ---- unload under pulses and sentences, reload ------------------------------
-out=$(rmmod kx_pps 2>&1)
-say unload_rmmod "$? ${out:-no-message}"
+say unload_rmmod "$(rmm kx_pps)"
 rx 0
 state unloaded
 log unload
@@ -371,17 +349,14 @@ while [ $i -le 3 ]; do
 	rx_open
 	sleep 0.5
 	say cycle$i "source $(ls /sys/class/pps | wc -l) threads $(ps -o comm | grep -c 'pps[01]-adj')"
-	out=$(rmmod kx_pps 2>&1)
-	say cycle$i "rmmod $? ${out:-no-message}"
+	say cycle$i "rmmod $(rmm kx_pps)"
 	rx 0
 	say cycle$i "left $(loaded kx_pps)$(exists $F)$(exists /dev/kx_pps)"
 	log cycle$i
 	i=$((i + 1))
 done
-out=$(rmmod kx_vboard 2>&1)
-say vboard_rmmod "$? ${out:-no-message}"
-out=$(rmmod kxpps_phystub 2>&1)
-say phystub_rmmod "$? ${out:-no-message}"
+say timinghw_rmmod "$(rmm kx_timinghw)"
+say phystub_rmmod "$(rmm kxpps_phystub)"
 log final
 say tainted "$(cat /proc/sys/kernel/tainted)"
 say end

@@ -1,4 +1,4 @@
-"""The virtual board's pulse records and what the loop should make of them,
+"""The timing hardware model's pulse records and what the loop should make of them,
 shared by the arm64 board test (qemu_arm64_checks.py) and the convergence
 benchmark (testbed/bench/loop_qemu_arm64.py).
 
@@ -14,7 +14,7 @@ THRESHOLD = 10**6       # 1e-9
 
 
 def parse_records(lines):
-    """'pulse count dac_code dac_writes error captured' lines (kx_vboard's
+    """'pulse count dac_code dac_writes error captured' lines (kx_timinghw's
     debugfs file "pulses") to dicts, in pulse order"""
     recs = []
     for line in lines:

@@ -6,7 +6,7 @@
 # configured as the package installs it and starts without the pulse
 # source; then the source appears, the holdover limit reaches a client on
 # the host side, the module is reloaded and GPS is lost.
-# The virtual board pulses once a real second (period_us=1000000), since
+# The timing hardware pulses once a real second (period_us=1000000), since
 # chronyd counts real seconds. KXQHOST <probe> asks the host side to query
 # the guest; its one-line answer comes back on the control port.
 host() {
@@ -142,8 +142,7 @@ log holdover_limit
 # the new pulse source and takes it; then it settles again
 kill "$(pidof nmeafeed)"
 while pidof nmeafeed >/dev/null; do sleep 0.1; done
-out=$(rmmod kx_pps 2>&1)
-say reload_rmmod "$? ${out:-no-message}"
+say reload_rmmod "$(rmm kx_pps)"
 rx 0
 udev_pps remove
 old=$(pidof chronyd)
@@ -163,7 +162,7 @@ log reload
 # last update; the PPS source drops out of the selection once eight of its
 # 16-second polls in a row had no pulse (some 130 s).
 gps fix 0
-echo 0 >$VB/pulses_on
+echo 0 >$THW/pulses_on
 lost=$(cut -d. -f1 /proc/uptime)
 # past the last update from the pulses before the loss
 sleep 20

@@ -34,6 +34,9 @@ import sys
 import threading
 import time
 
+sys.path.insert(0, __file__.rsplit("/", 2)[0] + "/lib")
+from kxq import GPS, HOST, RESULT, TIME  # noqa: E402
+
 
 def connect(path, timeout):
     end = time.monotonic() + timeout
@@ -221,26 +224,26 @@ def main():
             console.write(line)
             console.flush()
             text = line.decode(errors="replace").strip()
-            if text.startswith("KXQ "):
+            if text.startswith(RESULT):
                 # when each step reported, for finding where the time goes
                 timing.write(f"{time.monotonic() - t0:7.1f} {text[:100]}\n")
-            if text == "KXQGPS connect":
+            if text == GPS + "connect":
                 line_ready.wanted.set()
                 line_ready.wait(15)
                 reply = "ok connected" if "line" in status else "err not connected"
                 ctl.sendall(reply.encode() + b"\n")
-            elif text in ("KXQGPS rx 0", "KXQGPS rx 1"):
+            elif text in (GPS + "rx 0", GPS + "rx 1"):
                 if "line" in status:
                     status["line"].set_rx(text.endswith("1"))
                 ctl.sendall(b"ok\n")
-            elif text == "KXQTIME":
+            elif text == TIME:
                 # where the receiver model's pulse edges lie: this clock's seconds
                 ctl.sendall(b"%d\n" % time.time_ns())
-            elif text.startswith("KXQHOST "):
-                reply = host_probe(args.host, text[8:]) if args.host else "err no probe"
+            elif text.startswith(HOST):
+                reply = host_probe(args.host, text[len(HOST):]) if args.host else "err no probe"
                 ctl.sendall(reply.encode() + b"\n")
-            elif text.startswith("KXQGPS "):
-                reply = board.command("gps " + text[7:])
+            elif text.startswith(GPS):
+                reply = board.command("gps " + text[len(GPS):])
                 ctl.sendall(reply.encode() + b"\n")
     rc = qemu.wait()
     timer.cancel()

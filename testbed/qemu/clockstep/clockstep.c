@@ -5,13 +5,15 @@
 //
 //   panelmon_clockstep RUNDATA_DIR
 //
-// One line per step on standard output:
-//   PMQ step <ms> antenna_current.dat <ms or -1> ad9544temp.dat <ms or -1>
+// One line per step on standard output (the console):
+//   KXQ step <ms> antenna_current.dat <ms or -1> ad9544temp.dat <ms or -1>
 #define _GNU_SOURCE
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <time.h>
+
+#include "kxcheck.h"
 
 static const char *const files[2] = {"antenna_current.dat", "ad9544temp.dat"};
 
@@ -99,8 +101,8 @@ int main(int argc, char **argv)
 			return 1;
 		}
 		watch(argv[1], i == 0 ? 20000 : 6000, latency);
-		printf("PMQ step %lld %s %lld %s %lld\n", steps_ms[i], files[0], latency[0],
-		       files[1], latency[1]);
+		say("step %lld %s %lld %s %lld", steps_ms[i], files[0], latency[0], files[1],
+		    latency[1]);
 		fflush(stdout);
 	}
 	return 0;

@@ -7,7 +7,7 @@
 // acknowledged and change nothing.
 //
 // At each edge of the GPS receiver's pulse the oscillator model
-// (kernel/vboard/kx_osc.c, the same file the virtual board's kernel module
+// (testbed/osc/kx_osc.c, the same file the timing hardware model under qemu
 // uses) runs the seconds since the previous edge (more than one when edges
 // were missing: the oscillator and TPM4's counter run on without them),
 // and TPM4's channel-2 capture, the free-running

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: GPL-2.0
 /*
- * Virtual board for kx-pps under qemu's arm64 "virt" machine: the parts of
- * the i.MX93 board that the timer half of kx-pps talks to, modelled inside
- * the guest kernel so the whole module runs on a real arm64 kernel with a
- * device tree. A test double, never loaded on the board.
+ * The board's timing hardware for kx-pps under qemu's arm64 "virt" machine:
+ * the parts of the i.MX93 board that the timer half of kx-pps talks to
+ * (TPM4 and its pulse interrupt, the DAC8571 and the VCXO it steers, the
+ * two PHYs), modelled inside the guest kernel so the whole module runs on
+ * a real arm64 kernel with a device tree. A test double, never loaded on
+ * the board.
  *
  * - TPM4: the register window at the board's address (RAM that the device
  *   tree keeps out of the kernel's map, so both modules reach it through
@@ -22,7 +24,7 @@
  *   MACs). Each pulse is also time-stamped by both PHYs through the PHY
  *   driver stub, as the LAN8841s do on the board.
  *
- * Controlled and observed through debugfs (kx_vboard/): oscillator offset,
+ * Controlled and observed through debugfs (kx_timinghw/): oscillator offset,
  * pulse period, pulses on or off, and a per-pulse record of the count
  * produced, the DAC code in force and the oscillator's error.
  */
@@ -73,10 +75,10 @@
 /* LAN8841's PHY identifier, as its ID registers give it */
 #define LAN8841_ID	0x00221650
 
-#define VB_LOG_SIZE	8192	/* pulse records kept for the reader */
-#define VB_MIN_PERIOD_US 2000
+#define THW_LOG_SIZE	8192	/* pulse records kept for the reader */
+#define THW_MIN_PERIOD_US 2000
 
-struct vb_record {
+struct thw_record {
 	u64 pulse;		/* 1 for the first pulse the counter saw */
 	u32 count;		/* cycles of the second that ended here */
 	u16 dac_code;		/* the code in force during that second */
@@ -85,7 +87,7 @@ struct vb_record {
 	bool captured;		/* the pulse reached TPM4 (not a lost one) */
 };
 
-struct vboard {
+struct timinghw {
 	struct device *dev;
 	void __iomem *tpm;
 	struct irq_domain *domain;	/* the GIC's, for the pulse SPI */
@@ -99,7 +101,7 @@ struct vboard {
 	u64 captures;			/* pulses latched by channel 2 */
 	u16 dac_writes;
 	u32 irqs_raised;
-	struct vb_record *log;
+	struct thw_record *log;
 	u64 log_head, log_tail;		/* free-running, head = next write */
 	u64 log_lost;
 
@@ -139,72 +141,72 @@ MODULE_PARM_DESC(edge_ns, "CLOCK_MONOTONIC time of one pulse edge: the pulses ke
 /* ---- pulses -------------------------------------------------------------- */
 
 /* make the pulse SPI pending, if a driver has it mapped at all */
-static void vb_raise(struct vboard *vb)
+static void thw_raise(struct timinghw *thw)
 {
-	unsigned int virq = irq_find_mapping(vb->domain, vb->hwirq);
+	unsigned int virq = irq_find_mapping(thw->domain, thw->hwirq);
 
 	if (virq && !irq_set_irqchip_state(virq, IRQCHIP_STATE_PENDING, true))
-		vb->irqs_raised++;
+		thw->irqs_raised++;
 }
 
-static void vb_log_pulse(struct vboard *vb, u32 count, u16 code, s64 error, bool captured)
+static void thw_log_pulse(struct timinghw *thw, u32 count, u16 code, s64 error, bool captured)
 {
-	struct vb_record *r;
+	struct thw_record *r;
 
-	if (vb->log_head - vb->log_tail == VB_LOG_SIZE) {
-		vb->log_tail++;
-		vb->log_lost++;
+	if (thw->log_head - thw->log_tail == THW_LOG_SIZE) {
+		thw->log_tail++;
+		thw->log_lost++;
 	}
-	r = &vb->log[vb->log_head % VB_LOG_SIZE];
-	r->pulse = vb->pulses;
+	r = &thw->log[thw->log_head % THW_LOG_SIZE];
+	r->pulse = thw->pulses;
 	r->count = count;
 	r->dac_code = code;
-	r->dac_writes = vb->dac_writes;
+	r->dac_writes = thw->dac_writes;
 	r->error = error;
 	r->captured = captured;
-	vb->log_head++;
+	thw->log_head++;
 }
 
 /* the PHYs stamp the pulse with their clocks, as the LAN8841s do */
-static void vb_stamp_phys(struct vboard *vb)
+static void thw_stamp_phys(struct timinghw *thw)
 {
 	s64 now = ktime_get_real_ns();
 	int i;
 
 	for (i = 0; i < 2; i++)
-		kxpps_phystub_pulse(vb->phy[i], i, now);
+		kxpps_phystub_pulse(thw->phy[i], i, now);
 }
 
 /*
  * One oscillator second, ended by a GPS pulse that reaches TPM4 or (lost)
  * not. Returns true when the counter wrapped in it.
  */
-static bool vb_second(struct vboard *vb, bool captured)
+static bool thw_second(struct timinghw *thw, bool captured)
 {
-	u16 code = vb->osc.dac_code;
-	s64 error = kx_osc_error(&vb->osc);
-	u32 before = vb->osc.counter;
-	u32 count = kx_osc_second(&vb->osc);
+	u16 code = thw->osc.dac_code;
+	s64 error = kx_osc_error(&thw->osc);
+	u32 before = thw->osc.counter;
+	u32 count = kx_osc_second(&thw->osc);
 
-	vb->pulses++;
-	vb_log_pulse(vb, count, code, error, captured);
-	vb->dac_writes = 0;
-	writel(vb->osc.counter, vb->tpm + TPM_CNT);
-	return vb->osc.counter < before;
+	thw->pulses++;
+	thw_log_pulse(thw, count, code, error, captured);
+	thw->dac_writes = 0;
+	writel(thw->osc.counter, thw->tpm + TPM_CNT);
+	return thw->osc.counter < before;
 }
 
 /* channel 2 latches the counter on the pulse's rising edge */
-static void vb_capture(struct vboard *vb)
+static void thw_capture(struct timinghw *thw)
 {
-	u32 c2sc = readl(vb->tpm + TPM_C2SC);
+	u32 c2sc = readl(thw->tpm + TPM_C2SC);
 
 	if ((c2sc & TPM_CNSC_MODE_MASK) != TPM_CNSC_CAPTURE_RISING)
 		return;
-	writel(vb->osc.counter, vb->tpm + TPM_C2V);
-	writel(TPM_STATUS_CH2F, vb->tpm + TPM_STATUS);
-	vb->captures++;
+	writel(thw->osc.counter, thw->tpm + TPM_C2V);
+	writel(TPM_STATUS_CH2F, thw->tpm + TPM_STATUS);
+	thw->captures++;
 	if (c2sc & TPM_CNSC_CHIE)
-		vb_raise(vb);
+		thw_raise(thw);
 }
 
 /*
@@ -213,9 +215,9 @@ static void vb_capture(struct vboard *vb)
  * sentences share one clock; the test puts edge_ns on the receiver model's
  * second so that the sentences follow the pulses as they do there.
  */
-static ktime_t vb_first_edge(struct vboard *vb)
+static ktime_t thw_first_edge(struct timinghw *thw)
 {
-	u64 period = (u64)vb->period_us * NSEC_PER_USEC;
+	u64 period = (u64)thw->period_us * NSEC_PER_USEC;
 	u64 now = ktime_get_ns();
 
 	if (!edge_ns)
@@ -232,51 +234,51 @@ static ktime_t vb_first_edge(struct vboard *vb)
  * second. While the counter is stopped (SC's clock mode not "count"),
  * nothing moves.
  */
-static enum hrtimer_restart vb_tick(struct hrtimer *t)
+static enum hrtimer_restart thw_tick(struct hrtimer *t)
 {
-	struct vboard *vb = container_of(t, struct vboard, timer);
-	u64 next = (u64)READ_ONCE(vb->period_us) * NSEC_PER_USEC;
+	struct timinghw *thw = container_of(t, struct timinghw, timer);
+	u64 next = (u64)READ_ONCE(thw->period_us) * NSEC_PER_USEC;
 	bool captured = false;
 	unsigned long flags;
 	u32 sc;
 
-	spin_lock_irqsave(&vb->lock, flags);
-	sc = readl(vb->tpm + TPM_SC);
-	if (vb->capture_next) {
-		vb->capture_next = false;
-		vb_capture(vb);
+	spin_lock_irqsave(&thw->lock, flags);
+	sc = readl(thw->tpm + TPM_SC);
+	if (thw->capture_next) {
+		thw->capture_next = false;
+		thw_capture(thw);
 		captured = true;
 		next -= next / 8;
 	} else if ((sc & TPM_SC_CMOD_MASK) == TPM_SC_CMOD_COUNT) {
-		bool on = READ_ONCE(vb->pulses_on);
+		bool on = READ_ONCE(thw->pulses_on);
 
-		if (vb_second(vb, on) && (sc & TPM_SC_TOIE)) {
-			writel(TPM_STATUS_TOF, vb->tpm + TPM_STATUS);
-			vb_raise(vb);
-			vb->capture_next = on;
+		if (thw_second(thw, on) && (sc & TPM_SC_TOIE)) {
+			writel(TPM_STATUS_TOF, thw->tpm + TPM_STATUS);
+			thw_raise(thw);
+			thw->capture_next = on;
 			if (on)
 				next /= 8;
 		} else if (on) {
-			vb_capture(vb);
+			thw_capture(thw);
 			captured = true;
 		}
 	}
-	spin_unlock_irqrestore(&vb->lock, flags);
+	spin_unlock_irqrestore(&thw->lock, flags);
 	if (captured)
-		vb_stamp_phys(vb);
+		thw_stamp_phys(thw);
 	hrtimer_forward_now(t, ns_to_ktime(next));
 	return HRTIMER_RESTART;
 }
 
 /* ---- I2C adapter 1 with the DAC8571 ------------------------------------- */
 
-static int vb_dac_msg(struct vboard *vb, struct i2c_msg *m)
+static int thw_dac_msg(struct timinghw *thw, struct i2c_msg *m)
 {
 	unsigned long flags;
 	u16 code;
 
-	spin_lock_irqsave(&vb->lock, flags);
-	code = vb->osc.dac_code;
+	spin_lock_irqsave(&thw->lock, flags);
+	code = thw->osc.dac_code;
 	if (m->flags & I2C_M_RD) {
 		/* read-back: the code, MSB first, then the control byte */
 		if (m->len > 0)
@@ -286,62 +288,62 @@ static int vb_dac_msg(struct vboard *vb, struct i2c_msg *m)
 		if (m->len > 2)
 			m->buf[2] = DAC_CTRL_UPDATE;
 	} else if (m->len == 3 && m->buf[0] == DAC_CTRL_UPDATE) {
-		kx_osc_set_dac(&vb->osc, (m->buf[1] << 8) | m->buf[2]);
-		vb->dac_writes++;
+		kx_osc_set_dac(&thw->osc, (m->buf[1] << 8) | m->buf[2]);
+		thw->dac_writes++;
 	}
-	spin_unlock_irqrestore(&vb->lock, flags);
+	spin_unlock_irqrestore(&thw->lock, flags);
 	return 0;
 }
 
-static int vb_i2c_xfer(struct i2c_adapter *adap, struct i2c_msg *msgs, int num)
+static int thw_i2c_xfer(struct i2c_adapter *adap, struct i2c_msg *msgs, int num)
 {
-	struct vboard *vb = i2c_get_adapdata(adap);
+	struct timinghw *thw = i2c_get_adapdata(adap);
 	int i;
 
 	for (i = 0; i < num; i++) {
 		/* only the DAC answers on this bus */
 		if (msgs[i].addr != DAC_ADDR || (msgs[i].flags & I2C_M_TEN))
 			return -ENXIO;
-		vb_dac_msg(vb, &msgs[i]);
+		thw_dac_msg(thw, &msgs[i]);
 	}
 	return num;
 }
 
-static u32 vb_i2c_func(struct i2c_adapter *adap)
+static u32 thw_i2c_func(struct i2c_adapter *adap)
 {
 	return I2C_FUNC_I2C | I2C_FUNC_SMBUS_EMUL;
 }
 
-static const struct i2c_algorithm vb_i2c_algo = {
-	.master_xfer = vb_i2c_xfer,
-	.functionality = vb_i2c_func,
+static const struct i2c_algorithm thw_i2c_algo = {
+	.master_xfer = thw_i2c_xfer,
+	.functionality = thw_i2c_func,
 };
 
-static int vb_i2c_add(struct vboard *vb, struct device_node *np)
+static int thw_i2c_add(struct timinghw *thw, struct device_node *np)
 {
 	int nr = of_alias_get_id(np, "i2c");
 	int ret;
 
 	if (nr < 0)
-		return dev_err_probe(vb->dev, nr, "no i2c alias for %pOF\n", np);
-	vb->adap.owner = THIS_MODULE;
-	vb->adap.algo = &vb_i2c_algo;
-	vb->adap.dev.parent = vb->dev;
-	vb->adap.dev.of_node = np;
-	vb->adap.nr = nr;
-	strscpy(vb->adap.name, "kx virtual board I2C", sizeof(vb->adap.name));
-	i2c_set_adapdata(&vb->adap, vb);
-	ret = i2c_add_numbered_adapter(&vb->adap);
+		return dev_err_probe(thw->dev, nr, "no i2c alias for %pOF\n", np);
+	thw->adap.owner = THIS_MODULE;
+	thw->adap.algo = &thw_i2c_algo;
+	thw->adap.dev.parent = thw->dev;
+	thw->adap.dev.of_node = np;
+	thw->adap.nr = nr;
+	strscpy(thw->adap.name, "kx timing hardware I2C", sizeof(thw->adap.name));
+	i2c_set_adapdata(&thw->adap, thw);
+	ret = i2c_add_numbered_adapter(&thw->adap);
 	if (ret)
-		return dev_err_probe(vb->dev, ret, "adapter %d\n", nr);
-	vb->adap_added = true;
+		return dev_err_probe(thw->dev, ret, "adapter %d\n", nr);
+	thw->adap_added = true;
 	return 0;
 }
 
 /* ---- MDIO bus with the two PHYs ----------------------------------------- */
 
 /* the registers a PHY scan and the generic code read */
-static int vb_mdio_read(struct mii_bus *bus, int addr, int reg)
+static int thw_mdio_read(struct mii_bus *bus, int addr, int reg)
 {
 	switch (reg) {
 	case MII_BMCR:
@@ -358,62 +360,62 @@ static int vb_mdio_read(struct mii_bus *bus, int addr, int reg)
 	}
 }
 
-static int vb_mdio_write(struct mii_bus *bus, int addr, int reg, u16 val)
+static int thw_mdio_write(struct mii_bus *bus, int addr, int reg, u16 val)
 {
 	return 0;
 }
 
-static void vb_put_phys(struct vboard *vb)
+static void thw_put_phys(struct timinghw *thw)
 {
 	int i;
 
 	for (i = 0; i < 2; i++) {
-		if (vb->phy[i])
-			put_device(&vb->phy[i]->mdio.dev);
-		vb->phy[i] = NULL;
+		if (thw->phy[i])
+			put_device(&thw->phy[i]->mdio.dev);
+		thw->phy[i] = NULL;
 	}
 }
 
-static int vb_mdio_add(struct vboard *vb, struct device_node *np)
+static int thw_mdio_add(struct timinghw *thw, struct device_node *np)
 {
 	struct device_node *child;
 	int ret, i = 0;
 
-	vb->mii = mdiobus_alloc();
-	if (!vb->mii)
+	thw->mii = mdiobus_alloc();
+	if (!thw->mii)
 		return -ENOMEM;
-	vb->mii->name = "kx virtual board MDIO";
-	vb->mii->read = vb_mdio_read;
-	vb->mii->write = vb_mdio_write;
-	vb->mii->parent = vb->dev;
-	snprintf(vb->mii->id, MII_BUS_ID_SIZE, "kx-vboard-mdio");
-	ret = of_mdiobus_register(vb->mii, np);
+	thw->mii->name = "kx timing hardware MDIO";
+	thw->mii->read = thw_mdio_read;
+	thw->mii->write = thw_mdio_write;
+	thw->mii->parent = thw->dev;
+	snprintf(thw->mii->id, MII_BUS_ID_SIZE, "kx-timinghw-mdio");
+	ret = of_mdiobus_register(thw->mii, np);
 	if (ret) {
-		mdiobus_free(vb->mii);
-		vb->mii = NULL;
-		return dev_err_probe(vb->dev, ret, "MDIO bus\n");
+		mdiobus_free(thw->mii);
+		thw->mii = NULL;
+		return dev_err_probe(thw->dev, ret, "MDIO bus\n");
 	}
 	/* the PHYs in node order: port 0, port 1 */
 	for_each_available_child_of_node(np, child) {
 		if (i < 2)
-			vb->phy[i++] = of_phy_find_device(child);
+			thw->phy[i++] = of_phy_find_device(child);
 	}
 	return 0;
 }
 
-static void vb_mdio_remove(struct vboard *vb)
+static void thw_mdio_remove(struct timinghw *thw)
 {
-	vb_put_phys(vb);
-	if (vb->mii) {
-		mdiobus_unregister(vb->mii);
-		mdiobus_free(vb->mii);
-		vb->mii = NULL;
+	thw_put_phys(thw);
+	if (thw->mii) {
+		mdiobus_unregister(thw->mii);
+		mdiobus_free(thw->mii);
+		thw->mii = NULL;
 	}
 }
 
 /* ---- the timer window and its interrupt -------------------------------- */
 
-static int vb_timer_map(struct vboard *vb, struct device_node *np)
+static int thw_timer_map(struct timinghw *thw, struct device_node *np)
 {
 	struct resource res;
 	unsigned int virq;
@@ -421,106 +423,106 @@ static int vb_timer_map(struct vboard *vb, struct device_node *np)
 
 	ret = of_address_to_resource(np, 0, &res);
 	if (ret)
-		return dev_err_probe(vb->dev, ret, "%pOF: no reg\n", np);
-	vb->tpm = ioremap(res.start, TPM_WINDOW);
-	if (!vb->tpm)
+		return dev_err_probe(thw->dev, ret, "%pOF: no reg\n", np);
+	thw->tpm = ioremap(res.start, TPM_WINDOW);
+	if (!thw->tpm)
 		return -ENOMEM;
 	/* the GIC's domain and the SPI's number, looked up again per pulse */
 	virq = irq_of_parse_and_map(np, 0);
 	if (!virq) {
-		iounmap(vb->tpm);
-		return dev_err_probe(vb->dev, -EINVAL, "%pOF: no interrupt\n", np);
+		iounmap(thw->tpm);
+		return dev_err_probe(thw->dev, -EINVAL, "%pOF: no interrupt\n", np);
 	}
-	vb->domain = irq_get_irq_data(virq)->domain;
-	vb->hwirq = irqd_to_hwirq(irq_get_irq_data(virq));
+	thw->domain = irq_get_irq_data(virq)->domain;
+	thw->hwirq = irqd_to_hwirq(irq_get_irq_data(virq));
 	return 0;
 }
 
 /* reset state of the block: stopped, nothing pending, full-range modulus */
-static void vb_timer_reset(struct vboard *vb)
+static void thw_timer_reset(struct timinghw *thw)
 {
 	static const u32 zeroed[] = { TPM_SC, TPM_CNT, TPM_STATUS, TPM_C2SC, TPM_C2V };
 	unsigned int i;
 
 	for (i = 0; i < ARRAY_SIZE(zeroed); i++)
-		writel(0, vb->tpm + zeroed[i]);
-	writel(0xFFFFFFFF, vb->tpm + TPM_MOD);
+		writel(0, thw->tpm + zeroed[i]);
+	writel(0xFFFFFFFF, thw->tpm + TPM_MOD);
 }
 
 /* ---- debugfs --------------------------------------------------------------- */
 
-static int vb_offset_get(void *data, u64 *val)
+static int thw_offset_get(void *data, u64 *val)
 {
-	struct vboard *vb = data;
+	struct timinghw *thw = data;
 	unsigned long flags;
 
-	spin_lock_irqsave(&vb->lock, flags);
-	*val = (u64)vb->osc.offset;
-	spin_unlock_irqrestore(&vb->lock, flags);
+	spin_lock_irqsave(&thw->lock, flags);
+	*val = (u64)thw->osc.offset;
+	spin_unlock_irqrestore(&thw->lock, flags);
 	return 0;
 }
 
-static int vb_offset_set(void *data, u64 val)
+static int thw_offset_set(void *data, u64 val)
 {
-	struct vboard *vb = data;
+	struct timinghw *thw = data;
 	unsigned long flags;
 
-	spin_lock_irqsave(&vb->lock, flags);
-	vb->osc.offset = (s64)val;
-	spin_unlock_irqrestore(&vb->lock, flags);
+	spin_lock_irqsave(&thw->lock, flags);
+	thw->osc.offset = (s64)val;
+	spin_unlock_irqrestore(&thw->lock, flags);
 	return 0;
 }
-DEFINE_DEBUGFS_ATTRIBUTE_SIGNED(vb_offset_fops, vb_offset_get, vb_offset_set, "%lld\n");
+DEFINE_DEBUGFS_ATTRIBUTE_SIGNED(thw_offset_fops, thw_offset_get, thw_offset_set, "%lld\n");
 
-static int vb_dac_get(void *data, u64 *val)
+static int thw_dac_get(void *data, u64 *val)
 {
-	struct vboard *vb = data;
+	struct timinghw *thw = data;
 
-	*val = READ_ONCE(vb->osc.dac_code);
+	*val = READ_ONCE(thw->osc.dac_code);
 	return 0;
 }
-DEFINE_DEBUGFS_ATTRIBUTE(vb_dac_fops, vb_dac_get, NULL, "%llu\n");
+DEFINE_DEBUGFS_ATTRIBUTE(thw_dac_fops, thw_dac_get, NULL, "%llu\n");
 
-static int vb_period_set(void *data, u64 val)
+static int thw_period_set(void *data, u64 val)
 {
-	struct vboard *vb = data;
+	struct timinghw *thw = data;
 
-	if (val < VB_MIN_PERIOD_US || val > USEC_PER_SEC * 10ULL)
+	if (val < THW_MIN_PERIOD_US || val > USEC_PER_SEC * 10ULL)
 		return -EINVAL;
-	WRITE_ONCE(vb->period_us, val);
+	WRITE_ONCE(thw->period_us, val);
 	return 0;
 }
 
-static int vb_period_get(void *data, u64 *val)
+static int thw_period_get(void *data, u64 *val)
 {
-	*val = READ_ONCE(((struct vboard *)data)->period_us);
+	*val = READ_ONCE(((struct timinghw *)data)->period_us);
 	return 0;
 }
-DEFINE_DEBUGFS_ATTRIBUTE(vb_period_fops, vb_period_get, vb_period_set, "%llu\n");
+DEFINE_DEBUGFS_ATTRIBUTE(thw_period_fops, thw_period_get, thw_period_set, "%llu\n");
 
 /*
  * Pulse records, oldest first, one line each: "pulse count dac_code
  * dac_writes error captured" (count: cycles of that second; dac_writes:
  * DAC writes received during it). Reading consumes them.
  */
-static ssize_t vb_pulses_read(struct file *f, char __user *ubuf, size_t len, loff_t *ppos)
+static ssize_t thw_pulses_read(struct file *f, char __user *ubuf, size_t len, loff_t *ppos)
 {
-	struct vboard *vb = f->private_data;
+	struct timinghw *thw = f->private_data;
 	char line[96];
 	size_t done = 0;
 
 	while (done < len) {
-		struct vb_record r;
+		struct thw_record r;
 		unsigned long flags;
 		int n;
 
-		spin_lock_irqsave(&vb->lock, flags);
-		if (vb->log_tail == vb->log_head) {
-			spin_unlock_irqrestore(&vb->lock, flags);
+		spin_lock_irqsave(&thw->lock, flags);
+		if (thw->log_tail == thw->log_head) {
+			spin_unlock_irqrestore(&thw->lock, flags);
 			break;
 		}
-		r = vb->log[vb->log_tail % VB_LOG_SIZE];
-		spin_unlock_irqrestore(&vb->lock, flags);
+		r = thw->log[thw->log_tail % THW_LOG_SIZE];
+		spin_unlock_irqrestore(&thw->lock, flags);
 		n = scnprintf(line, sizeof(line), "%llu %u %u %u %lld %d\n", r.pulse,
 			      r.count, r.dac_code, r.dac_writes, r.error, r.captured);
 		if (n > len - done)
@@ -528,135 +530,135 @@ static ssize_t vb_pulses_read(struct file *f, char __user *ubuf, size_t len, lof
 		if (copy_to_user(ubuf + done, line, n))
 			return done ? done : -EFAULT;
 		done += n;
-		spin_lock_irqsave(&vb->lock, flags);
-		vb->log_tail++;
-		spin_unlock_irqrestore(&vb->lock, flags);
+		spin_lock_irqsave(&thw->lock, flags);
+		thw->log_tail++;
+		spin_unlock_irqrestore(&thw->lock, flags);
 	}
 	return done;
 }
 
-static const struct file_operations vb_pulses_fops = {
+static const struct file_operations thw_pulses_fops = {
 	.owner = THIS_MODULE,
 	.open = simple_open,
-	.read = vb_pulses_read,
+	.read = thw_pulses_read,
 	.llseek = noop_llseek,
 };
 
-static void vb_debugfs(struct vboard *vb)
+static void thw_debugfs(struct timinghw *thw)
 {
-	vb->dbg = debugfs_create_dir("kx_vboard", NULL);
-	debugfs_create_file("offset", 0600, vb->dbg, vb, &vb_offset_fops);
-	debugfs_create_file("dac_code", 0400, vb->dbg, vb, &vb_dac_fops);
-	debugfs_create_file("period_us", 0600, vb->dbg, vb, &vb_period_fops);
-	debugfs_create_u32("pulses_on", 0600, vb->dbg, &vb->pulses_on);
-	debugfs_create_u64("pulse_count", 0400, vb->dbg, &vb->pulses);
-	debugfs_create_u64("captures", 0400, vb->dbg, &vb->captures);
-	debugfs_create_u32("irqs_raised", 0400, vb->dbg, &vb->irqs_raised);
-	debugfs_create_u64("log_lost", 0400, vb->dbg, &vb->log_lost);
-	debugfs_create_file("pulses", 0400, vb->dbg, vb, &vb_pulses_fops);
+	thw->dbg = debugfs_create_dir("kx_timinghw", NULL);
+	debugfs_create_file("offset", 0600, thw->dbg, thw, &thw_offset_fops);
+	debugfs_create_file("dac_code", 0400, thw->dbg, thw, &thw_dac_fops);
+	debugfs_create_file("period_us", 0600, thw->dbg, thw, &thw_period_fops);
+	debugfs_create_u32("pulses_on", 0600, thw->dbg, &thw->pulses_on);
+	debugfs_create_u64("pulse_count", 0400, thw->dbg, &thw->pulses);
+	debugfs_create_u64("captures", 0400, thw->dbg, &thw->captures);
+	debugfs_create_u32("irqs_raised", 0400, thw->dbg, &thw->irqs_raised);
+	debugfs_create_u64("log_lost", 0400, thw->dbg, &thw->log_lost);
+	debugfs_create_file("pulses", 0400, thw->dbg, thw, &thw_pulses_fops);
 }
 
-/* ---- the board device ------------------------------------------------------ */
+/* ---- the timing hardware's device ----------------------------------------- */
 
-static int vb_parts(struct vboard *vb, struct device_node *np)
+static int thw_parts(struct timinghw *thw, struct device_node *np)
 {
 	struct device_node *timer, *bus;
 	int ret;
 
 	timer = of_parse_phandle(np, "timer", 0);
 	if (!timer)
-		return dev_err_probe(vb->dev, -ENODEV, "no timer phandle\n");
-	ret = vb_timer_map(vb, timer);
+		return dev_err_probe(thw->dev, -ENODEV, "no timer phandle\n");
+	ret = thw_timer_map(thw, timer);
 	of_node_put(timer);
 	if (ret)
 		return ret;
 
 	bus = of_get_child_by_name(np, "i2c");
-	ret = bus ? vb_i2c_add(vb, bus) : -ENODEV;
+	ret = bus ? thw_i2c_add(thw, bus) : -ENODEV;
 	of_node_put(bus);
 	if (ret)
 		goto unmap;
 
 	bus = of_get_child_by_name(np, "mdio");
-	ret = bus ? vb_mdio_add(vb, bus) : -ENODEV;
+	ret = bus ? thw_mdio_add(thw, bus) : -ENODEV;
 	of_node_put(bus);
 	if (ret)
 		goto del_adapter;
-	if (!vb->phy[0] || !vb->phy[1]) {
-		ret = dev_err_probe(vb->dev, -ENODEV, "two PHYs wanted\n");
+	if (!thw->phy[0] || !thw->phy[1]) {
+		ret = dev_err_probe(thw->dev, -ENODEV, "two PHYs wanted\n");
 		goto del_mdio;
 	}
 	return 0;
 
 del_mdio:
-	vb_mdio_remove(vb);
+	thw_mdio_remove(thw);
 del_adapter:
-	i2c_del_adapter(&vb->adap);
-	vb->adap_added = false;
+	i2c_del_adapter(&thw->adap);
+	thw->adap_added = false;
 unmap:
-	iounmap(vb->tpm);
+	iounmap(thw->tpm);
 	return ret;
 }
 
-static int vb_probe(struct platform_device *pdev)
+static int thw_probe(struct platform_device *pdev)
 {
-	struct vboard *vb;
+	struct timinghw *thw;
 	int ret;
 
-	vb = devm_kzalloc(&pdev->dev, sizeof(*vb), GFP_KERNEL);
-	if (!vb)
+	thw = devm_kzalloc(&pdev->dev, sizeof(*thw), GFP_KERNEL);
+	if (!thw)
 		return -ENOMEM;
-	vb->log = devm_kcalloc(&pdev->dev, VB_LOG_SIZE, sizeof(*vb->log), GFP_KERNEL);
-	if (!vb->log)
+	thw->log = devm_kcalloc(&pdev->dev, THW_LOG_SIZE, sizeof(*thw->log), GFP_KERNEL);
+	if (!thw->log)
 		return -ENOMEM;
-	vb->dev = &pdev->dev;
-	spin_lock_init(&vb->lock);
-	kx_osc_init(&vb->osc, offset_e15, seed);
-	vb->osc.walk_step = walk_e15;
-	vb->osc.temp_amp = temp_e15;
-	vb->osc.temp_period = temp_period;
-	vb->period_us = max_t(u32, period_us, VB_MIN_PERIOD_US);
-	vb->pulses_on = 1;
+	thw->dev = &pdev->dev;
+	spin_lock_init(&thw->lock);
+	kx_osc_init(&thw->osc, offset_e15, seed);
+	thw->osc.walk_step = walk_e15;
+	thw->osc.temp_amp = temp_e15;
+	thw->osc.temp_period = temp_period;
+	thw->period_us = max_t(u32, period_us, THW_MIN_PERIOD_US);
+	thw->pulses_on = 1;
 
-	ret = vb_parts(vb, pdev->dev.of_node);
+	ret = thw_parts(thw, pdev->dev.of_node);
 	if (ret)
 		return ret;
-	vb_timer_reset(vb);
-	platform_set_drvdata(pdev, vb);
-	vb_debugfs(vb);
+	thw_timer_reset(thw);
+	platform_set_drvdata(pdev, thw);
+	thw_debugfs(thw);
 
-	hrtimer_init(&vb->timer, CLOCK_MONOTONIC, HRTIMER_MODE_ABS_HARD);
-	vb->timer.function = vb_tick;
-	hrtimer_start(&vb->timer, vb_first_edge(vb), HRTIMER_MODE_ABS_HARD);
-	dev_info(vb->dev, "VCXO offset %ld e-15, pulse every %u us, DAC on i2c-%d\n",
-		 offset_e15, vb->period_us, vb->adap.nr);
+	hrtimer_init(&thw->timer, CLOCK_MONOTONIC, HRTIMER_MODE_ABS_HARD);
+	thw->timer.function = thw_tick;
+	hrtimer_start(&thw->timer, thw_first_edge(thw), HRTIMER_MODE_ABS_HARD);
+	dev_info(thw->dev, "VCXO offset %ld e-15, pulse every %u us, DAC on i2c-%d\n",
+		 offset_e15, thw->period_us, thw->adap.nr);
 	return 0;
 }
 
-static void vb_remove(struct platform_device *pdev)
+static void thw_remove(struct platform_device *pdev)
 {
-	struct vboard *vb = platform_get_drvdata(pdev);
+	struct timinghw *thw = platform_get_drvdata(pdev);
 
-	hrtimer_cancel(&vb->timer);
-	debugfs_remove_recursive(vb->dbg);
-	vb_mdio_remove(vb);
-	if (vb->adap_added)
-		i2c_del_adapter(&vb->adap);
-	iounmap(vb->tpm);
+	hrtimer_cancel(&thw->timer);
+	debugfs_remove_recursive(thw->dbg);
+	thw_mdio_remove(thw);
+	if (thw->adap_added)
+		i2c_del_adapter(&thw->adap);
+	iounmap(thw->tpm);
 }
 
-static const struct of_device_id vb_of_match[] = {
-	{ .compatible = "kx,virtual-board" },
+static const struct of_device_id thw_of_match[] = {
+	{ .compatible = "kx,qemu-timing-hw" },
 	{ }
 };
-MODULE_DEVICE_TABLE(of, vb_of_match);
+MODULE_DEVICE_TABLE(of, thw_of_match);
 
-static struct platform_driver vb_driver = {
-	.probe = vb_probe,
-	.remove = vb_remove,
+static struct platform_driver thw_driver = {
+	.probe = thw_probe,
+	.remove = thw_remove,
 	.driver = {
-		.name = "kx-vboard",
-		.of_match_table = vb_of_match,
+		.name = "kx-timinghw",
+		.of_match_table = thw_of_match,
 	},
 };
 
@@ -665,33 +667,33 @@ static struct platform_driver vb_driver = {
  * LAN8841 driver does on the board (generic register handling only; the
  * PTP side is the PHY stub's).
  */
-static struct phy_driver vb_phy_drivers[] = {
+static struct phy_driver thw_phy_drivers[] = {
 	{
 		PHY_ID_MATCH_MODEL(LAN8841_ID),
-		.name = "LAN8841 stand-in (kx virtual board)",
+		.name = "LAN8841 stand-in (kx timing hardware)",
 	},
 };
 
-static int __init vb_init(void)
+static int __init thw_init(void)
 {
-	int ret = phy_drivers_register(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers), THIS_MODULE);
+	int ret = phy_drivers_register(thw_phy_drivers, ARRAY_SIZE(thw_phy_drivers), THIS_MODULE);
 
 	if (ret)
 		return ret;
-	ret = platform_driver_register(&vb_driver);
+	ret = platform_driver_register(&thw_driver);
 	if (ret)
-		phy_drivers_unregister(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers));
+		phy_drivers_unregister(thw_phy_drivers, ARRAY_SIZE(thw_phy_drivers));
 	return ret;
 }
 
-static void __exit vb_exit(void)
+static void __exit thw_exit(void)
 {
-	platform_driver_unregister(&vb_driver);
-	phy_drivers_unregister(vb_phy_drivers, ARRAY_SIZE(vb_phy_drivers));
+	platform_driver_unregister(&thw_driver);
+	phy_drivers_unregister(thw_phy_drivers, ARRAY_SIZE(thw_phy_drivers));
 }
 
-module_init(vb_init);
-module_exit(vb_exit);
+module_init(thw_init);
+module_exit(thw_exit);
 
 MODULE_LICENSE("GPL");
-MODULE_DESCRIPTION("Virtual i.MX93 timing board for kx-pps under qemu (test double)");
+MODULE_DESCRIPTION("The i.MX93 board's timing hardware for kx-pps under qemu (test double)");
