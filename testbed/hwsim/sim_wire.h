@@ -4,7 +4,7 @@
 //   dev/i2c-0, dev/i2c-1   SOCK_SEQPACKET sockets standing in for i2c-dev
 //   dev/gpiochip0          SOCK_SEQPACKET socket standing in for the GPIO chip
 //   run/simboard.sock      SOCK_STREAM control socket, one text line per
-//                          command and per reply (see hw/README.md)
+//                          command and per reply (see README.md here)
 //
 // I2C socket, one connection per kx_i2c_open. Each request is one message
 // and gets exactly one reply message:

@@ -1,7 +1,7 @@
 // kxkernel: the kx_pps kernel module's own sources running live against the
 // simulated board, so the appliance's programs meet the real module code.
 //
-// The module runs on the host layer in live mode (kernel/host/live.c): real
+// The module runs on the host layer in live mode (testbed/hostkernel/live.c): real
 // threads for its work queues, kernel threads and timers, real time, and a
 // CLOCK_REALTIME of its own that the module's system-clock setter moves.
 // What the module touches on the board is wired to simboard:

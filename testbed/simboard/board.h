@@ -1,6 +1,6 @@
 // What a device model of the simulated board sees.
 //
-// A model is one file in sim/devices/ that implements SimI2cDevice and
+// A model is one file in testbed/simboard/devices/ that implements SimI2cDevice and
 // registers itself with one KX_SIM_DEVICE line; simboard builds every model
 // at start and routes the transfers of its bus and addresses to it, and the
 // control commands that start with its name (or "dev BUS ADDR ...").

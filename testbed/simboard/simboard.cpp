@@ -6,7 +6,7 @@
 // opens instead of the real nodes, and the control socket run/simboard.sock,
 // through which tests and the board simulator drive inputs (the button) and
 // read what the hardware shows (the LCD rows, GPIO levels and consumers, the
-// transfers on a bus). hw/README.md describes the protocols.
+// transfers on a bus). testbed/hwsim/README.md describes the protocols.
 //
 // One thread and one poll() loop: every message is handled to the end before
 // the next, so the board's behaviour depends only on the order of messages

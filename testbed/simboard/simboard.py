@@ -6,7 +6,7 @@
 
 The simboard binary is taken from $KX_SIMBOARD (ctest sets it). Control
 protocol: one command line, one reply line "ok ..." or "err ..." (see
-hw/README.md).
+testbed/hwsim/README.md).
 """
 import os
 import signal

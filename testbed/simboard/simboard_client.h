@@ -1,5 +1,5 @@
 // Test helper: runs simboard in a private KX_ROOT and talks to its control
-// socket. The C++ twin of sim/simboard.py.
+// socket. The C++ twin of simboard.py.
 #pragma once
 
 #include <string>
