@@ -4,7 +4,7 @@
 #   awk -v want="skip_atoi vsscanf" -f kfunc.awk lib/vsprintf.c
 #
 # A definition starts at a line in column 0 naming the function before "("
-# (with the specifier-only lines above it, e.g. "static noinline_for_stack"),
+# (with the line of specifiers above it, e.g. "static noinline_for_stack"),
 # has its "{" in column 0, and ends at the next "}" in column 0 -- the
 # kernel's coding style. Each one is printed after a #line for the compiler's
 # messages. Fails unless every wanted function is found exactly once.
@@ -14,7 +14,7 @@ BEGIN {
 	for (i = 1; i <= n; i++)
 		count[names[i]] = 0
 	state = 0	# 0 outside, 1 head seen (until "{"), 2 in the body
-	spec = ""	# the specifier-only line just above, if any
+	decl = ""	# the line of specifiers only just above, if any
 }
 
 function start_of(line,    i, re) {
@@ -48,15 +48,15 @@ state == 1 {
 {
 	fn = start_of($0)
 	if (fn != "" && $0 !~ /;[ \t]*$/) {
-		first = spec != "" ? FNR - 1 : FNR
+		first = decl != "" ? FNR - 1 : FNR
 		head = "#line " first " \"" FILENAME "\""
-		if (spec != "")
-			head = head "\n" spec
+		if (decl != "")
+			head = head "\n" decl
 		head = head "\n" $0
 		state = 1
 	}
 	# e.g. "static noinline_for_stack" or "noinline": specifiers only
-	spec = ($0 ~ /^[a-z_][a-z_ \t]*$/) ? $0 : ""
+	decl = ($0 ~ /^[a-z_][a-z_ \t]*$/) ? $0 : ""
 }
 
 END {
