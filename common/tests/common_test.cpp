@@ -1,5 +1,7 @@
 #include "kx_file.h"
 #include "kx_path.h"
+#include "kx_run.h"
+#include "kx_state.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -171,3 +173,69 @@ TEST(KxReplaceFile, FailuresAndLeftovers)
 }
 
 } // namespace
+
+TEST(KxRun, StatusOutputTimeoutAndMissingProgram)
+{
+	std::string out = "stale";
+	EXPECT_EQ(kx_run({"sh", "-c", "printf 'a,b\\n'; echo err >&2; exit 3"}, &out), 3);
+	EXPECT_EQ(out, "a,b\n") << "standard output only, standard error discarded";
+	EXPECT_EQ(kx_run({"sh", "-c", "read x; echo \"[$x]\""}, &out), 0) << "input is /dev/null";
+	EXPECT_EQ(out, "[]\n");
+	EXPECT_EQ(kx_run({"sh", "-c", "exec sleep 30"}, &out, 200), -1) << "killed at the deadline";
+	EXPECT_EQ(kx_run({"sh", "-c", "kill -9 $$"}), -1) << "killed by a signal";
+	EXPECT_EQ(kx_run({"/nonexistent/kx-program"}), -1);
+	EXPECT_EQ(kx_run({}), -1);
+}
+
+// Every combination of the module's attributes a service can meet, against
+// the rule written out independently: unknown time refuses, a trusted fix
+// serves as synchronised, anything else within the limit is holdover.
+TEST(KxState, ServiceStateOverAllAttributeCombinations)
+{
+	char tmpl[] = "/tmp/kx_state_XXXXXX";
+	ASSERT_NE(mkdtemp(tmpl), nullptr);
+	std::string root = tmpl;
+	setenv("KX_ROOT", root.c_str(), 1);
+	auto put = [&](const char *name, const char *text) {
+		std::string p = root + "/sys/pps_filter/" + name;
+		if (text == nullptr) {
+			unlink(p.c_str());
+			return;
+		}
+		FILE *f = fopen(p.c_str(), "w");
+		ASSERT_NE(f, nullptr);
+		fputs(text, f);
+		fclose(f);
+	};
+	EXPECT_EQ(kx_service_state(kx_read_module_state()), KxService::sentences) << "no module";
+	ASSERT_EQ(system(("mkdir -p " + root + "/sys/pps_filter " + root + "/dev").c_str()), 0);
+	const char *known[] = {nullptr, "0\n", "1\n"};
+	const char *fixes[] = {"0\n", "1\n", "2\n"};
+	const char *gnss[] = {nullptr, "off\n", "qualifying\n", "trusted\n", "suspect\n"};
+	for (bool pps : {false, true}) {
+		std::string dev = root + "/dev/pps-kx";
+		if (pps)
+			close(open(dev.c_str(), O_CREAT | O_WRONLY, 0600));
+		else
+			unlink(dev.c_str());
+		for (const char *k : known)
+			for (const char *f : fixes)
+				for (const char *g : gnss) {
+					put("timeknown", k);
+					put("gpsfix", f);
+					put("gnss_state", g);
+					KxModuleState s = kx_read_module_state();
+					KxService want = !pps || k == nullptr ? KxService::sentences
+					                 : k[0] == '0'        ? KxService::unsynchronised
+					                 : f[0] != '0' && (g == nullptr || g[0] != 's')
+					                         ? KxService::synchronised
+					                         : KxService::holdover;
+					EXPECT_EQ(kx_service_state(s), want)
+					        << "pps " << pps << " timeknown " << (k ? k : "-") << " fix " << f
+					        << " gnss " << (g ? g : "-");
+					EXPECT_EQ(s.gnss == KxGnss::suspect, g != nullptr && g[0] == 's');
+				}
+	}
+	unsetenv("KX_ROOT");
+	ASSERT_EQ(system(("rm -rf " + root).c_str()), 0);
+}
