@@ -10,6 +10,7 @@ that read the segment run under `unshare --ipc`, so the segment is private.
 import ctypes
 import ctypes.util
 import os
+import shutil
 import tempfile
 
 import kxproc
@@ -119,10 +120,26 @@ class Daemon(kxproc.Harness):
         self.writer = os.open(self.fifo, os.O_RDWR)
 
     def start(self):
-        self.proc = kxproc.Process(self.wrapper + [self.binary], root=self.root,
+        binary, cwd = self.binary, None
+        if self.user is not None:
+            binary, cwd = self.binary_for_user(), self.root
+        self.proc = kxproc.Process(self.wrapper + [binary], root=self.root, cwd=cwd,
                                    env=dict(os.environ, **self.extra_env),
                                    separate_stderr=True, user=self.user, name="nmeafeed")
         return self
+
+    def binary_for_user(self):
+        """A copy of the daemon inside the run's own tree, for a daemon run as
+        another user: the build tree may lie below a directory only its owner
+        may enter (a home directory, a mktemp -d folder), the run's tree is
+        one the test made and opens."""
+        bindir = os.path.join(self.root, "bin")
+        os.makedirs(bindir, exist_ok=True)
+        copy = os.path.join(bindir, os.path.basename(self.binary))
+        shutil.copy2(self.binary, copy)
+        for path in (self.root, bindir, copy):
+            os.chmod(path, 0o755)
+        return copy
 
     def stdout(self):
         return self.proc.output()
