@@ -70,7 +70,10 @@ int reap(pid_t pid, long long deadline, bool in_time)
 			usleep(10000);
 		}
 	}
-	if (!in_time || !WIFEXITED(status))
+	// 127 is what the child exits with when the program could not be
+	// executed after all (where the spawn cannot report it, as under an
+	// emulator that turns vfork into fork): not started, like any other.
+	if (!in_time || !WIFEXITED(status) || WEXITSTATUS(status) == 127)
 		return -1;
 	return WEXITSTATUS(status);
 }
