@@ -1,0 +1,129 @@
+#include "kx_ptp.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+KxPtpSettings kx_ptp_settings(KxService service, int tai_offset)
+{
+	KxPtpSettings s;
+	if (tai_offset >= 0)
+		s.current_utc_offset = tai_offset;
+	switch (service) {
+	case KxService::synchronised:
+	case KxService::holdover:
+		// Class 6: locked to a primary reference (GPS). Class 7: was
+		// locked and holds over within the site's holdover limit, so the
+		// time is still traceable. Both announce the receiver-locked
+		// accuracy (0x21: within 100 ns) and its variance, as a telecom
+		// grandmaster does in holdover within specification.
+		s.clock_class = service == KxService::synchronised ? 6 : 7;
+		s.clock_accuracy = 0x21;
+		s.offset_scaled_log_variance = 0x4e5d;
+		s.current_utc_offset_valid = tai_offset >= 0;
+		s.time_traceable = true;
+		s.frequency_traceable = true;
+		break;
+	case KxService::sentences:
+	case KxService::unsynchronised:
+		// Class 248 (default, not traceable): the time was never known or
+		// the holdover limit has run out, when the NTP service answers
+		// "not synchronised" too; or the module has no pulse source, when
+		// it aligns no PHY clock at all and the clocks run free. The
+		// G.8275.1 classes for holdover out of specification (140, 150,
+		// 160) would tell telecom clients the time is still usable, which
+		// the appliance no longer says to anyone.
+		break;
+	}
+	return s;
+}
+
+std::string kx_ptp_set_command(const KxPtpSettings &s)
+{
+	char buf[320];
+	snprintf(buf, sizeof buf,
+	         "SET GRANDMASTER_SETTINGS_NP clockClass %d clockAccuracy 0x%02x"
+	         " offsetScaledLogVariance 0x%04x currentUtcOffset %d leap61 %d leap59 %d"
+	         " currentUtcOffsetValid %d ptpTimescale %d timeTraceable %d"
+	         " frequencyTraceable %d timeSource 0x%02x",
+	         s.clock_class, s.clock_accuracy, s.offset_scaled_log_variance,
+	         s.current_utc_offset, s.leap61, s.leap59, s.current_utc_offset_valid,
+	         s.ptp_timescale, s.time_traceable, s.frequency_traceable, s.time_source);
+	return buf;
+}
+
+namespace {
+
+// A number as pmc prints it: decimal, or hexadecimal after "0x".
+bool number(const std::string &text, int *out)
+{
+	if (text.empty())
+		return false;
+	char *end = nullptr;
+	long v = strtol(text.c_str(), &end, 0);
+	if (*end != '\0' || v < -32768 || v > 65535)
+		return false;
+	*out = static_cast<int>(v);
+	return true;
+}
+
+} // namespace
+
+bool kx_ptp_parse_settings(const std::string &pmc_output, KxPtpSettings *out)
+{
+	struct Field {
+		const char *name;
+		int *value;
+		bool *flag;
+	};
+	KxPtpSettings s;
+	const Field fields[] = {
+		{"clockClass", &s.clock_class, nullptr},
+		{"clockAccuracy", &s.clock_accuracy, nullptr},
+		{"offsetScaledLogVariance", &s.offset_scaled_log_variance, nullptr},
+		{"currentUtcOffset", &s.current_utc_offset, nullptr},
+		{"leap61", nullptr, &s.leap61},
+		{"leap59", nullptr, &s.leap59},
+		{"currentUtcOffsetValid", nullptr, &s.current_utc_offset_valid},
+		{"ptpTimescale", nullptr, &s.ptp_timescale},
+		{"timeTraceable", nullptr, &s.time_traceable},
+		{"frequencyTraceable", nullptr, &s.frequency_traceable},
+		{"timeSource", &s.time_source, nullptr},
+	};
+	constexpr size_t kFields = sizeof fields / sizeof fields[0];
+	unsigned seen = 0;
+	bool in_response = false;
+	std::istringstream lines(pmc_output);
+	std::string line;
+	while (std::getline(lines, line)) {
+		// the response's heading line, then one "name value" line per field
+		if (line.find("RESPONSE MANAGEMENT GRANDMASTER_SETTINGS_NP") != std::string::npos) {
+			in_response = true;
+			seen = 0;
+			continue;
+		}
+		if (!in_response)
+			continue;
+		std::istringstream words(line);
+		std::string name, value;
+		if (!(words >> name >> value))
+			continue;
+		for (size_t i = 0; i < kFields; i++) {
+			if (name != fields[i].name)
+				continue;
+			int v = 0;
+			if (!number(value, &v))
+				return false;
+			if (fields[i].value)
+				*fields[i].value = v;
+			else
+				*fields[i].flag = v != 0;
+			seen |= 1u << i;
+		}
+	}
+	if (seen != (1u << kFields) - 1)
+		return false;
+	*out = s;
+	return true;
+}
