@@ -42,6 +42,17 @@ for f in "$KX_SYSTEMD_UNITDIR/kxmetrics.timer" \
 	 "$KX_CHRONY_REFCLOCKDIR/pps/refclocks.conf"; do
 	[ -f "$root$f" ] || bad "no $f"
 done
+# the PTP grandmasters: a unit and an init script per port, both starting
+# ptp4l on the port's configuration
+for port in eth0 eth1; do
+	conf="$KX_PTP_CONFDIR/ptp4l-$port.conf"
+	unit=$root$KX_SYSTEMD_UNITDIR/kx-ptp4l-$port.service
+	script=$root$KX_SYSV_INITDIR/kx-ptp4l-$port
+	grep -qx "ExecStart=$KX_PTP4L -f $conf" "$unit" 2>/dev/null || bad "kx-ptp4l-$port.service does not run ptp4l on $conf"
+	grep -qx "DAEMON=$KX_PTP4L" "$script" 2>/dev/null && grep -q -- "-- -f $conf " "$script" ||
+		bad "init script kx-ptp4l-$port does not run ptp4l on $conf"
+	shellcheck -s sh "$script" || bad "shellcheck: kx-ptp4l-$port"
+done
 
 # --- init scripts: shellcheck, as the POSIX sh they declare
 for p in $daemons; do
