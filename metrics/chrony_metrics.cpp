@@ -1,21 +1,9 @@
 #include "chrony_metrics.h"
 
-#include "kx_file.h"
-#include "kx_path.h"
+#include "kx_chronyc.h"
 #include "source_text.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <ctime>
 #include <vector>
-
-extern char **environ;
 
 namespace {
 
@@ -44,70 +32,6 @@ std::optional<double> leap_number(std::string_view text)
 		if (text == names[i])
 			return i;
 	return std::nullopt;
-}
-
-int64_t monotonic_ms()
-{
-	timespec ts;
-	clock_gettime(CLOCK_MONOTONIC, &ts);
-	return ts.tv_sec * 1000 + ts.tv_nsec / 1000000;
-}
-
-// chronyc's standard output, or nothing when it could not be started, failed
-// or did not finish within the cap (it is then killed).
-std::optional<std::string> run_chronyc()
-{
-	int pipe_fds[2];
-	if (pipe2(pipe_fds, O_CLOEXEC) != 0)
-		return std::nullopt;
-	unique_fd from_child(pipe_fds[0]);
-	unique_fd to_parent(pipe_fds[1]);
-
-	std::string socket = kx_path("/run/chrony/chronyd.sock");
-	const char *argv[] = {"chronyc", "-n", "-c", "-h", socket.c_str(), "tracking", nullptr};
-	posix_spawn_file_actions_t actions;
-	posix_spawn_file_actions_init(&actions);
-	posix_spawn_file_actions_adddup2(&actions, to_parent.get(), STDOUT_FILENO);
-	posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-	pid_t pid;
-	int err = posix_spawnp(&pid, "chronyc", &actions, nullptr, const_cast<char **>(argv),
-			       environ);
-	posix_spawn_file_actions_destroy(&actions);
-	to_parent.reset();
-	if (err != 0)
-		return std::nullopt;
-
-	std::string out;
-	bool complete = false;
-	int64_t deadline = monotonic_ms() + CHRONYC_CAP_MS;
-	for (;;) {
-		int64_t left = deadline - monotonic_ms();
-		if (left <= 0)
-			break;
-		pollfd p{from_child.get(), POLLIN, 0};
-		int r = poll(&p, 1, static_cast<int>(left));
-		if (r < 0 && errno == EINTR)
-			continue;
-		if (r <= 0)
-			break;
-		char buf[1024];
-		ssize_t n = read(from_child.get(), buf, sizeof buf);
-		if (n < 0 && errno == EINTR)
-			continue;
-		if (n <= 0) {
-			complete = n == 0;
-			break;
-		}
-		out.append(buf, static_cast<size_t>(n));
-	}
-	if (!complete)
-		kill(pid, SIGKILL);
-	int status = 0;
-	while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-	}
-	if (!complete || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-		return std::nullopt;
-	return out;
 }
 
 std::optional<double> number(std::string_view field)
@@ -177,8 +101,8 @@ void add_chrony_tracking(prom_text &out, std::string_view line)
 
 void collect_chrony_metrics(prom_text &out)
 {
-	std::optional<std::string> text = run_chronyc();
-	if (!text)
+	std::string text;
+	if (kx_chronyc({"tracking"}, &text, CHRONYC_CAP_MS) != 0)
 		return;
-	add_chrony_tracking(out, std::string_view(*text).substr(0, text->find('\n')));
+	add_chrony_tracking(out, std::string_view(text).substr(0, text.find('\n')));
 }

@@ -11,7 +11,7 @@
 // (fourteen fields); a line of another shape adds nothing.
 void add_chrony_tracking(prom_text &out, std::string_view csv_line);
 
-// Runs chronyc (found on PATH) and adds its tracking report. Without
+// Runs chronyc (kx_chronyc) and adds its tracking report. Without
 // chronyd, or when chronyc does not answer within a few seconds, nothing is
 // added.
 void collect_chrony_metrics(prom_text &out);

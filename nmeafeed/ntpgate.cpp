@@ -31,9 +31,9 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 
+#include "kx_chronyc.h"
 #include "kx_file.h"
 #include "kx_path.h"
 #include "kx_state.h"
@@ -46,23 +46,20 @@ namespace {
 // No answer (chronyd not running) counts as not synchronised.
 bool chronyd_synchronised()
 {
-	FILE *p = popen("chronyc -n -c tracking 2>/dev/null", "r");
-	if (p == nullptr)
+	std::string out;
+	if (kx_chronyc({"tracking"}, &out) != 0)
 		return false;
-	char line[512] = "";
-	bool got = fgets(line, sizeof line, p) != nullptr;
-	pclose(p);
-	if (!got)
+	std::string line = out.substr(0, out.find_first_of("\r\n"));
+	size_t comma = line.rfind(',');
+	if (comma == std::string::npos || comma + 1 == line.size())
 		return false;
-	line[strcspn(line, "\r\n")] = '\0';
-	const char *leap = strrchr(line, ',');
-	return leap != nullptr && leap[1] != '\0' && strcmp(leap + 1, "Not synchronised") != 0;
+	return line.compare(comma + 1, std::string::npos, "Not synchronised") != 0;
 }
 
 void gate_ntp(KxService service)
 {
 	if (service == KxService::unsynchronised && chronyd_synchronised()) {
-		int rc = system("chronyc -n reset sources >/dev/null 2>&1");
+		int rc = kx_chronyc({"reset", "sources"});
 		printf("time not known: chronyd's measurements dropped (chronyc %s)\n",
 		       rc == 0 ? "ok" : "failed");
 	}
