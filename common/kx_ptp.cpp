@@ -1,9 +1,17 @@
 #include "kx_ptp.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <vector>
+
+#include "kx_file.h"
+#include "kx_path.h"
+#include "kx_run.h"
 
 KxPtpSettings kx_ptp_settings(KxService service, int tai_offset)
 {
@@ -126,4 +134,61 @@ bool kx_ptp_parse_settings(const std::string &pmc_output, KxPtpSettings *out)
 		return false;
 	*out = s;
 	return true;
+}
+
+KxPtpPort kx_ptp_port_from_config(const std::string &name, const std::string &text)
+{
+	KxPtpPort port{name, "/var/run/ptp4l", 0};
+	std::istringstream lines(text);
+	std::string line;
+	bool global = false;
+	while (std::getline(lines, line)) {
+		std::istringstream words(line);
+		std::string key, value;
+		if (!(words >> key) || key[0] == '#')
+			continue;
+		if (key[0] == '[') {
+			global = key == "[global]";
+			continue;
+		}
+		if (!global || !(words >> value))
+			continue;
+		if (key == "uds_address")
+			port.uds = value;
+		else if (key == "domainNumber")
+			port.domain = atoi(value.c_str());
+	}
+	port.uds = kx_path(port.uds.c_str());
+	return port;
+}
+
+bool kx_ptp_port(const char *name, KxPtpPort *out)
+{
+	std::string path = kx_path("/etc/linuxptp/kx-timeserver/ptp4l-") + name + ".conf";
+	unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+	if (!fd.valid())
+		return false;
+	std::string text;
+	char buf[4096];
+	ssize_t n;
+	while ((n = read(fd.get(), buf, sizeof buf)) > 0)
+		text.append(buf, static_cast<size_t>(n));
+	*out = kx_ptp_port_from_config(name, text);
+	return true;
+}
+
+std::string kx_pmc(const KxPtpPort &port, const std::string &command)
+{
+	// pmc's reply socket is its own (/var/run/pmc.PID)
+	std::vector<std::string> argv = {"pmc", "-u", "-b", "0", "-d", std::to_string(port.domain),
+	                                 "-s", port.uds, command};
+	std::string out;
+	// the output decides, not the status: pmc's status says little
+	kx_run(argv, &out, 3000);
+	return out;
+}
+
+bool kx_ptp_get(const KxPtpPort &port, KxPtpSettings *out)
+{
+	return kx_ptp_parse_settings(kx_pmc(port, "GET GRANDMASTER_SETTINGS_NP"), out);
 }

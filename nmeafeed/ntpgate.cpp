@@ -27,14 +27,12 @@
 // not running, is left alone.
 //
 // ntpgate decides nothing itself; it runs until killed.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
 #include "kx_chronyc.h"
-#include "kx_file.h"
 #include "kx_path.h"
 #include "kx_state.h"
 #include "ptp_gate.h"
@@ -80,21 +78,6 @@ const char *service_name(KxService s)
 	return "?";
 }
 
-// The port's ptp4l configuration as text; empty when the port has none.
-std::string port_config(const char *name)
-{
-	std::string path = kx_path("/etc/linuxptp/kx-timeserver/ptp4l-") + name + ".conf";
-	unique_fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-	std::string text;
-	if (!fd.valid())
-		return text;
-	char buf[4096];
-	ssize_t n;
-	while ((n = read(fd.get(), buf, sizeof buf)) > 0)
-		text.append(buf, static_cast<size_t>(n));
-	return text;
-}
-
 struct PortGate {
 	const char *name;
 	PtpPush last = PtpPush::kept;
@@ -102,10 +85,10 @@ struct PortGate {
 
 void gate_ptp(PortGate &g, KxService service, const KxPtpSettings &want)
 {
-	std::string config = port_config(g.name);
-	if (config.empty())
+	KxPtpPort port;
+	if (!kx_ptp_port(g.name, &port))
 		return;
-	PtpPush r = ptp_push(ptp_port_from_config(g.name, config), want);
+	PtpPush r = ptp_push(port, want);
 	if (r == PtpPush::pushed)
 		printf("%s: clock class %d announced (%s)\n", g.name, want.clock_class,
 		       service_name(service));
@@ -121,7 +104,7 @@ void gate_ptp(PortGate &g, KxService service, const KxPtpSettings &want)
 int main()
 {
 	kx_unbuffered_output();
-	PortGate ports[] = {{"eth0"}, {"eth1"}};
+	PortGate ports[] = {{kKxPtpPorts[0]}, {kKxPtpPorts[1]}};
 	for (;;) {
 		KxModuleState module = kx_read_module_state();
 		KxService service = kx_service_state(module);

@@ -2,20 +2,7 @@
 // decides, and again after every restart of that ptp4l.
 #pragma once
 
-#include <string>
-
 #include "kx_ptp.h"
-
-// One grandmaster port, as its ptp4l configuration describes it.
-struct PtpPort {
-	std::string name;   // "eth0"
-	std::string uds;    // ptp4l's management socket (uds_address)
-	int domain = 0;     // domainNumber: pmc's messages carry it
-};
-
-// Reads uds_address and domainNumber from a ptp4l configuration's [global]
-// section (ptp4l's defaults where they are not given).
-PtpPort ptp_port_from_config(const std::string &name, const std::string &text);
 
 enum class PtpPush {
 	unreachable, // no ptp4l answers on the port's socket
@@ -27,4 +14,4 @@ enum class PtpPush {
 // Asks the port's ptp4l (GET GRANDMASTER_SETTINGS_NP) and sets the settings
 // when they differ. Reading back each time is what finds a ptp4l that has
 // restarted with its configuration's defaults.
-PtpPush ptp_push(const PtpPort &port, const KxPtpSettings &want);
+PtpPush ptp_push(const KxPtpPort &port, const KxPtpSettings &want);

@@ -317,3 +317,26 @@ TEST(KxPtp, ParsesPmcOutputAndRefusesPartialOnes)
 	EXPECT_FALSE(kx_ptp_parse_settings(out.substr(out.find("\t\tclockClass")), &s))
 	        << "fields without the response's heading";
 }
+
+// ntpgate and kxmetrics talk to each port's ptp4l on the socket and in the domain its
+// configuration names; only [global] counts, comments and the interface's
+// section do not, and an absent key is ptp4l's default. The socket is a
+// fixed path, so it is taken under KX_ROOT.
+TEST(KxPtp, PortFromConfiguration)
+{
+	unsetenv("KX_ROOT");
+	KxPtpPort p = kx_ptp_port_from_config("eth0", "[global]\n"
+	                                         "# domainNumber 9\n"
+	                                         "domainNumber\t\t24\n"
+	                                         "uds_address /run/ptp4l-eth0\n"
+	                                         "[eth0]\n"
+	                                         "domainNumber 3\n");
+	EXPECT_EQ(p.name, "eth0");
+	EXPECT_EQ(p.domain, 24);
+	EXPECT_EQ(p.uds, "/run/ptp4l-eth0");
+	setenv("KX_ROOT", "/tmp/r", 1);
+	p = kx_ptp_port_from_config("eth1", "[eth1]\nuds_address /x\n");
+	EXPECT_EQ(p.domain, 0);
+	EXPECT_EQ(p.uds, "/tmp/r/var/run/ptp4l");
+	unsetenv("KX_ROOT");
+}

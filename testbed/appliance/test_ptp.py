@@ -7,7 +7,7 @@ believes of its grandmaster (pmc GET PARENT_DATA_SET and
 TIME_PROPERTIES_DATA_SET) must follow the module's state: lock -> class 6,
 fix lost -> 7, holdover limit reached -> 248, fix back -> 6; and a restarted
 grandmaster ptp4l, which starts at the configuration's 248, announces 6
-again within seconds.
+again within seconds. kxmetrics serves the class the grandmaster announces.
 
 Runs under `unshare --net --ipc --mount` (ctest does that): the run's
 $KX_ROOT/run is bound over /run, so the shipped configuration's socket
@@ -59,6 +59,17 @@ def pmc(socket_path, *commands, domain=0):
 
 def client_view():
     return pmc("/run/ptp4l-client", "GET PARENT_DATA_SET", "GET TIME_PROPERTIES_DATA_SET")
+
+
+def served_class(app, build):
+    """kxmetrics' kx_ptp_clock_class for eth0, from one run of it."""
+    out = os.path.join(app.root, "metrics")
+    os.makedirs(out, exist_ok=True)
+    subprocess.run([os.path.join(build, "bin", "kxmetrics"), "-d", out], env=app.board.env(),
+                   check=True, timeout=60)
+    with open(os.path.join(out, "kx.prom")) as f:
+        m = re.search(r'^kx_ptp_clock_class\{port="eth0"\} (\d+)$', f.read(), re.M)
+    return int(m.group(1)) if m else None
 
 
 def see(app, what, want, limit=120):
@@ -113,6 +124,7 @@ def run(app, build, gm_conf, client_conf):
     app.kernel.write_attr("k1", "2000")
     app.wait_for("time known", lambda: app.attr("timeknown") == "1")
     see(app, "client sees class 6", SYNCHRONISED)
+    assert served_class(app, build) == 6
     assert client_view()["currentUtcOffset"] == int(app.attr("tai_offset"))
     app.kernel.write_attr("tai_offset", "38")
     app.wait_for("client sees the new UTC offset",
@@ -128,6 +140,7 @@ def run(app, build, gm_conf, client_conf):
     app.kernel.write_attr("holdover_setting", "1")
     app.wait_for("holdover limit reached", lambda: app.attr("timeknown") == "0")
     see(app, "client sees class 248", UNSYNCHRONISED)
+    assert served_class(app, build) == 248
 
     # The fix back.
     app.kernel.write_attr("holdover_setting", limit)
