@@ -25,7 +25,7 @@ KxPtpSettings kx_ptp_settings(KxService service, int tai_offset)
 		// locked and holds over within the site's holdover limit, so the
 		// time is still traceable. Both announce the receiver-locked
 		// accuracy (0x21: within 100 ns) and its variance, as a telecom
-		// grandmaster does in holdover within specification.
+		// grandmaster does while its holdover is within its budget.
 		s.clock_class = service == KxService::synchronised ? 6 : 7;
 		s.clock_accuracy = 0x21;
 		s.offset_scaled_log_variance = 0x4e5d;
@@ -39,7 +39,7 @@ KxPtpSettings kx_ptp_settings(KxService service, int tai_offset)
 		// the holdover limit has run out, when the NTP service answers
 		// "not synchronised" too; or the module has no pulse source, when
 		// it aligns no PHY clock at all and the clocks run free. The
-		// G.8275.1 classes for holdover out of specification (140, 150,
+		// G.8275.1 classes for holdover beyond its budget (140, 150,
 		// 160) would tell telecom clients the time is still usable, which
 		// the appliance no longer says to anyone.
 		break;
