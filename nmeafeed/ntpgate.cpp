@@ -24,7 +24,8 @@
 // with pmc's SET GRANDMASTER_SETTINGS_NP. ptp4l forgets it when it
 // restarts, so ntpgate reads it back every second and sets it again
 // whenever it differs. A port without its configuration, or whose ptp4l is
-// not running, is left alone.
+// not running, is left alone; each port's messages are printed once per
+// change, not every second.
 //
 // ntpgate decides nothing itself; it runs until killed.
 #include <unistd.h>
@@ -92,7 +93,7 @@ void gate_ptp(PortGate &g, KxService service, const KxPtpSettings &want)
 	if (r == PtpPush::pushed)
 		printf("%s: clock class %d announced (%s)\n", g.name, want.clock_class,
 		       service_name(service));
-	else if (r == PtpPush::failed)
+	else if (r == PtpPush::failed && g.last != PtpPush::failed)
 		printf("%s: ptp4l did not take clock class %d\n", g.name, want.clock_class);
 	else if (r == PtpPush::unreachable && g.last != PtpPush::unreachable)
 		printf("%s: no ptp4l answers\n", g.name);
@@ -108,10 +109,11 @@ int main()
 	for (;;) {
 		KxModuleState module = kx_read_module_state();
 		KxService service = kx_service_state(module);
-		gate_ntp(service);
+		// PTP first: chronyc may take seconds when chronyd is silent
 		KxPtpSettings want = kx_ptp_settings(service, module.tai_offset);
 		for (PortGate &g : ports)
 			gate_ptp(g, service, want);
+		gate_ntp(service);
 		sleep(1);
 	}
 }
