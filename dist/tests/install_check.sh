@@ -39,7 +39,8 @@ done
 for f in "$KX_SYSTEMD_UNITDIR/kxmetrics.timer" \
 	 "$KX_UDEV_RULESDIR/60-kx-pps.rules" "$KX_TMPFILESDIR/kx-timeserver.conf" \
 	 "$KX_CHRONY_CONFDIR/kx-timeserver.conf" "$KX_CHRONY_REFCLOCKDIR/refclocks.conf" \
-	 "$KX_CHRONY_REFCLOCKDIR/pps/refclocks.conf"; do
+	 "$KX_CHRONY_REFCLOCKDIR/pps/refclocks.conf" \
+	 "$KX_SYSTEMD_UNITDIR/$KX_CHRONY_SERVICE.d/kx-timeserver.conf"; do
 	[ -f "$root$f" ] || bad "no $f"
 done
 # the PTP grandmasters: a unit and an init script per port, both starting
@@ -53,11 +54,16 @@ for port in eth0 eth1; do
 		bad "init script kx-ptp4l-$port does not run ptp4l on $conf"
 	shellcheck -s sh "$script" || bad "shellcheck: kx-ptp4l-$port"
 done
+# the NTS key helper, run by chronyd's unit (ExecStartPre) or its init script
+nts_helper=$(sed -n 's/^ExecStartPre=-\?//p' "$root$KX_SYSTEMD_UNITDIR/$KX_CHRONY_SERVICE.d/kx-timeserver.conf")
+[ -x "$root$nts_helper" ] || bad "chronyd's unit runs '$nts_helper', not installed"
+[ -x "$root$KX_SYSV_INITDIR/kx-nts-cert" ] || bad "no $KX_SYSV_INITDIR/kx-nts-cert"
 
 # --- init scripts: shellcheck, as the POSIX sh they declare
-for p in $daemons; do
+for p in $daemons kx-nts-cert; do
 	shellcheck -s sh "$root$KX_SYSV_INITDIR/$p" || bad "shellcheck: $p"
 done
+shellcheck -s sh "$root$nts_helper" || bad "shellcheck: $nts_helper"
 
 # --- tmpfiles.d: the run-data directory appears
 systemd-tmpfiles --root="$root" --create "$root$KX_TMPFILESDIR/kx-timeserver.conf" ||

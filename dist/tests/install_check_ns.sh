@@ -123,7 +123,8 @@ services() {
 	ln -s /run /var/run
 	private_dev
 	ip link set lo up
-	for d in "$KX_SBINDIR" "$KX_SYSTEMD_UNITDIR" "$KX_SYSV_INITDIR"; do
+	for d in "$KX_SBINDIR" "$KX_SYSTEMD_UNITDIR" "$KX_SYSV_INITDIR" "$KX_LIBEXECDIR" \
+		"$KX_CHRONY_CONFDIR"; do
 		overlay "$d"
 	done
 
@@ -143,6 +144,8 @@ services() {
 	ln -s "$(command -v busybox)" /run/busybox/start-stop-daemon
 	PATH=/run/busybox:$PATH init_scripts "busybox sh"
 	[ -d /var/volatile/rundata ] || bad "init scripts did not make /var/volatile/rundata"
+	nts_init_script "$(command -v sh)"
+	PATH=/run/busybox:$PATH nts_init_script "busybox sh"
 	grandmasters
 }
 
@@ -174,6 +177,31 @@ grandmasters() {
 		done
 		ip link del "$port"
 	done
+}
+
+# The NTS key and certificate made by the init script (as root) when
+# absent, for chronyd's group, and left alone when present; nothing made
+# while the drop-in has NTS turned off.
+nts_init_script() {
+	local sh=$1 s=$KX_SYSV_INITDIR/kx-nts-cert key=$KX_CHRONY_STATEDIR/kx-nts.key
+	local cert=$KX_CHRONY_STATEDIR/kx-nts.crt dropin=$KX_CHRONY_CONFDIR/kx-timeserver.conf before
+	rm -rf "$KX_CHRONY_STATEDIR"
+	mkdir -p "$KX_CHRONY_STATEDIR"
+	chgrp 65534 "$KX_CHRONY_STATEDIR"
+	sed 's/^ntsserverkey/#&/' "$dropin" >/run/kx-nts-off.conf
+	KX_NTS_DROPIN=/run/kx-nts-off.conf $sh "$s" start >/dev/null || bad "kx-nts-cert ($sh): start with NTS off failed"
+	[ -z "$(ls -A "$KX_CHRONY_STATEDIR")" ] || bad "kx-nts-cert ($sh): made files with NTS off"
+	$sh "$s" status >/dev/null
+	[ $? -eq 3 ] || bad "kx-nts-cert ($sh): status without the pair is not 3"
+	$sh "$s" start >/dev/null || { bad "kx-nts-cert ($sh): start failed"; return; }
+	[ "$(stat -c '%a %g' "$key")" = "640 65534" ] ||
+		bad "kx-nts-cert ($sh): key made as $(stat -c '%a %g' "$key")"
+	openssl x509 -in "$cert" -noout -checkend 0 >/dev/null || bad "kx-nts-cert ($sh): no valid certificate"
+	$sh "$s" status >/dev/null || bad "kx-nts-cert ($sh): status with the pair is $?"
+	before=$(md5sum "$key" "$cert")
+	$sh "$s" restart >/dev/null || bad "kx-nts-cert ($sh): second start failed"
+	[ "$(md5sum "$key" "$cert")" = "$before" ] || bad "kx-nts-cert ($sh): a second start made a new pair"
+	[ -z "$(find "$KX_CHRONY_STATEDIR" -name '.kx-nts-cert.*')" ] || bad "kx-nts-cert ($sh): left its scratch files"
 }
 
 # a pps class device with its name attribute, or the NMEA character device
@@ -224,6 +252,18 @@ refclocks() {
 		printf "; " }' <<<"$parsed"
 }
 
+# NTS and rate limiting as chronyd reads the installed drop-in
+nts_directives() {
+	local conf=/run/kx-chrony.conf parsed d
+	echo "confdir $KX_CHRONY_CONFDIR" >"$conf"
+	parsed=$(chronyd -p -f "$conf" 2>&1) || { bad "chronyd -p failed: $parsed"; return; }
+	for d in "ntsserverkey $KX_CHRONY_STATEDIR/kx-nts.key" \
+		 "ntsservercert $KX_CHRONY_STATEDIR/kx-nts.crt" "ntsdumpdir $KX_CHRONY_STATEDIR" \
+		 "ntsport 4460" "ratelimit interval" "ntsratelimit interval"; do
+		grep -q "^$d" <<<"$parsed" || bad "chrony: no '$d' in the drop-in"
+	done
+}
+
 # The udev rule runs kx-pps-chrony when the kx-pps source comes and when a
 # pulse source goes; chronyd then reads SHM 0 alone (selectable) without the
 # source, SHM 0 locking the pulse of /dev/pps-kx with it.
@@ -243,6 +283,7 @@ chrony_follows_the_pulse_source() {
 
 	out=$(refclocks)
 	[ "$out" = "SHM GPS; " ] || bad "chrony without the pulse source: '$out'"
+	nts_directives
 	ACTION=add "$root$helper"
 	out=$(refclocks)
 	[ "$out" = "SHM GPS; " ] || bad "chrony after an add without /dev/pps-kx: '$out'"

@@ -3,6 +3,8 @@
 // appliance and a real node-exporter is test_metrics_live.py.
 #include "chrony_metrics.h"
 #include "kernel_metrics.h"
+#include "kx_run.h"
+#include "nts_metrics.h"
 #include "prom_text.h"
 #include "rundata_metrics.h"
 #include "source_text.h"
@@ -15,6 +17,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <fstream>
+#include <ctime>
 #include <string>
 
 namespace {
@@ -206,6 +209,52 @@ TEST(Chrony, ChronycIsAskedAndNeverWaitedForLong)
 	collect_chrony_metrics(hung);
 	EXPECT_EQ(prom_render(hung), "");
 	setenv("PATH", saved.c_str(), 1);
+}
+
+// The NTS certificate's expiry, read from the PEM as openssl writes it:
+// UTCTime before 2050, GeneralizedTime after; in a chain the earliest
+// counts; anything that does not parse, or no file, gives no series.
+TEST(Nts, CertificateExpiryAsOpensslWritesIt)
+{
+	TempRoot root;
+	auto make = [&](const char *name, int days) {
+		std::string path = root.dir + "/" + name;
+		int rc = kx_run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+				 "ec_paramgen_curve:P-256", "-nodes", "-keyout", path + ".key", "-out",
+				 path, "-subj", "/CN=kx-test", "-days", std::to_string(days)},
+				nullptr, 30000);
+		EXPECT_EQ(rc, 0) << "openssl req " << name;
+		std::ifstream f(path);
+		return std::string(std::istreambuf_iterator<char>(f), {});
+	};
+	int64_t now = time(nullptr);
+	std::string soon = make("soon.pem", 30);
+	std::string late = make("late.pem", 40000);	// 2136: GeneralizedTime
+	auto near = [&](std::optional<int64_t> got, int days) {
+		// openssl took the clock a moment before `now`
+		return got && std::llabs(*got - (now + days * 86400LL)) < 3600;
+	};
+	EXPECT_TRUE(near(pem_certificates_expiry(soon), 30));
+	EXPECT_TRUE(near(pem_certificates_expiry(late), 40000));
+	EXPECT_TRUE(near(pem_certificates_expiry(late + soon), 30)) << "the chain's earliest";
+
+	EXPECT_FALSE(pem_certificates_expiry(""));
+	EXPECT_FALSE(pem_certificates_expiry(soon.substr(0, soon.size() / 2) + "\n"));
+	std::string broken = soon;
+	broken[broken.find('\n') + 1] = 'N';	// "MII..." (a SEQUENCE) becomes tag 0x34
+	EXPECT_FALSE(pem_certificates_expiry(broken));
+
+	prom_text none;
+	collect_nts_metrics(none);
+	EXPECT_EQ(prom_render(none), "") << "no certificate, no series";
+	root.write("/var/lib/chrony/kx-nts.crt", late);
+	prom_text one;
+	collect_nts_metrics(one);
+	EXPECT_NE(prom_render(one).find("kx_nts_certificate_expiry_timestamp_seconds " +
+					prom_number(static_cast<double>(
+						*pem_certificates_expiry(late))) + "\n"),
+		  std::string::npos)
+		<< prom_render(one);
 }
 
 } // namespace
