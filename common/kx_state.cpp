@@ -64,6 +64,7 @@ KxModuleState kx_read_module_state()
 	s.time_known = number_attribute("timeknown");
 	s.gnss = gnss_word(attribute("gnss_state"));
 	s.gnss_reason = attribute("gnss_reason");
+	s.tai_offset = number_attribute("tai_offset");
 	return s;
 }
 

@@ -26,6 +26,7 @@ struct KxModuleState {
 	int time_known = -1;       // timeknown: 1, 0; -1 unreadable
 	KxGnss gnss = KxGnss::absent;
 	std::string gnss_reason;   // gnss_reason: "none", "time", "phase", ...; empty when absent
+	int tai_offset = -1;       // tai_offset: TAI minus UTC in seconds; -1 unreadable
 };
 
 KxModuleState kx_read_module_state();

@@ -4,8 +4,9 @@
 //   kxmetrics [-d DIRECTORY] [-i SECONDS]
 //
 // Each run reads the kx_pps module's attributes and LinuxPPS source, the
-// daemons' status files, chronyd's tracking report and the expiry of its
-// NTS certificate, and replaces
+// daemons' status files, chronyd's tracking report, the expiry of its
+// NTS certificate and what each port's PTP grandmaster announces (pmc),
+// and replaces
 // DIRECTORY/kx.prom in one step (temporary file in the same directory,
 // renamed over the old one), so node-exporter never reads half a file.
 // DIRECTORY defaults to Debian's textfile directory,
@@ -19,6 +20,7 @@
 #include "kx_path.h"
 #include "nts_metrics.h"
 #include "prom_text.h"
+#include "ptp_metrics.h"
 #include "rundata_metrics.h"
 
 #include <unistd.h>
@@ -85,6 +87,7 @@ int write_metrics(const std::string &path, bool &failing)
 	collect_kernel_metrics(text);
 	collect_rundata_metrics(text);
 	collect_chrony_metrics(text);
+	collect_ptp_metrics(text);
 	collect_nts_metrics(text);
 	std::string body = prom_render(text);
 	if (kx_replace_file(path.c_str(), body.data(), body.size()) != 0) {

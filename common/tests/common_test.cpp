@@ -1,5 +1,6 @@
 #include "kx_file.h"
 #include "kx_path.h"
+#include "kx_ptp.h"
 #include "kx_run.h"
 #include "kx_state.h"
 
@@ -12,6 +13,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <dirent.h>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -238,4 +240,103 @@ TEST(KxState, ServiceStateOverAllAttributeCombinations)
 	}
 	unsetenv("KX_ROOT");
 	ASSERT_EQ(system(("rm -rf " + root).c_str()), 0);
+}
+
+// What each service state announces over PTP: the classes of IEEE 1588's
+// table (6 locked to GPS, 7 holding over, 248 not traceable), and the
+// accuracy, traceability and UTC offset that go with them. The SET command
+// and the reading of pmc's response must agree field by field: a response
+// written from the command's own "name value" pairs reads back the same.
+TEST(KxPtp, SettingsPerStateAndTheirPmcRoundTrip)
+{
+	struct Want {
+		KxService service;
+		int clock_class, accuracy, variance;
+		bool traceable;
+	};
+	const Want wants[] = {
+		{KxService::synchronised, 6, 0x21, 0x4e5d, true},
+		{KxService::holdover, 7, 0x21, 0x4e5d, true},
+		{KxService::unsynchronised, 248, 0xfe, 0xffff, false},
+		{KxService::sentences, 248, 0xfe, 0xffff, false},
+	};
+	for (const Want &w : wants)
+		for (int tai : {37, 38, -1}) {
+			KxPtpSettings s = kx_ptp_settings(w.service, tai);
+			EXPECT_EQ(s.clock_class, w.clock_class);
+			EXPECT_EQ(s.clock_accuracy, w.accuracy);
+			EXPECT_EQ(s.offset_scaled_log_variance, w.variance);
+			EXPECT_EQ(s.time_traceable, w.traceable);
+			EXPECT_EQ(s.frequency_traceable, w.traceable);
+			EXPECT_EQ(s.current_utc_offset_valid, w.traceable && tai >= 0);
+			EXPECT_EQ(s.current_utc_offset, tai >= 0 ? tai : 37);
+			EXPECT_TRUE(s.ptp_timescale);
+			EXPECT_EQ(s.time_source, 0x20);
+
+			std::string cmd = kx_ptp_set_command(s);
+			const std::string head = "SET GRANDMASTER_SETTINGS_NP ";
+			ASSERT_EQ(cmd.compare(0, head.size(), head), 0) << cmd;
+			std::string response = "\t0a0b0c.fffe.0d0e0f-0 seq 0 RESPONSE MANAGEMENT "
+			                       "GRANDMASTER_SETTINGS_NP \n";
+			std::istringstream words(cmd.substr(head.size()));
+			std::string name, value;
+			while (words >> name >> value)
+				response += "\t\t" + name + "    " + value + "\n";
+			KxPtpSettings back;
+			ASSERT_TRUE(kx_ptp_parse_settings(response, &back)) << response;
+			EXPECT_EQ(back, s) << response;
+		}
+}
+
+// pmc 3.1.1's own output (from a ptp4l just started); a response cut short
+// or absent (ptp4l not running) is no reading.
+TEST(KxPtp, ParsesPmcOutputAndRefusesPartialOnes)
+{
+	const std::string out = "sending: GET GRANDMASTER_SETTINGS_NP\n"
+	                        "\t523ec4.fffe.5207d4-0 seq 0 RESPONSE MANAGEMENT GRANDMASTER_SETTINGS_NP \n"
+	                        "\t\tclockClass              248\n"
+	                        "\t\tclockAccuracy           0xfe\n"
+	                        "\t\toffsetScaledLogVariance 0xffff\n"
+	                        "\t\tcurrentUtcOffset        37\n"
+	                        "\t\tleap61                  0\n"
+	                        "\t\tleap59                  0\n"
+	                        "\t\tcurrentUtcOffsetValid   0\n"
+	                        "\t\tptpTimescale            0\n"
+	                        "\t\ttimeTraceable           0\n"
+	                        "\t\tfrequencyTraceable      0\n"
+	                        "\t\ttimeSource              0x20\n";
+	KxPtpSettings s;
+	ASSERT_TRUE(kx_ptp_parse_settings(out, &s));
+	EXPECT_EQ(s.clock_class, 248);
+	EXPECT_EQ(s.clock_accuracy, 0xfe);
+	EXPECT_EQ(s.offset_scaled_log_variance, 0xffff);
+	EXPECT_FALSE(s.ptp_timescale);
+	EXPECT_EQ(s.time_source, 0x20);
+	EXPECT_FALSE(kx_ptp_parse_settings(out.substr(0, out.find("\t\ttimeTraceable")), &s));
+	EXPECT_FALSE(kx_ptp_parse_settings("sending: GET GRANDMASTER_SETTINGS_NP\n", &s));
+	EXPECT_FALSE(kx_ptp_parse_settings(out.substr(out.find("\t\tclockClass")), &s))
+	        << "fields without the response's heading";
+}
+
+// ntpgate and kxmetrics talk to each port's ptp4l on the socket and in the domain its
+// configuration names; only [global] counts, comments and the interface's
+// section do not, and an absent key is ptp4l's default. The socket is a
+// fixed path, so it is taken under KX_ROOT.
+TEST(KxPtp, PortFromConfiguration)
+{
+	unsetenv("KX_ROOT");
+	KxPtpPort p = kx_ptp_port_from_config("eth0", "[global]\n"
+	                                         "# domainNumber 9\n"
+	                                         "domainNumber\t\t24\n"
+	                                         "uds_address /run/ptp4l-eth0\n"
+	                                         "[eth0]\n"
+	                                         "domainNumber 3\n");
+	EXPECT_EQ(p.name, "eth0");
+	EXPECT_EQ(p.domain, 24);
+	EXPECT_EQ(p.uds, "/run/ptp4l-eth0");
+	setenv("KX_ROOT", "/tmp/r", 1);
+	p = kx_ptp_port_from_config("eth1", "[eth1]\nuds_address /x\n");
+	EXPECT_EQ(p.domain, 0);
+	EXPECT_EQ(p.uds, "/tmp/r/var/run/ptp4l");
+	unsetenv("KX_ROOT");
 }

@@ -43,6 +43,17 @@ for f in "$KX_SYSTEMD_UNITDIR/kxmetrics.timer" \
 	 "$KX_SYSTEMD_UNITDIR/$KX_CHRONY_SERVICE.d/kx-timeserver.conf"; do
 	[ -f "$root$f" ] || bad "no $f"
 done
+# the PTP grandmasters: a unit and an init script per port, both starting
+# ptp4l on the port's configuration
+for port in eth0 eth1; do
+	conf="$KX_PTP_CONFDIR/ptp4l-$port.conf"
+	unit=$root$KX_SYSTEMD_UNITDIR/kx-ptp4l-$port.service
+	script=$root$KX_SYSV_INITDIR/kx-ptp4l-$port
+	grep -qx "ExecStart=$KX_PTP4L -f $conf" "$unit" 2>/dev/null || bad "kx-ptp4l-$port.service does not run ptp4l on $conf"
+	grep -qx "DAEMON=$KX_PTP4L" "$script" 2>/dev/null && grep -q -- "-- -f $conf " "$script" ||
+		bad "init script kx-ptp4l-$port does not run ptp4l on $conf"
+	shellcheck -s sh "$script" || bad "shellcheck: kx-ptp4l-$port"
+done
 # the NTS key helper, run by chronyd's unit (ExecStartPre) or its init script
 nts_helper=$(sed -n 's/^ExecStartPre=-\?//p' "$root$KX_SYSTEMD_UNITDIR/$KX_CHRONY_SERVICE.d/kx-timeserver.conf")
 [ -x "$root$nts_helper" ] || bad "chronyd's unit runs '$nts_helper', not installed"

@@ -129,6 +129,7 @@ services() {
 	done
 
 	local units="nmeafeed.service panelmon.service locator.service ntpgate.service kxmetrics.service kxmetrics.timer" out
+	units="$units kx-ptp4l-eth0.service kx-ptp4l-eth1.service"
 	[ -f "/lib/systemd/system/$KX_CHRONY_SERVICE" ] && units="$units $KX_CHRONY_SERVICE"
 	# shellcheck disable=SC2086
 	out=$(cd "$KX_SYSTEMD_UNITDIR" && systemd-analyze verify $units 2>&1) ||
@@ -145,6 +146,37 @@ services() {
 	[ -d /var/volatile/rundata ] || bad "init scripts did not make /var/volatile/rundata"
 	nts_init_script "$(command -v sh)"
 	PATH=/run/busybox:$PATH nts_init_script "busybox sh"
+	grandmasters
+}
+
+# Each installed ptp4l configuration, both profiles, run by ptp4l as its unit
+# runs it but with software time stamps (-S: a veth pair has no PHY clock),
+# on a veth end named as the port: ptp4l takes every option, opens its
+# management socket where ntpgate looks and starts as a GNSS grandmaster
+# that announces nothing traceable until ntpgate says otherwise.
+grandmasters() {
+	local port conf pid out want
+	overlay "$KX_PTP_CONFDIR"
+	for port in eth0 eth1; do
+		ip link add "$port" type veth peer name "peer-$port"
+		ip link set "$port" up
+		ip link set "peer-$port" up
+		for conf in "$KX_PTP_CONFDIR/ptp4l-$port.conf" "$KX_PTP_CONFDIR/g8275.1/ptp4l-$port.conf"; do
+			[ -f "$conf" ] || { bad "no $conf"; continue; }
+			want=$(awk '$1 == "domainNumber" { print $2 }' "$conf")
+			"$KX_PTP4L" -S -f "$conf" >/run/ptp4l.log 2>&1 &
+			pid=$!
+			appears "/run/ptp4l-$port" || bad "$conf: no /run/ptp4l-$port: $(cat /run/ptp4l.log)"
+			out=$(pmc -u -b 0 -d "$want" -s "/run/ptp4l-$port" 'GET GRANDMASTER_SETTINGS_NP' 'GET DOMAIN')
+			grep -Eq 'clockClass +248$' <<<"$out" || bad "$conf: not class 248 at start: $out"
+			grep -Eq 'timeSource +0x20$' <<<"$out" || bad "$conf: time source is not GNSS: $out"
+			grep -Eq 'domainNumber +'"$want"'$' <<<"$out" || bad "$conf: not in domain $want: $out"
+			kill "$pid"
+			gone "$pid" || bad "$conf: ptp4l did not end"
+			wait "$pid" 2>/dev/null
+		done
+		ip link del "$port"
+	done
 }
 
 # The NTS key and certificate made by the init script (as root) when

@@ -50,7 +50,7 @@ for f in /usr/sbin/nmeafeed /usr/sbin/panelmon /usr/sbin/locator /usr/sbin/ntpga
 	 /usr/bin/lcdtext /usr/bin/romtool /usr/bin/ptppin /usr/libexec/kx-timeserver/kx-pps-chrony \
 	 /etc/init.d/nmeafeed /etc/init.d/panelmon /etc/init.d/locator /etc/init.d/ntpgate \
 	 /usr/sbin/kxmetrics /etc/init.d/kxmetrics /usr/libexec/kx-timeserver/kx-nts-cert \
-	 /etc/init.d/kx-nts-cert; do
+	 /etc/init.d/kx-nts-cert /etc/init.d/kx-ptp4l-eth0 /etc/init.d/kx-ptp4l-eth1; do
 	[ -x "$r$f" ] || bad "no program $f"
 done
 for f in /lib/systemd/system/nmeafeed.service /lib/systemd/system/panelmon.service \
@@ -59,14 +59,23 @@ for f in /lib/systemd/system/nmeafeed.service /lib/systemd/system/panelmon.servi
 	 /lib/udev/rules.d/60-kx-pps.rules /usr/lib/tmpfiles.d/kx-timeserver.conf \
 	 /etc/chrony/conf.d/kx-timeserver.conf /etc/chrony/kx-timeserver/refclocks.conf \
 	 /etc/chrony/kx-timeserver/pps/refclocks.conf "/usr/src/kx-pps-$ver/dkms.conf" \
-	 /lib/systemd/system/chrony.service.d/kx-timeserver.conf; do
+	 /lib/systemd/system/chrony.service.d/kx-timeserver.conf \
+	 /lib/systemd/system/kx-ptp4l-eth0.service /lib/systemd/system/kx-ptp4l-eth1.service \
+	 /etc/linuxptp/kx-timeserver/ptp4l-eth0.conf /etc/linuxptp/kx-timeserver/ptp4l-eth1.conf \
+	 /etc/linuxptp/kx-timeserver/g8275.1/ptp4l-eth0.conf \
+	 /etc/linuxptp/kx-timeserver/g8275.1/ptp4l-eth1.conf /usr/share/man/man8/kx-ptp4l.8.gz; do
 	[ -f "$r$f" ] || bad "no file $f"
 done
 # units and init scripts start the packaged programs (chronyd's drop-in and
-# the NTS init script: the packaged helper)
+# the NTS init script: the packaged helper; the grandmasters: linuxptp's
+# ptp4l, which the package recommends)
+recommends=$(dpkg-deb -f "$work/kx-timeserver_${ver}_"*.deb Recommends)
 for f in "$r"/lib/systemd/system/*.service "$r"/etc/init.d/* "$r"/lib/systemd/system/*.d/*.conf; do
 	exe=$(sed -n -e 's/^ExecStart=\([^ ]*\).*/\1/p' -e 's/^ExecStartPre=-\?//p' \
 		-e 's/^DAEMON=//p' -e 's/^HELPER=//p' "$f")
+	if [ "$exe" = /usr/sbin/ptp4l ] && grep -qw linuxptp <<<"$recommends"; then
+		continue
+	fi
 	if [ -z "$exe" ] || [ ! -x "$r$exe" ]; then
 		bad "$(basename "$f") starts '$exe', not in the package"
 	fi
@@ -75,7 +84,7 @@ done
 # the maintainer scripts enable the units and the init scripts and hand the
 # module source to DKMS
 postinst=$work/control/kx-timeserver/postinst
-for d in nmeafeed panelmon locator ntpgate; do
+for d in nmeafeed panelmon locator ntpgate kx-ptp4l-eth0 kx-ptp4l-eth1; do
 	grep -q "deb-systemd-helper .*$d.service" "$postinst" || bad "postinst does not enable $d.service"
 	grep -q "update-rc.d $d " "$postinst" || bad "postinst does not register /etc/init.d/$d"
 done

@@ -159,6 +159,15 @@ initramfs_begin "$work/root" "$busybox" "$here/qemu_arm64_init.sh"
 initramfs_prog aarch64-linux-gnu-gcc "$here/qemu_arm64_check.c" qemu_arm64_check
 # the smoke rig's device check, for emptying the line queue
 initramfs_prog aarch64-linux-gnu-gcc "$here/../amd64/qemu_devcheck.c" qemu_devcheck
+# the PHY clocks' user-space tools: Debian's arm64 phc_ctl (with the C
+# library of the cross tool chain's sysroot) and ptppin, built here
+linuxptp=${LINUXPTP_ARM64:-$top/build-kheaders/linuxptp-arm64/tree}
+[ -x "$linuxptp/usr/sbin/phc_ctl" ] || fail "no arm64 phc_ctl: run scripts/kernel-headers"
+cp "$linuxptp/usr/sbin/phc_ctl" "$root/bin/"
+initramfs_libs /lib/aarch64-linux-gnu /usr/aarch64-linux-gnu/lib "$root/bin/phc_ctl"
+aarch64-linux-gnu-g++ -std=c++20 -static -O2 -Wall -Wextra -Werror -I"$top/common" -I"$top/tools" \
+	-o "$root/bin/ptppin" "$top/tools/ptppin_main.cpp" "$top/tools/ptppin.cpp" \
+	"$top/tools/ptp_dev.cpp" "$top/common/kx_path.cpp" || fail "ptppin did not build for arm64"
 mkdir -p "$root/lib/modules/kx"
 cp "$kbuild/kx-pps.ko" "$kbuild/phystub/kxpps-phystub.ko" "$thw/kx-timinghw.ko" "$root/lib/modules/kx/"
 # the kernel's modules the two need, dependencies first

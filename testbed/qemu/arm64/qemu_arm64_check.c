@@ -15,6 +15,11 @@
  *                                  writes to FILE the CLOCK_MONOTONIC time
  *                                  of a host second boundary, where the
  *                                  receiver model's pulse edges lie
+ *   qemu_arm64_check phc DEV TAI TOL_NS
+ *                                  the PHY clock DEV (/dev/ptpN) against
+ *                                  the host's time, the receiver model's
+ *                                  GPS time: it must read that plus TAI
+ *                                  seconds within TOL_NS, five times
  *
  * Prints "KXQ ok NAME" or "KXQ FAIL NAME: detail" per check (kxcheck.h),
  * plus facts as "KXQ NAME value"; the exit status is the number of failures.
@@ -203,6 +208,61 @@ static void find_edge(const char *file)
 	check(f && fprintf(f, "%lld\n", edge) > 0 && fclose(f) == 0, "edge_file", "%s", strerror(errno));
 }
 
+/* the clock id of an open PTP clock device (the kernel's FD_TO_CLOCKID) */
+static clockid_t fd_clock(int fd)
+{
+	return (clockid_t)((((unsigned int)~fd) << 3) | 3);
+}
+
+static long long clock_ns(clockid_t id)
+{
+	struct timespec ts;
+
+	if (clock_gettime(id, &ts))
+		return 0;
+	return ts.tv_sec * 1000000000LL + ts.tv_nsec;
+}
+
+/*
+ * The host's time at the middle of a round trip on the control port, the
+ * PHY clock read in that middle too: the difference, less the TAI offset,
+ * is what the clock is off GPS time (to within half the round trip).
+ */
+static void check_phc(const char *dev, long long tai, long long tol)
+{
+	int fd = open(dev, O_RDWR);
+	long long worst = 0;
+	int i;
+
+	check(fd >= 0, "phc_open", "%s: %s", dev, strerror(errno));
+	if (fd < 0)
+		return;
+	for (i = 0; i < 5; i++) {
+		char reply[64] = "";
+		long long t1, t2, phc, host, err;
+		int n;
+
+		t1 = monotonic_ns();
+		printf("KXQTIME\n");
+		n = read(3, reply, sizeof(reply) - 1);
+		t2 = monotonic_ns();
+		phc = clock_ns(fd_clock(fd)) - (monotonic_ns() - (t1 + (t2 - t1) / 2));
+		host = n > 0 ? strtoll(reply, NULL, 10) : 0;
+		if (host <= 0 || phc == 0) {
+			check(0, "phc_read", "%s: host %s, clock %lld", dev, reply, phc);
+			break;
+		}
+		err = phc - tai * 1000000000LL - host;
+		say("phc %s error_ns %lld round_trip_us %lld", dev, err, (t2 - t1) / 1000);
+		if (llabs(err) > llabs(worst))
+			worst = err;
+		usleep(300000);
+	}
+	close(fd);
+	check(llabs(worst) <= tol, "phc_on_gps_tai", "%s: off by %lld ns, tolerance %lld", dev,
+	      worst, tol);
+}
+
 int main(int argc, char **argv)
 {
 	setvbuf(stdout, NULL, _IONBF, 0);
@@ -212,8 +272,11 @@ int main(int argc, char **argv)
 		check_nmea(atoi(argv[2]));
 	else if (argc == 3 && !strcmp(argv[1], "edge"))
 		find_edge(argv[2]);
+	else if (argc == 5 && !strcmp(argv[1], "phc"))
+		check_phc(argv[2], atoll(argv[3]), atoll(argv[4]));
 	else {
-		fprintf(stderr, "usage: %s pps DEV N [steady] | nmea N | edge FILE\n", argv[0]);
+		fprintf(stderr, "usage: %s pps DEV N [steady] | nmea N | edge FILE | "
+			"phc DEV TAI TOL_NS\n", argv[0]);
 		return 2;
 	}
 	return kxq_failures;

@@ -37,7 +37,8 @@ ATTRIBUTES = sorted("""k1 k2 pause gpsfix tai_offset gpsmode timeknown holdover_
     holdover_setting prv_integ_fp freqcorr freqcorrdelta gps_time_set phy_delta1 phy_delta2
     manualtime ppsled deleth0 deleth1""".split())
 GUEST_OK = ["pps_open", "pps_caps", "pps_fetch", "pps_pulses", "pps_time_advances",
-            "pps_one_event_per_pulse", "nmea_open", "nmea_whole_sentences"]
+            "pps_one_event_per_pulse", "nmea_open", "nmea_whole_sentences",
+            "phc_open", "phc_on_gps_tai"]
 
 
 class Run(Console):
@@ -145,6 +146,23 @@ def check_board(run, gps_log):
     m = run.expect("phy_delta", r"^(-?\d+) (-?\d+)$")
     if m and (m.group(1) == "0" or m.group(2) == "0"):
         run.bad(f"PHY alignment applied no delta: {m.group(0)}")
+
+    # the PHY clocks as the kernel's PTP clocks: one /dev/ptpN per PHY, read
+    # by phc_ctl as GPS time plus the TAI offset (to the second: phc_ctl
+    # prints whole seconds beside the shell's date), by the guest's check
+    # against the receiver model's time, and ptppin's pin requests taken
+    clocks = run.values("ptp_clock")
+    if len(clocks) != 2:
+        run.bad(f"PTP clocks of the PHY stub: {clocks}, want two")
+    m = run.expect("tai_offset", r"^(\d+)$")
+    tai = int(m.group(1)) if m else 37
+    for i, dev in enumerate(clocks):
+        m = run.expect("phc_ctl", rf"^{dev} (\d+) (\d+)$", index=i)
+        if m and abs(int(m.group(1)) - int(m.group(2)) - tai) > 1:
+            run.bad(f"phc_ctl: {dev} reads {m.group(1)}, the system clock {m.group(2)}: "
+                    f"not GPS time plus {tai} s")
+        run.expect("phc_rc", rf"^{dev} 0$", index=i)
+        run.expect("ptppin", rf"^{dev} 0 0$", index=i)
 
     # the receiver's command log: speed switch at 9600, modes at 115200
     cmds = re.findall(r"(\d+):(ok|bad):(\S+)", gps_log)

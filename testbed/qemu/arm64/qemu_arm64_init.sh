@@ -230,6 +230,29 @@ done
 say phy_delta "$(attr phy_delta1) $(attr phy_delta2)"
 log gps
 
+# ---- the PHY clocks through the kernel's PTP clock class --------------------
+# One /dev/ptpN per PHY, eth0's first (kx-pps subscribes to it first). Read
+# by linuxptp's phc_ctl, and against the receiver model's GPS time (the
+# host's): the alignment keeps each on GPS time plus the TAI offset. Here
+# the pulses lie at no fixed phase of the receiver's second (only the time
+# service's rig puts them on its edges) and the alignment follows a step
+# only after a few out-of-range pulses, so the check is to 1.2 s: the TAI
+# offset applied and the clock taken from GPS time, not from its start
+# (set from a system clock 1000 s wrong). ptppin routes the pulse pin to
+# time-stamping and back.
+tai=$(attr tai_offset)
+say tai_offset "$tai"
+for c in /sys/class/ptp/ptp*; do
+	[ "$(cat "$c/clock_name" 2>/dev/null)" = kxpps-phystub ] || continue
+	dev=/dev/${c##*/}
+	say ptp_clock "$dev"
+	say phc_ctl "$dev $(phc_ctl "$dev" get 2>&1 | sed -n 's/.*clock time is \([0-9]*\)\..*/\1/p') $(date +%s)"
+	/bin/qemu_arm64_check phc "$dev" "$tai" 1200000000
+	say phc_rc "$dev $?"
+	say ptppin "$dev $(ptppin "$dev" 0 0 enable 2>&1; echo $?) $(ptppin "$dev" 0 0 disable 2>&1; echo $?)"
+done
+log ptp
+
 # satellite mode 3 reaches the receiver with the next lines; 7 sends nothing
 echo 3 >$F/gpsmode
 sleep 2
