@@ -163,8 +163,41 @@ static bool nmea_checksum_ok(const char *line, size_t len)
 	return hi >= 0 && lo >= 0 && (hi << 4 | lo) == sum;
 }
 
+/*
+ * "ddmm.mmmmm" (deg_digits 2) or "dddmm.mmmmm" (3) and its hemisphere to
+ * 1e-5 arc minutes, south and west negative; false when not such a field.
+ * Digits only: no floating point here, and no division.
+ */
+static bool nmea_angle(const char *f, const char *hemi, int deg_digits, s64 *out)
+{
+	s64 deg = 0, min = 0, frac = 0, scale = 10000;
+	int i;
+
+	for (i = 0; i < deg_digits + 2; i++)
+		if (!is_digit(f[i]))
+			return false;
+	for (i = 0; i < deg_digits; i++)
+		deg = deg * 10 + (f[i] - '0');
+	min = two_digits(f + deg_digits);
+	f += deg_digits + 2;
+	if (*f == '.')
+		for (f++; is_digit(*f) && scale; f++, scale /= 10)
+			frac += (*f - '0') * scale;
+	while (is_digit(*f))
+		f++;
+	if (*f || min > 59 || deg > (deg_digits == 2 ? 90 : 180))
+		return false;
+	*out = (deg * 60 + min) * 100000 + frac;
+	if (!strcmp(hemi, "S") || !strcmp(hemi, "W"))
+		*out = -*out;
+	else if (strcmp(hemi, "N") && strcmp(hemi, "E"))
+		return false;
+	return true;
+}
+
 void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
+	s64 lat, lon;
 	char buf[PPS_UART_LINE_MAX + 1];
 	char *f[GGA_MAX_FIELDS];
 	unsigned int quality;
@@ -180,16 +213,32 @@ void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	if (kstrtouint(f[6], 10, &quality))
 		quality = 0;
 	ctx->gga_fix = quality < 3 ? quality : 0;
+	/* fields 2 to 5: latitude, N/S, longitude, E/W; judged by the guard */
+	if (ctx->gga_fix && nmea_angle(f[2], f[3], 2, &lat) && nmea_angle(f[4], f[5], 3, &lon))
+		pps_guard_position(lat, lon);
+}
+
+static bool leap_year(int year)
+{
+	return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+static int month_days(int mon, int year)
+{
+	static const u8 days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+
+	return mon == 2 && leap_year(year) ? 29 : days[mon - 1];
 }
 
 void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
 	char buf[PPS_UART_LINE_MAX + 1];
 	char *f[ZDA_MAX_FIELDS];
+	struct pps_guard_zda z;
 	const char *tm;
 	int hh, mm, ss, day, mon, year, ms = 0;
 	unsigned long flags;
-	bool follows;
+	bool follows, last_day;
 	time64_t t;
 	int n, i;
 
@@ -227,8 +276,10 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	day = two_digits(f[2]);
 	mon = two_digits(f[3]);
 	year = two_digits(f[4]) * 100 + two_digits(f[4] + 2);
-	if (day < 1 || day > 31 || mon < 1 || mon > 12 || year < 2025)
+	if (day < 1 || day > 31 || mon < 1 || mon > 12 || year < 2025) {
+		pps_guard_calendar();
 		return;
+	}
 
 	/* the label of the next whole-second pulse */
 	t = mktime64(year, mon, day, hh, mm, ss) + 1;
@@ -245,11 +296,19 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	 * is exactly one second after the last one taken; a jump is held back
 	 * until the next ZDA follows it by one second and so confirms it.
 	 */
+	/*
+	 * Once the receiver is trusted, the integrity guard holds the label
+	 * against the appliance's own count of seconds instead.
+	 */
+	last_day = day == month_days(mon, year);
+	z.second_60 = ss == 60;
+	z.leap_ok = ss == 60 && last_day && hh == 23 && mm == 59;
+	z.month_turn = (last_day && hh == 23 && mm == 59) || (day == 1 && hh == 0 && mm == 0);
 	spin_lock_irqsave(&gGPSTime.lock, flags);
 	follows = t == gGPSTime.ts.tv_sec + 1;
 	gGPSTime.ts.tv_sec = t;
 	gGPSTime.ts.tv_nsec = 0;
-	gGPSTime.pending = follows && READ_ONCE(gGPSFix) > 0;
+	gGPSTime.pending = pps_guard_label(t, follows, READ_ONCE(gGPSFix), &z);
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 }
 
@@ -300,6 +359,7 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
 			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
 			 (int)missed_gga_kount);
+		pps_guard_second(0);
 		return;
 	}
 
@@ -317,7 +377,8 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 			rec.sys_sec = now.tv_sec;
 			rec.sys_nsec = (u32)now.tv_nsec;
 			rec.fix = READ_ONCE(gGPSFix);
-			pps_nmea_channels_set(ctx, &rec);
+			/* a suspect receiver's time goes to no PHY */
+			pps_nmea_channels_set(ctx, pps_guard_time_ok() ? &rec : NULL);
 
 			gpsfix_kount++;
 			if (gpsfix_kount <= GPS_FIX_QUALIFY) {
@@ -350,7 +411,9 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 		ctx->gga_fix = 0;
 	}
 	missed_gga_kount = 0;
-	pps_holdover_update(READ_ONCE(gGPSFix));
+	pps_guard_second(READ_ONCE(gGPSFix));
+	/* a suspect receiver's fix counts as none: the time is held over */
+	pps_holdover_update(pps_guard_fix(READ_ONCE(gGPSFix)));
 }
 
 void pps_nmea_dispatch(struct pps_uart_ctx *ctx, const char *line, size_t len)
