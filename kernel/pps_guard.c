@@ -477,6 +477,17 @@ bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z
 		guard.label_agrees = give;
 		break;
 	case PPS_GUARD_TRUSTED:
+		if (z->second_60 && !z->leap_ok) {
+			/*
+			 * A second 60 where none belongs: no label, and a
+			 * receiver that goes on a second behind confirms it.
+			 */
+			give = false;
+			guard.tdoubt = true;
+			guard.tdoubt_reason = PPS_GUARD_LEAP;
+			guard.tdoubt_t = t - 1;
+			break;
+		}
 		if (t == own || (z->leap_ok && t == own - 1)) {
 			/* at a leap second the own scale repeats a second */
 			guard.own_last += t - own;
