@@ -124,6 +124,12 @@ static int nmea_hex_digit(u8 c)
 	return -1;
 }
 
+/* printable ASCII: everything a receiver sends between its line ends */
+static bool nmea_printable(u8 c)
+{
+	return c >= 0x20 && c <= 0x7e;
+}
+
 /*
  * The sentence runs from the line's first "$" (the receiver's text; bytes
  * before it are line noise) to the line's end. A checksum field, "*" and
@@ -132,30 +138,33 @@ static int nmea_hex_digit(u8 c)
  * the receiver always sends it, so a line without it lost its tail (a ZDA
  * cut after its year would still parse). Anything after the two digits
  * (two sentences run together when a line end was lost) counts as damage
- * as well. A UART delivers a break or a framing error as a NUL, so a line
- * holding one is damaged whatever its sum says, and so is a sentence
- * holding any byte outside printable ASCII. A byte damaged on the
- * serial line thus never becomes the time of day or the fix.
+ * as well. A byte damaged on the serial line thus never becomes the time
+ * of day or the fix.
  */
 static bool nmea_checksum_ok(const char *line, size_t len)
 {
 	const char *end = line + len;
-	const char *p = memchr(line, '$', len);
+	const char *p;
+	size_t i;
 	int hi, lo;
 	u8 sum = 0;
 
-	if (!p || memchr(line, '\0', len))
-		return false;
-	for (p++; p < end && *p != '*'; p++) {
-		/*
-		 * A sentence is printable ASCII; any other byte came off the
-		 * line (0xFF for a framing error, a stretch received at the
-		 * wrong speed), and such damage may leave the sum matching.
-		 */
-		if ((u8)*p < 0x20 || (u8)*p > 0x7e)
+	/*
+	 * The whole line as received is printable ASCII, the noise before
+	 * the "$" included: any other byte came off the line (NUL for a break
+	 * or framing error, 0xFF for a framing error, a stretch received at
+	 * the wrong speed), and such damage may leave the sum matching. A
+	 * line that took one was received while the UART was not in step
+	 * with the receiver, so none of it is trusted.
+	 */
+	for (i = 0; i < len; i++)
+		if (!nmea_printable(line[i]))
 			return false;
+	p = memchr(line, '$', len);
+	if (!p)
+		return false;
+	for (p++; p < end && *p != '*'; p++)
 		sum ^= (u8)*p;
-	}
 	if (end - p != 3)
 		return false;
 	hi = nmea_hex_digit(p[1]);

@@ -485,7 +485,14 @@ KTEST(a_sentence_whose_checksum_does_not_match_is_dropped)
 	static const struct { const char *name, *line; size_t len; bool taken; } rows[] = {
 		{ "matching", "$" ZDA_BODY "*52", 0, true },
 		{ "lower-case digits", "$GPZDA,123456.000,06,12,2026,00,08*5a", 0, true },
-		{ "noise before the $", "\x7f\x01$" ZDA_BODY "*52", 0, true },
+		{ "printable noise before the $", "x~ $" ZDA_BODY "*52", 0, true },
+		/*
+		 * bytes off the line before the "$" damage the line as well:
+		 * the UART was out of step with the receiver when it took them
+		 */
+		{ "0xFF before the $", "\xff$" ZDA_BODY "*52", 0, false },
+		{ "DEL and a control byte before the $", "\x7f\x01$" ZDA_BODY "*52", 0, false },
+		{ "NUL before the $", "\0$" ZDA_BODY "*52", 38, false },
 		{ "no checksum field", "$" ZDA_BODY, 0, false },
 		{ "tail lost after the year", "$GPZDA,123456.000,06,12,2026", 0, false },
 		{ "no $", ZDA_BODY "*52", 0, false },
