@@ -113,6 +113,24 @@ static int two_digits(const char *s)
 	return ((u8)s[0] - '0') * 10 + ((u8)s[1] - '0');
 }
 
+/*
+ * A date field: exactly `digits` digits, ended by "," (where the split left
+ * its NUL) or by the checksum's "*". Its value, or -1. A field of another
+ * length is never read by its first characters: "26*4E" is no year 2544,
+ * "205*" no 2044, "120" no December and "20250" no 2025.
+ */
+static int nmea_date_field(const char *f, int digits)
+{
+	int i, v = 0;
+
+	for (i = 0; i < digits; i++) {
+		if (!is_digit(f[i]))
+			return -1;
+		v = v * 10 + ((u8)f[i] - '0');
+	}
+	return f[digits] == '\0' || f[digits] == '*' ? v : -1;
+}
+
 static int nmea_hex_digit(u8 c)
 {
 	if (c >= '0' && c <= '9')
@@ -227,15 +245,10 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	if (hh > 23 || mm > 59 || ss > 60)
 		return;
 
-	/*
-	 * The date fields are read by position; a field too short to hold the
-	 * digits would make the reading run past its end, so it is refused.
-	 */
-	if (strlen(f[2]) < 2 || strlen(f[3]) < 2 || strlen(f[4]) < 4)
-		return;
-	day = two_digits(f[2]);
-	mon = two_digits(f[3]);
-	year = two_digits(f[4]) * 100 + two_digits(f[4] + 2);
+	/* day and month two digits, the year four (nmeafeed reads them alike) */
+	day = nmea_date_field(f[2], 2);
+	mon = nmea_date_field(f[3], 2);
+	year = nmea_date_field(f[4], 4);
 	if (day < 1 || day > 31 || mon < 1 || mon > 12 || year < 2025)
 		return;
 

@@ -72,10 +72,21 @@ KTEST(zda_labels_the_next_pulse_or_is_refused)
 		{ "$GPZDA,120000,06,00,2026", NOT_SET },
 		{ "$GPZDA,120000,06,13,2026", NOT_SET },
 		{ "$GPZDA,120000,31,11,2026", 1796126401LL },
-		/* only the first characters count, and only their values: "1:" is day 20 */
-		{ "$GPZDA,123456,069,127,20261", 1796560497LL },
-		{ "$GPZDA,120000,1:,12,2026", 1797768001LL },
+		/*
+		 * day and month exactly two digits, the year four, each ended by
+		 * "," or the checksum's "*": never read by their first characters
+		 */
+		{ "$GPZDA,123456,06,12,2026*4F", 1796560497LL },
+		{ "$GPZDA,123456.00,06,12,26*4E", NOT_SET },
+		{ "$GPZDA,123456.00,06,12,205*4E", NOT_SET },
+		{ "$GPZDA,123456,069,12,2026", NOT_SET },
+		{ "$GPZDA,123456,06,120,2026", NOT_SET },
+		{ "$GPZDA,123456,06,12,20261", NOT_SET },
+		{ "$GPZDA,123456,06,12,2026x,00,00", NOT_SET },
+		{ "$GPZDA,120000,1:,12,2026", NOT_SET },
 		{ "$GPZDA,120000, 6,12,2026", NOT_SET },
+		{ "$GPZDA,120000,+6,12,2026", NOT_SET },
+		{ "$GPZDA,120000,06,-1,2026", NOT_SET },
 		/* fields too short to read */
 		{ "$GPZDA,120000,6,12,2026", NOT_SET },
 		{ "$GPZDA,120000,06,1,2026", NOT_SET },
