@@ -41,11 +41,21 @@ s64 last_gps_time;
 /* ZDA sentences in a row without their GGA before the GGA fix is dropped */
 #define GPS_MISSED_GGA_MAX 2
 /*
- * Receivers with an old firmware count GPS weeks from the 2019 rollover
- * and report 2025 dates 1024 weeks late after their week counter wraps;
- * anything up to the end of 2025 is moved forward by those 1024 weeks.
+ * The calendar floor: 2026-01-01, before the first release of this
+ * software. No receiver that knows the time sends a date before it: such a
+ * date comes from a receiver without time (a cold start counting from 1980,
+ * a week number rolled over 1024 weeks back), and it is never taken, at
+ * start-up too. nmeafeed judges a ZDA by the same rule (nmeafeed/zda_time.h,
+ * kCalendarFloor and kWeekRolloverYear): change the two together.
  */
-#define GPS_WEEK_ROLLOVER_LIMIT 1767225599LL	/* 2025-12-31 23:59:59 UTC */
+#define GPS_CALENDAR_FLOOR 1767225600LL	/* 2026-01-01 00:00:00 UTC */
+/*
+ * Receivers with an old firmware count GPS weeks from the 2019 rollover
+ * and report 2025 dates 1024 weeks late after their week counter wraps:
+ * a date in 2025, the year below the floor, is moved forward by those
+ * 1024 weeks; an earlier year is below the floor.
+ */
+#define GPS_WEEK_ROLLOVER_YEAR 2025
 #define GPS_WEEK_ROLLOVER_SECS 619315200LL	/* 1024 weeks */
 
 static const char *const gga_tags[] = {
@@ -129,6 +139,19 @@ static int nmea_date_field(const char *f, int digits)
 		v = v * 10 + ((u8)f[i] - '0');
 	}
 	return f[digits] == '\0' || f[digits] == '*' ? v : -1;
+}
+
+/* the UTC seconds of a ZDA's date and time as they are taken, or -1 */
+static time64_t pps_zda_calendar(int year, int mon, int day, int hh, int mm, int ss)
+{
+	time64_t t;
+
+	if (year < GPS_WEEK_ROLLOVER_YEAR)
+		return -1;
+	t = mktime64(year, mon, day, hh, mm, ss);
+	if (t < GPS_CALENDAR_FLOOR)
+		t += GPS_WEEK_ROLLOVER_SECS;
+	return t;
 }
 
 static int nmea_hex_digit(u8 c)
@@ -249,15 +272,16 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	day = nmea_date_field(f[2], 2);
 	mon = nmea_date_field(f[3], 2);
 	year = nmea_date_field(f[4], 4);
-	if (day < 1 || day > 31 || mon < 1 || mon > 12 || year < 2025)
+	if (day < 1 || day > 31 || mon < 1 || mon > 12)
+		return;
+	t = pps_zda_calendar(year, mon, day, hh, mm, ss);
+	if (t < 0)
 		return;
 
 	/* the label of the next whole-second pulse */
-	t = mktime64(year, mon, day, hh, mm, ss) + 1;
+	t++;
 	if (ms)
 		t++;
-	if (t <= GPS_WEEK_ROLLOVER_LIMIT)
-		t += GPS_WEEK_ROLLOVER_SECS;
 
 	/*
 	 * The 8-bit XOR checksum lets some damage through: two flips of the

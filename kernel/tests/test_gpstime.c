@@ -50,13 +50,21 @@ KTEST(zda_labels_the_next_pulse_or_is_refused)
 		{ "$GPZDA,1234567,06,12,2026", 1796560497LL },
 		{ "$GPZDA,123456x5,06,12,2026", 1796560497LL },
 		{ "$GPZDA,123456.x5,06,12,2026", 1796560497LL },
-		/* 2025 moves forward 1024 weeks, up to 2025-12-31 23:59:58 */
+		/*
+		 * the floor is 2026-01-01: a 2025 date moves forward 1024 weeks,
+		 * up to its last second (the ZDA's own time, as nmeafeed judges
+		 * it); earlier dates (a cold start from 1980, a rollover from
+		 * 2026) are refused; no upper limit
+		 */
 		{ "$GPZDA,000000,01,06,2025,00,00", 2368051201LL },
 		{ "$GPZDA,235958,31,12,2025", 1767225599LL + 619315200LL },
-		{ "$GPZDA,235959,31,12,2025", 1767225600LL },
-		/* before 2025 refused, no upper limit */
+		{ "$GPZDA,235959,31,12,2025", 1767225600LL + 619315200LL },
+		{ "$GPZDA,000000,01,01,2026", 1767225601LL },
 		{ "$GPZDA,123456,06,12,2024,00,00", NOT_SET },
+		{ "$GPZDA,000019,06,01,1980", NOT_SET },
+		{ "$GPZDA,123456,22,04,2007", NOT_SET },
 		{ "$GPZDA,123456,06,12,1999", NOT_SET },
+		{ "$GPZDA,123456,06,12,0000", NOT_SET },
 		{ "$GPZDA,000000,01,01,2100", 4102444801LL },
 		{ "$GPZDA,000000,01,01,9999", 253370764801LL },
 		/* 23:59:60 is the next day's 00:00:00; beyond, and non-digits, refused */
