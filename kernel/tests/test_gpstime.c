@@ -67,8 +67,18 @@ KTEST(zda_labels_the_next_pulse_or_is_refused)
 		{ "$GPZDA,123456,06,12,0000", NOT_SET },
 		{ "$GPZDA,000000,01,01,2100", 4102444801LL },
 		{ "$GPZDA,000000,01,01,9999", 253370764801LL },
-		/* 23:59:60 is the next day's 00:00:00; beyond, and non-digits, refused */
-		{ "$GPZDA,235960,06,12,2026", 1796601601LL },
+		/*
+		 * 23:59:60 on a month's last day labels the next pulse 00:00:00
+		 * (as 23:59:59 did the pulse of 23:59:60); second 60 elsewhere,
+		 * beyond, and non-digits refused
+		 */
+		{ "$GPZDA,235960,31,12,2026", 1798761600LL },
+		{ "$GPZDA,235960,30,06,2026", 1782864000LL },
+		{ "$GPZDA,235960,29,02,2028", 1835481600LL },
+		{ "$GPZDA,235960,28,02,2028", NOT_SET },
+		{ "$GPZDA,235960,06,12,2026", NOT_SET },
+		{ "$GPZDA,123460,31,12,2026", NOT_SET },
+		{ "$GPZDA,235860,31,12,2026", NOT_SET },
 		{ "$GPZDA,236000,06,12,2026", NOT_SET },
 		{ "$GPZDA,240000,06,12,2026", NOT_SET },
 		{ "$GPZDA,235961,06,12,2026", NOT_SET },
