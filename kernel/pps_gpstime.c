@@ -58,11 +58,12 @@ s64 last_gps_time;
 #define GPS_WEEK_ROLLOVER_YEAR 2025
 #define GPS_WEEK_ROLLOVER_SECS 619315200LL	/* 1024 weeks */
 
+/* BeiDou talks as "GB" since NMEA 4.10, as "BD" before it */
 static const char *const gga_tags[] = {
-	"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$GBGGA",
+	"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$GBGGA", "$BDGGA",
 };
 static const char *const zda_tags[] = {
-	"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$GBZDA",
+	"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$GBZDA", "$BDZDA",
 };
 
 /* the line (not NUL-terminated, may hold NULs) contains one of the tags */
@@ -349,6 +350,40 @@ static void pps_nmea_channels_set(struct pps_uart_ctx *ctx, const struct pps_uar
 	}
 }
 
+/*
+ * A ZDA without its GGA. A GGA lost now and then leaves the second as it
+ * is; once more are missing in a row than GPS_MISSED_GGA_MAX, nothing
+ * vouches for the fix any more (a receiver that stopped its GGA, or talks
+ * in a way not understood, while its ZDA goes on): each further second
+ * counts as one without a fix, so no pulse is labelled, no time record
+ * made, no clock stepped on the ZDA alone, and the holdover limit runs.
+ * The message comes up to the limit's first second beyond, not every
+ * second.
+ */
+static void pps_nmea_missed_gga(struct pps_uart_ctx *ctx, s64 sec)
+{
+	unsigned long flags;
+
+	if (missed_gga_kount < U32_MAX)
+		missed_gga_kount++;
+	last_gps_time = sec;
+	if (missed_gga_kount > GPS_MISSED_GGA_MAX) {
+		ctx->gga_fix = 0;
+		WRITE_ONCE(gGPSFix, 0);
+		gpsfix_kount = 0;
+		missed_inc_kount = 0;
+		spin_lock_irqsave(&gGPSTime.lock, flags);
+		gGPSTime.pending = 0;
+		spin_unlock_irqrestore(&gGPSTime.lock, flags);
+		pps_nmea_channels_set(ctx, NULL);
+	}
+	if (missed_gga_kount <= GPS_MISSED_GGA_MAX + 1)
+		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
+			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
+			 (int)missed_gga_kount);
+	pps_holdover_update(READ_ONCE(gGPSFix));
+}
+
 /* after every ZDA line, accepted or not: settle this second's fix state */
 static void pps_nmea_second(struct pps_uart_ctx *ctx)
 {
@@ -361,13 +396,7 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 
 	sec = pps_gps_time_sec();
 	if (strcmp(ctx->gga_time, ctx->zda_time)) {
-		missed_gga_kount++;
-		if (missed_gga_kount > GPS_MISSED_GGA_MAX)
-			ctx->gga_fix = 0;
-		last_gps_time = sec;
-		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
-			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
-			 (int)missed_gga_kount);
+		pps_nmea_missed_gga(ctx, sec);
 		return;
 	}
 
