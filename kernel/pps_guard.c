@@ -50,6 +50,7 @@
  */
 #include <linux/kernel.h>
 #include <linux/ktime.h>
+#include <linux/math64.h>
 #include <linux/moduleparam.h>
 #include <linux/spinlock.h>
 #include <linux/timekeeping.h>
@@ -96,8 +97,6 @@ MODULE_PARM_DESC(gnss_drag, "largest pulse drift in ns/s against the oscillator 
 #define G_BUDGET_FREQ 4096
 #define G_BUDGET_RAMP 8
 #define G_BUDGET_MAX_SEC (1 << 20)
-/* beyond this gap the oscillator's seconds come from the monotonic clock */
-#define G_COUNT_GAP_NS (150LL * NSEC_PER_SEC)
 /* fixes outside the radius in a row before the alarm */
 #define G_POS_CONFIRM 3
 /* home learnt over 2^6 fixes (shifts 1 .. 6 while learning) */
@@ -170,6 +169,7 @@ struct pps_guard {
 	bool pdoubt;		/* the last pulse stepped, the next one tells */
 	s64 pdoubt_e;
 	s64 ph_off;		/* phase since the last trusted pulse (suspect) */
+	s64 step;		/* the pulse step that raised a phase alarm */
 	u32 hold_secs;		/* seconds since the last trusted pulse (suspect) */
 	bool phase_ok;		/* the last pulse within bounds */
 
@@ -184,12 +184,13 @@ struct pps_guard {
 static struct pps_guard guard = { .state = PPS_GUARD_QUALIFYING, .enabled = 1, .pos_ok = true };
 static DEFINE_SPINLOCK(pps_guard_lock);
 
-/* round(ns / 1e9) for ns >= 0 by multiplication: (ns >> 20) x 2^52 / 1e9 */
+/*
+ * round(ns / 1e9) for ns >= 0; a 64-bit division by a constant, which the
+ * compiler makes a multiplication (no division instruction)
+ */
 static s64 guard_ns_to_sec(s64 ns)
 {
-	u64 v = (u64)(ns + NSEC_PER_SEC / 2) >> 20;
-
-	return (s64)((v * 4503599627ULL) >> 42);
+	return (s64)div_u64((u64)ns + NSEC_PER_SEC / 2, NSEC_PER_SEC);
 }
 
 static s64 guard_ns_to_frac(u32 ns)
@@ -289,15 +290,16 @@ static s64 guard_budget(u32 k)
 }
 
 /*
- * Seconds the oscillator counted since the last pulse: the count rounded to
- * whole seconds while it holds them (TPM4 wraps after 171.8 s), else the
- * monotonic clock's. 0: not a second (an extra edge).
+ * Whole seconds since the last pulse: the monotonic clock's, rounded (an
+ * interrupt is never half a second late), and where that clock has not
+ * moved by half a second (an extra edge), the count's while it fits whole
+ * seconds. 0: not a second.
  */
 static u32 guard_seconds(u32 n, s64 gap_ns)
 {
 	u64 k;
 
-	if (gap_ns >= G_COUNT_GAP_NS)
+	if (gap_ns >= NSEC_PER_SEC / 2)
 		return (u32)min_t(s64, guard_ns_to_sec(gap_ns), U32_MAX);
 	/* round(n / 25e6): (n + N0/2) x 2^36 / 25e6 */
 	k = (((u64)n + KX_N0 / 2) * 2749) >> 36;
@@ -342,6 +344,8 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 		guard.pdoubt = false;
 		if (abs(e) > guard_budget(k)) {
 			guard_alarm(PPS_GUARD_PHASE);
+			guard.ph_off = e;
+			guard.step = abs(e);
 			return false;
 		}
 		return true;
@@ -353,6 +357,7 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 			return true;
 		guard_alarm(PPS_GUARD_PHASE);
 		guard.ph_off = guard.pdoubt_e + e;
+		guard.step = abs(guard.ph_off);
 		return false;
 	}
 	if (abs(e) > thr) {
@@ -430,8 +435,18 @@ bool pps_guard_pulse(u32 count, u16 code)
 		/* where the pulse stands against the oscillator since the alarm */
 		guard.ph_off += e;
 		guard.hold_secs += k;
+		/*
+		 * Agreeing again: no step, no drag (the average kept running
+		 * against the held frequency), within what the oscillator may
+		 * have drifted, and after a step back by more than half of it
+		 * (a step that stays is never taken for drift).
+		 */
+		if (k == 1)
+			guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
 		guard.phase_ok = (k > 1 || abs(e) <= thr) &&
-				 abs(guard.ph_off) <= guard_budget(guard.hold_secs);
+				 abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
+				 abs(guard.drag) <= guard_ns_to_frac(READ_ONCE(gnss_drag)) &&
+				 (guard.reason != PPS_GUARD_PHASE || 2 * abs(guard.ph_off) < guard.step);
 		pass = false;
 		break;
 	}
@@ -477,18 +492,7 @@ bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z
 		guard.label_agrees = give;
 		break;
 	case PPS_GUARD_TRUSTED:
-		if (z->second_60 && !z->leap_ok) {
-			/*
-			 * A second 60 where none belongs: no label, and a
-			 * receiver that goes on a second behind confirms it.
-			 */
-			give = false;
-			guard.tdoubt = true;
-			guard.tdoubt_reason = PPS_GUARD_LEAP;
-			guard.tdoubt_t = t - 1;
-			break;
-		}
-		if (t == own || (z->leap_ok && t == own - 1)) {
+		if (t == own || (z->leap && t == own - 1)) {
 			/* at a leap second the own scale repeats a second */
 			guard.own_last += t - own;
 			guard.tdoubt = false;
@@ -497,8 +501,7 @@ bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z
 			break;
 		}
 		give = false;
-		reason = z->second_60 || (z->month_turn && abs(t - own) == 1) ?
-			PPS_GUARD_LEAP : PPS_GUARD_TIME;
+		reason = z->month_turn && abs(t - own) == 1 ? PPS_GUARD_LEAP : PPS_GUARD_TIME;
 		/* the next ZDA following the disagreeing one confirms the jump */
 		if (guard.tdoubt && t == guard.tdoubt_t + 1) {
 			guard_alarm(guard.tdoubt_reason);
@@ -509,7 +512,7 @@ bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z
 		guard.tdoubt_t = t;
 		break;
 	case PPS_GUARD_SUSPECT:
-		guard.label_agrees = t == own || (z->leap_ok && t == own - 1);
+		guard.label_agrees = t == own || (z->leap && t == own - 1);
 		if (guard.label_agrees)
 			guard.own_last += t - own;
 		give = false;
@@ -520,8 +523,12 @@ out:
 	return give;
 }
 
-/* a ZDA whose date the date rule refused */
-void pps_guard_calendar(void)
+/*
+ * A ZDA refused: its date by the date rule (calendar) or its second 60 out
+ * of place (leap). A trusted receiver's next ZDA confirms it: refused
+ * again, or (after a second 60) going on a second behind.
+ */
+void pps_guard_refused(int reason)
 {
 	unsigned long flags;
 
@@ -530,19 +537,20 @@ void pps_guard_calendar(void)
 		goto out;
 	guard.label_agrees = false;
 	if (guard.state == PPS_GUARD_TRUSTED) {
-		if (guard.tdoubt && guard.tdoubt_reason == PPS_GUARD_CALENDAR)
-			guard_alarm(PPS_GUARD_CALENDAR);
-		else {
+		if (guard.tdoubt && guard.tdoubt_reason == reason && reason == PPS_GUARD_CALENDAR) {
+			guard_alarm(reason);
+		} else {
 			guard.tdoubt = true;
-			guard.tdoubt_reason = PPS_GUARD_CALENDAR;
-			guard.tdoubt_t = S64_MIN / 2;
+			guard.tdoubt_reason = reason;
+			guard.tdoubt_t = reason == PPS_GUARD_LEAP ? guard_own_next() - 1 : S64_MIN / 2;
 		}
-	} else if (guard.state == PPS_GUARD_QUALIFYING && !guard.calendar_refused) {
+	} else if (guard.state == PPS_GUARD_QUALIFYING && reason == PPS_GUARD_CALENDAR &&
+		   !guard.calendar_refused) {
 		/* a receiver without its date at start-up: counted once a spell */
-		guard.counts[PPS_GUARD_CALENDAR]++;
+		guard.counts[reason]++;
 		guard.good_secs = 0;
 	}
-	guard.calendar_refused = true;
+	guard.calendar_refused = reason == PPS_GUARD_CALENDAR;
 out:
 	spin_unlock_irqrestore(&pps_guard_lock, flags);
 }
