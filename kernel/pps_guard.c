@@ -19,12 +19,13 @@
  * row or the operator accepts its time (gnss_accept).
  *
  * The checks, each with its reason and counter:
- *  time      a label other than the own next second, confirmed by the next
- *            ZDA (one damaged sentence alone only loses its label);
+ *  time      a label other than the own next second, and the next ZDA
+ *            disagreeing too (one damaged sentence alone only loses its
+ *            label; two in a row raise the alarm of the first);
  *  leap      a second 60 that is not 23:59:60 of a month's last day, or a
  *            one-second jump at a month's turn; a second 60 where it belongs
  *            is taken (the own scale repeats a second);
- *  calendar  two dates in a row refused by the date rule;
+ *  calendar  a date refused by the date rule, the next ZDA no better;
  *  phase     a pulse off its expected place by more than gnss_phase ns
  *            (the next pulse confirms it: a glitch that returns is not a
  *            step), or after missing pulses by more than the oscillator's
@@ -157,7 +158,6 @@ struct pps_guard {
 	/* a disagreeing ZDA waits for the next one to confirm it */
 	bool tdoubt;
 	int tdoubt_reason;
-	s64 tdoubt_t;
 	bool calendar_refused;	/* the last ZDA's date was refused */
 
 	/* pulse phase */
@@ -441,7 +441,8 @@ bool pps_guard_pulse(u32 count, u16 code)
 		 * have drifted, and after a step back by more than half of it
 		 * (a step that stays is never taken for drift).
 		 */
-		if (k == 1)
+		/* the drag average only from seconds without a step */
+		if (k == 1 && abs(e) <= thr)
 			guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
 		guard.phase_ok = (k > 1 || abs(e) <= thr) &&
 				 abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
@@ -502,14 +503,13 @@ bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z
 		}
 		give = false;
 		reason = z->month_turn && abs(t - own) == 1 ? PPS_GUARD_LEAP : PPS_GUARD_TIME;
-		/* the next ZDA following the disagreeing one confirms the jump */
-		if (guard.tdoubt && t == guard.tdoubt_t + 1) {
+		/* the next ZDA disagreeing as well confirms it */
+		if (guard.tdoubt) {
 			guard_alarm(guard.tdoubt_reason);
 		} else {
 			guard.tdoubt = true;
 			guard.tdoubt_reason = reason;
 		}
-		guard.tdoubt_t = t;
 		break;
 	case PPS_GUARD_SUSPECT:
 		guard.label_agrees = t == own || (z->leap && t == own - 1);
@@ -525,8 +525,8 @@ out:
 
 /*
  * A ZDA refused: its date by the date rule (calendar) or its second 60 out
- * of place (leap). A trusted receiver's next ZDA confirms it: refused
- * again, or (after a second 60) going on a second behind.
+ * of place (leap). A trusted receiver's next ZDA disagreeing too confirms
+ * it (refused again, or going on a second behind after a second 60).
  */
 void pps_guard_refused(int reason)
 {
@@ -537,12 +537,11 @@ void pps_guard_refused(int reason)
 		goto out;
 	guard.label_agrees = false;
 	if (guard.state == PPS_GUARD_TRUSTED) {
-		if (guard.tdoubt && guard.tdoubt_reason == reason && reason == PPS_GUARD_CALENDAR) {
-			guard_alarm(reason);
+		if (guard.tdoubt) {
+			guard_alarm(guard.tdoubt_reason);
 		} else {
 			guard.tdoubt = true;
 			guard.tdoubt_reason = reason;
-			guard.tdoubt_t = reason == PPS_GUARD_LEAP ? guard_own_next() - 1 : S64_MIN / 2;
 		}
 	} else if (guard.state == PPS_GUARD_QUALIFYING && reason == PPS_GUARD_CALENDAR &&
 		   !guard.calendar_refused) {
