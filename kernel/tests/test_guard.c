@@ -107,6 +107,7 @@ KTEST(a_lying_receiver_never_gets_a_wrong_second_out_once_trusted)
 	int lie_start_trusted = 0, amount = 0;
 	long s;
 
+	gnss_guard = 1;
 	gnss_qualify = QUALIFY;
 	gnss_agree = AGREE;
 	holdover_setting = LIMIT;
@@ -249,4 +250,45 @@ KTEST(home_position_written_reads_back_and_nonsense_is_refused)
 	}
 	KT_ROWS(t, refused)
 		KT_EQ(kxh_sysfs_write("pps_filter/gnss_home", *t), -EINVAL);
+}
+
+/*
+ * gnss_guard written at run time: 0 takes the receiver at its word again
+ * (a jump waits for the next ZDA, then is followed), 1 starts qualifying.
+ */
+KTEST(the_guard_switched_off_follows_a_jump_and_on_again_qualifies)
+{
+	char text[32];
+	s64 s, sec, mono0;
+	u32 counter = 0;
+
+	gnss_guard = 1;
+	gnss_qualify = QUALIFY;
+	kb_load(0);
+	sx_add_uart(0, false);
+	mono0 = kxh_time_mono_ns();
+	for (s = 0; s < QUALIFY + 20; s++) {
+		/* the PPS LED's work sleeps: the pulses keep to whole seconds */
+		kxh_time_advance_ns(mono0 + (s + 1) * 1000000000LL - kxh_time_mono_ns());
+		kb_pulse(counter += KX_N0);
+		kxh_wq_run_all();
+		sentences(SX_T0 + s, 1, 0, 0);
+	}
+	KT_STREQ(status().state, "trusted");
+	gnss_guard = 0;
+	KT_EQ(kxh_sysfs_read("pps_filter/gnss_state", text, sizeof(text)), 4);
+	KT_STREQ(text, "off\n");
+	for (; s < QUALIFY + 23; s++) {
+		/* the PPS LED's work sleeps: the pulses keep to whole seconds */
+		kxh_time_advance_ns(mono0 + (s + 1) * 1000000000LL - kxh_time_mono_ns());
+		kb_pulse(counter += KX_N0);
+		kxh_wq_run_all();
+		sentences(SX_T0 + s + 3600, 1, 0, 0);
+	}
+	/* the jump of an hour taken: the next pulse's label */
+	KT_TRUE(READ_ONCE(gGPSTime.pending));
+	sec = gGPSTime.ts.tv_sec;
+	KT_EQ(sec, SX_T0 + s + 3600);
+	gnss_guard = 1;
+	KT_STREQ(status().state, "qualifying");
 }
