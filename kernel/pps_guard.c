@@ -211,7 +211,8 @@ static s64 guard_now(void)
 
 static void guard_set_state(int state, int reason)
 {
-	guard.state = state;
+	/* read without the lock by pps_guard_suspect() */
+	WRITE_ONCE(guard.state, state);
 	guard.reason = reason;
 	guard.since = guard_now();
 	guard.good_secs = 0;
@@ -243,10 +244,14 @@ static bool guard_active(void)
 
 	if (on != guard.enabled) {
 		guard.enabled = on;
-		if (on)
+		if (on) {
+			/* the pulses before were not watched */
+			guard.have_count = false;
+			guard.pulse_seen = false;
 			guard_restart();
-		else
+		} else {
 			guard_set_state(PPS_GUARD_OFF, PPS_GUARD_NONE);
+		}
 	}
 	return on;
 }
@@ -687,7 +692,10 @@ s32 pps_guard_fix(s32 fix)
 	return pps_guard_suspect() ? 0 : fix;
 }
 
-/* a trusted receiver's time may leave this second (records for the PHYs) */
+/*
+ * A trusted receiver's time may leave this second (records for the PHYs):
+ * neither its label nor its pulse is in doubt.
+ */
 bool pps_guard_time_ok(void)
 {
 	unsigned long flags;
@@ -695,7 +703,7 @@ bool pps_guard_time_ok(void)
 
 	spin_lock_irqsave(&pps_guard_lock, flags);
 	ok = !guard_active() || guard.state == PPS_GUARD_QUALIFYING ||
-	     (guard.state == PPS_GUARD_TRUSTED && !guard.tdoubt);
+	     (guard.state == PPS_GUARD_TRUSTED && !guard.tdoubt && !guard.pdoubt);
 	spin_unlock_irqrestore(&pps_guard_lock, flags);
 	return ok;
 }

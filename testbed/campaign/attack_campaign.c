@@ -77,6 +77,8 @@ static const struct scenario scenarios[] = {
 	{ "step 100 ns", STEP, 100 },
 	{ "step 1 us", STEP, 1000 },
 	{ "step 1 ms", STEP, 1000000 },
+	{ "drag 5 ns/s", DRAG, 5 },
+	{ "drag 7 ns/s", DRAG, 7 },
 	{ "drag 10 ns/s", DRAG, 10 },
 	{ "drag 30 ns/s", DRAG, 30 },
 	{ "drag 100 ns/s", DRAG, 100 },
