@@ -29,7 +29,11 @@
  * within 2 s, the cold start ended on the right time, and neither the
  * clean seconds nor the jamming raised an alarm.
  *
- *   attack_campaign [--seeds N] [--clean S] [--only NAME] [--guard 0|1] [--check]
+ *   attack_campaign [--seeds N] [--clean S] [--only NAME] [--guard 0|1]
+ *                   [--loop-mode M] [--check]
+ *
+ * --loop-mode: the module parameter loop_mode (0 integrating, 1 phase and
+ * frequency).
  *
  * Every run is a child process (the module's state is the process's);
  * runs are exactly repeatable from their seed.
@@ -472,9 +476,11 @@ int main(int argc, char **argv)
 			only = argv[++i];
 		else if (i + 1 < argc && !strcmp(argv[i], "--guard"))
 			guard_on = atoi(argv[++i]);
+		else if (i + 1 < argc && !strcmp(argv[i], "--loop-mode"))
+			loop_mode = atoi(argv[++i]);
 		else {
 			fprintf(stderr, "usage: attack_campaign [--seeds N] [--clean S] "
-				"[--only NAME] [--guard 0|1] [--check]\n");
+				"[--only NAME] [--guard 0|1] [--loop-mode M] [--check]\n");
 			return 2;
 		}
 	}
