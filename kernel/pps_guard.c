@@ -86,6 +86,14 @@ MODULE_PARM_DESC(gnss_drag, "largest pulse drift in ns/s against the oscillator 
 /* averaging of u (2^8 s) and of the drag figure (2^6 s) */
 #define G_U_SHIFT 8
 #define G_DRAG_SHIFT 6
+/*
+ * The pulse's noise, |e| averaged over 2^8 s: a step is what lies beyond
+ * G_NOISE_STEPS times it (about 6 standard deviations) or gnss_phase,
+ * whichever is larger, but never beyond 4 gnss_phase (a receiver cannot
+ * talk the limit up for ever).
+ */
+#define G_NOISE_SHIFT 8
+#define G_NOISE_STEPS 8
 /* u learnt while qualifying: shifts 1, 2, ... up to G_U_SHIFT */
 #define G_U_SETTLED 256
 /*
@@ -166,6 +174,7 @@ struct pps_guard {
 	s64 u;			/* free-running frequency at mid-scale, << G_FRAC */
 	u32 u_n;		/* pulses u was learnt from */
 	s64 drag;		/* e averaged over 2^G_DRAG_SHIFT s */
+	s64 noise;		/* |e| averaged over 2^G_NOISE_SHIFT s */
 	bool pdoubt;		/* the last pulse stepped, the next one tells */
 	s64 pdoubt_e;
 	s64 ph_off;		/* phase since the last trusted pulse (suspect) */
@@ -285,13 +294,30 @@ static void guard_trust(void)
 		pr_info("kx_pps: GNSS receiver qualified: trusted\n");
 }
 
+/* the largest move of the pulse from one second to the next, cycles << G_FRAC */
+static s64 guard_step_limit(void)
+{
+	s64 thr = guard_ns_to_frac(READ_ONCE(gnss_phase));
+
+	return clamp_t(s64, G_NOISE_STEPS * guard.noise, thr, 4 * thr);
+}
+
+/*
+ * The largest drift of the pulse, cycles a second << G_FRAC: gnss_drag, or
+ * for a noisier pulse what its noise alone lets the minute's average show
+ * (about 6 standard deviations: |e| / 8).
+ */
+static s64 guard_drag_limit(void)
+{
+	return max_t(s64, guard_ns_to_frac(READ_ONCE(gnss_drag)), guard.noise >> 3);
+}
+
 /* the holdover budget over k seconds, cycles << G_FRAC */
 static s64 guard_budget(u32 k)
 {
 	s64 s = min_t(u32, k, G_BUDGET_MAX_SEC);
 
-	return guard_ns_to_frac(READ_ONCE(gnss_phase)) + s * G_BUDGET_FREQ +
-	       s * s * G_BUDGET_RAMP;
+	return guard_step_limit() + s * G_BUDGET_FREQ + s * s * G_BUDGET_RAMP;
 }
 
 /*
@@ -331,6 +357,9 @@ static s64 guard_innovation(u32 n, u32 k, s32 code)
 static void guard_learn(s64 e)
 {
 	u32 shift = G_U_SHIFT;
+
+	if (guard.u_n >= G_U_SETTLED)
+		guard.noise += (abs(e) - guard.noise) >> G_NOISE_SHIFT;
 
 	if (guard.u_n < G_U_SETTLED) {
 		shift = 1;
@@ -372,7 +401,7 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 	}
 	guard_learn(e);
 	guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
-	if (abs(guard.drag) > guard_ns_to_frac(READ_ONCE(gnss_drag))) {
+	if (abs(guard.drag) > guard_drag_limit()) {
 		guard_alarm(PPS_GUARD_DRAG);
 		return false;
 	}
@@ -421,7 +450,7 @@ bool pps_guard_pulse(u32 count, u16 code)
 		goto out;
 	}
 	e = guard_innovation(n, k, (s32)code - G_CODE_ZERO);
-	thr = guard_ns_to_frac(READ_ONCE(gnss_phase));
+	thr = guard_step_limit();
 
 	switch (guard.state) {
 	case PPS_GUARD_QUALIFYING:
@@ -451,7 +480,7 @@ bool pps_guard_pulse(u32 count, u16 code)
 			guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
 		guard.phase_ok = (k > 1 || abs(e) <= thr) &&
 				 abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
-				 abs(guard.drag) <= guard_ns_to_frac(READ_ONCE(gnss_drag)) &&
+				 abs(guard.drag) <= guard_drag_limit() &&
 				 (guard.reason != PPS_GUARD_PHASE || 2 * abs(guard.ph_off) < guard.step);
 		pass = false;
 		break;

@@ -30,7 +30,7 @@
  * clean seconds nor the jamming raised an alarm.
  *
  *   attack_campaign [--seeds N] [--clean S] [--only NAME] [--guard 0|1]
- *                   [--loop-mode M] [--check]
+ *                   [--loop-mode M] [--jitter NS] [--check]
  *
  * --loop-mode: the module parameter loop_mode (0 integrating, 1 phase and
  * frequency).
@@ -57,7 +57,6 @@
 /* the guard has trusted the receiver for a while when the lie starts */
 #define WARM_SEC 1200
 #define ATTACK_SEC 300
-#define JITTER_NS 20.0
 #define CYCLE_NS 40.0
 /* home: 48 deg 08.2320' N, 11 deg 34.5300' E, noise per axis (m) */
 #define HOME_LAT_MIN (48 * 60 + 8.2320)
@@ -107,6 +106,8 @@ struct result {
 };
 
 static u64 rng_state;
+/* the receiver's pulse jitter, ns rms (--jitter) */
+static double jitter_ns = 20.0;
 
 static u64 rng(void)
 {
@@ -282,7 +283,7 @@ static void run(const struct scenario *sc, u64 seed, long clean_sec, int guard_o
 		if (pulse_mono > kxh_time_mono_ns())
 			kxh_time_advance_ns(pulse_mono - kxh_time_mono_ns());
 		if (pulse) {
-			double at = (phase + JITTER_NS * gauss()) / CYCLE_NS +
+			double at = (phase + jitter_ns * gauss()) / CYCLE_NS +
 				    (double)osc.residue / 40000000.0;
 
 			events = kxh_pps_events(src);
@@ -476,11 +477,13 @@ int main(int argc, char **argv)
 			only = argv[++i];
 		else if (i + 1 < argc && !strcmp(argv[i], "--guard"))
 			guard_on = atoi(argv[++i]);
+		else if (i + 1 < argc && !strcmp(argv[i], "--jitter"))
+			jitter_ns = atof(argv[++i]);
 		else if (i + 1 < argc && !strcmp(argv[i], "--loop-mode"))
 			loop_mode = atoi(argv[++i]);
 		else {
 			fprintf(stderr, "usage: attack_campaign [--seeds N] [--clean S] "
-				"[--only NAME] [--guard 0|1] [--loop-mode M] [--check]\n");
+				"[--only NAME] [--guard 0|1] [--loop-mode M] [--jitter NS] [--check]\n");
 			return 2;
 		}
 	}
