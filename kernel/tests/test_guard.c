@@ -185,6 +185,8 @@ KTEST(a_lying_receiver_never_gets_a_wrong_second_out_once_trusted)
 		if (!strcmp(after.state, "suspect")) {
 			if (!suspect_before) {
 				alarms++;
+				/* the alarm in the kernel log, at alert level */
+				KT_EQ(kxh_log_count_sub(1, "GNSS receiver suspect"), 1);
 				KT_EQ(after.since, truth);
 				if (lie != TRUTH && lie != JAM && lie_start_trusted)
 					KT_STREQ(after.reason, pps_guard_reason_name(lie_reason[lie]));

@@ -62,7 +62,8 @@ def test_store_then_show(live):
     assert live.write_attr("k1", "300") == 3
     assert live.read_attr("k1").split()[0] == "300"
     names = os.listdir(os.path.join(live.root, "sys/pps_filter"))
-    assert len(names) == 19 and "k1" in names
+    # the nineteen and the integrity guard's six
+    assert len(names) == 19 + 6 and "k1" in names and "gnss_state" in names
     assert all(os.path.isfile(live.attr(n)) for n in names)
 
 
