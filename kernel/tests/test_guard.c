@@ -294,3 +294,59 @@ KTEST(the_guard_switched_off_follows_a_jump_and_on_again_qualifies)
 	gnss_guard = 1;
 	KT_STREQ(status().state, "qualifying");
 }
+
+/* GGA and ZDA with the receiver's own hhmmss and date (second 60 too) */
+static void sentences_text(const char *hms, int d, int m, int y)
+{
+	char body[160];
+
+	snprintf(body, sizeof(body),
+		 "GPGGA,%s.000,4807.00000,N,01131.00000,E,1,08,0.9,545.4,M,46.9,M,,", hms);
+	send(body);
+	snprintf(body, sizeof(body), "GPZDA,%s.000,%02d,%02d,%04d,00,00", hms, d, m, y);
+	send(body);
+}
+
+/*
+ * A leap second where it belongs, 23:59:60 on the last day of a month, is
+ * no alarm: the appliance's own scale repeats a second with the receiver,
+ * every pulse goes on to LinuxPPS and the receiver stays trusted.
+ */
+KTEST(a_leap_second_at_the_end_of_a_month_raises_no_alarm)
+{
+	/* 2026-12-31 23:58:00 UTC; 00:00:00 is 2027-01-01 */
+	const s64 start = 1798761480LL, midnight = 1798761600LL;
+	struct pps_device *src;
+	char hms[16];
+	s64 mono0, s, posix;
+	u32 counter = 0;
+	int d, m, y;
+
+	gnss_guard = 1;
+	gnss_qualify = QUALIFY;
+	kb_load(0);
+	sx_add_uart(0, false);
+	src = kb_priv()->pps_src;
+	mono0 = kxh_time_mono_ns();
+	for (s = 0; s < 200; s++) {
+		unsigned int events = kxh_pps_events(src);
+
+		kxh_time_advance_ns(mono0 + (s + 1) * 1000000000LL - kxh_time_mono_ns());
+		kb_pulse(counter += KX_N0);
+		if (s > QUALIFY + 15)
+			KT_EQ(kxh_pps_events(src), events + 1);
+		kxh_wq_run_all();
+		/* the receiver's second: 23:59:60 after 23:59:59, then one behind */
+		posix = start + s - (start + s > midnight);
+		sx_utc(posix, hms, &d, &m, &y);
+		if (start + s == midnight)
+			sx_utc(posix - 1, hms, &d, &m, &y), memcpy(hms + 4, "60", 2);
+		sentences_text(hms, d, m, y);
+		kxh_wq_run_all();
+		/* trusted well before midnight (the fix itself takes 5 s) */
+		if (s == QUALIFY + 15)
+			KT_STREQ(status().state, "trusted");
+	}
+	KT_STREQ(status().state, "trusted");
+	KT_EQ(counted(), 0);
+}
