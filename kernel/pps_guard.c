@@ -60,13 +60,13 @@
 
 int gnss_guard = 1;
 module_param(gnss_guard, int, 0644);
-MODULE_PARM_DESC(gnss_guard, "GNSS integrity guard: 1 on (default), 0 the receiver taken at its word");
+MODULE_PARM_DESC(gnss_guard, "GNSS integrity guard: 1 on (default), 0 the receiver at its word");
 unsigned int gnss_qualify = 900;
 module_param(gnss_qualify, uint, 0644);
 MODULE_PARM_DESC(gnss_qualify, "seconds a receiver must agree before it is trusted [900]");
 unsigned int gnss_agree = 60;
 module_param(gnss_agree, uint, 0644);
-MODULE_PARM_DESC(gnss_agree, "seconds a suspect receiver must agree again before it is trusted [60]");
+MODULE_PARM_DESC(gnss_agree, "seconds a suspect receiver must agree again to be trusted [60]");
 unsigned int gnss_radius = 50;
 module_param(gnss_radius, uint, 0644);
 MODULE_PARM_DESC(gnss_radius, "alarm radius around the home position in m, up to 10000 [50]");
@@ -409,6 +409,25 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 }
 
 /*
+ * A suspect receiver's pulse, k seconds after the last, only watched: it
+ * agrees again with no step, no drag (the average, from seconds without a
+ * step, kept running against the held frequency), within what the
+ * oscillator may have drifted since the alarm, and after a step back by
+ * more than half of it (a step that stays is never taken for drift).
+ */
+static void guard_judge_suspect(s64 e, u32 k, s64 thr)
+{
+	guard.ph_off += e;
+	guard.hold_secs += k;
+	if (k == 1 && abs(e) <= thr)
+		guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
+	guard.phase_ok = (k > 1 || abs(e) <= thr) &&
+			 abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
+			 abs(guard.drag) <= guard_drag_limit() &&
+			 (guard.reason != PPS_GUARD_PHASE || 2 * abs(guard.ph_off) < guard.step);
+}
+
+/*
  * From the pulse interrupt, before anything is passed on: count is channel
  * 2's capture, code the DAC code the VCXO ran on during the second just
  * ended. False: the pulse goes to nobody (no label, no
@@ -466,22 +485,7 @@ bool pps_guard_pulse(u32 count, u16 code)
 		pass = guard_judge_trusted(e, k, thr);
 		break;
 	case PPS_GUARD_SUSPECT:
-		/* where the pulse stands against the oscillator since the alarm */
-		guard.ph_off += e;
-		guard.hold_secs += k;
-		/*
-		 * Agreeing again: no step, no drag (the average kept running
-		 * against the held frequency), within what the oscillator may
-		 * have drifted, and after a step back by more than half of it
-		 * (a step that stays is never taken for drift).
-		 */
-		/* the drag average only from seconds without a step */
-		if (k == 1 && abs(e) <= thr)
-			guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
-		guard.phase_ok = (k > 1 || abs(e) <= thr) &&
-				 abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
-				 abs(guard.drag) <= guard_drag_limit() &&
-				 (guard.reason != PPS_GUARD_PHASE || 2 * abs(guard.ph_off) < guard.step);
+		guard_judge_suspect(e, k, thr);
 		pass = false;
 		break;
 	}
