@@ -27,12 +27,21 @@
  *            is taken (the own scale repeats a second);
  *  calendar  a date refused by the date rule, the next ZDA no better;
  *  phase     a pulse off its expected place by more than gnss_phase ns
- *            (the next pulse confirms it: a glitch that returns is not a
- *            step), or after missing pulses by more than the oscillator's
- *            holdover budget;
+ *            (or 8 times the pulse's measured noise, if larger; the next
+ *            pulse confirms it: a glitch that returns is not a step), or
+ *            after missing pulses by more than the oscillator's holdover
+ *            budget;
  *  drag      the pulse running away from the oscillator faster than
- *            gnss_drag ns/s, averaged over 64 s;
+ *            gnss_drag ns/s (or what its noise explains), averaged over
+ *            64 s;
  *  position  three fixes in a row farther than gnss_radius m from home.
+ * A fix lost (jamming, an antenna cut) is no alarm: the holdover it always
+ * was, and the oscillator's count of seconds carries the time across.
+ *
+ * The holdover limit running out while suspect: time_known drops to 0 as
+ * in any holdover and stays there until the receiver agrees again or the
+ * operator accepts. That is the safe choice: the appliance's own time is
+ * no longer vouched for, and the receiver's has not been shown right.
  *
  * The pulse's expected place. The loop moves the VCXO through the DAC, one
  * code moving it by 20 ppm / 65536 (500 / 65536 cycles a second, the slope
@@ -46,8 +55,9 @@
  *
  * Locking: pps_guard_lock (interrupts saved) orders the pulse interrupt
  * against the receive worker and the attributes. Hard-interrupt rules apply
- * to pps_guard_pulse: no sleeping, no division (multiplications and
- * shifts only, so this file holds none at all).
+ * to pps_guard_pulse: no sleeping, no division instruction (shifts and
+ * multiplications; the one division, of nanoseconds by the constant 1e9,
+ * the compiler makes a multiplication).
  */
 #include <linux/kernel.h>
 #include <linux/ktime.h>
