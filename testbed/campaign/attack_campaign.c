@@ -19,15 +19,19 @@
  *
  * Each second the outputs are checked against the truth: the system clock
  * after every step, the phase of every pulse passed to LinuxPPS, the time
- * records for the PHYs (their second and the pulse's phase). Per scenario
+ * records for the PHYs (their second and the pulse's phase), and from
+ * five seconds before the lie on the NTP samples nmeafeed's own units
+ * write from the bytes of /dev/kx_pps (nmeafeed_side.h). Per scenario
  * the program prints the runs, the runs detected, the detection time
  * (from the first lying second to gnss_state "suspect"), the reasons, the
  * largest error that reached a clock step, a LinuxPPS pulse and a PHY
- * record, the wrong seconds (a clock step or a PHY record to a wrong
- * second) and the alarms. With --check it fails unless every jump and the
- * false leap second were detected without a wrong second, a 1 us step
- * within 2 s, the cold start ended on the right time, and neither the
- * clean seconds nor the jamming raised an alarm.
+ * record and an NTP sample, the wrong seconds (a clock step or a PHY
+ * record to a wrong second; the NTP samples' apart) and the alarms.
+ * With --check it fails unless every jump and the false leap second were
+ * detected without a wrong second, a 1 us step within 2 s, the cold start
+ * ended on the right time, and neither the clean seconds nor the jamming
+ * raised an alarm. The NTP samples are not judged here: nmeafeed leaves
+ * them out while the module is suspect once it reads gnss_state.
  *
  *   attack_campaign [--seeds N] [--clean S] [--only NAME] [--guard 0|1]
  *                   [--loop-mode M] [--jitter NS] [--check]
@@ -47,6 +51,7 @@
 
 #include "kx_board.h"
 #include "kx_serial.h"
+#include "nmeafeed_side.h"
 #define __KERNEL__
 #include "kx_osc.h"
 #undef __KERNEL__
@@ -100,7 +105,8 @@ struct result {
 	long detect;		/* seconds from the lie to "suspect", -1 never */
 	int reason[PPS_GUARD_REASONS];	/* alarms by reason */
 	long alarms;
-	double err_step_ns, err_pps_ns, err_phy_ns;
+	double err_step_ns, err_pps_ns, err_phy_ns, err_ntp_ns;
+	long ntp_wrong;		/* NTP samples of a wrong second */
 	long wrong;		/* seconds with a clock step or record to a wrong second */
 	int end_ok;		/* the clock and the records on the truth at the end */
 };
@@ -199,7 +205,9 @@ static void run(const struct scenario *sc, u64 seed, long clean_sec, int guard_o
 	long total = sc->kind == CLEAN ? clean_sec : sc->kind == COLD ? 2400 : start + ATTACK_SEC;
 	long jam = sc->kind == JAM ? 30 + (long)(seed * 7919 % 571) : 0;
 	struct pps_device *src;
+	struct file *nmea;
 	struct kx_osc osc;
+	int err;
 	double walk_n = 0, walk_e = 0;
 	unsigned int steps, events;
 	int last_state, leap_at = -1;
@@ -230,6 +238,9 @@ static void run(const struct scenario *sc, u64 seed, long clean_sec, int guard_o
 	kxh_time_set_real(T0, 0);
 	kxh_serdev_tx_clear(sx_uart);
 	src = kb_priv()->pps_src;
+	nmea = kxh_file_open("/dev/kx_pps", O_RDONLY | O_NONBLOCK, &err);
+	if (!nmea || nf_start())
+		abort();
 	dac_listen(&osc);
 	steps = kxh_time_settime_count();
 	last_state = guard_state();
@@ -312,6 +323,34 @@ static void run(const struct scenario *sc, u64 seed, long clean_sec, int guard_o
 		receiver_sentences(told, fix, north + walk_n, walk_e, s == leap_at);
 		kxh_wq_run_all();
 
+		/*
+		 * nmeafeed's NTP sample, from a few seconds before the lie on
+		 * (its ZDA work needs a second or two to follow), for the second
+		 * of the ZDA: the module's state where nmeafeed reads it
+		 */
+		{
+			static uint8_t buf[4096];
+			size_t got = 0;
+			ssize_t r;
+			int64_t sample;
+
+			while ((r = kxh_file_read(nmea, buf + got, sizeof(buf) - got)) > 0)
+				got += (size_t)r;
+			if (s >= start - 5 && sc->kind != CLEAN) {
+				struct pps_guard_status st;
+
+				pps_guard_status(&st);
+				nf_module_state(READ_ONCE(gGPSFix), READ_ONCE(time_known),
+						st.state, st.reason);
+				if (nf_feed(buf, got, &sample)) {
+					double e = fabs((double)(sample - truth)) * NS;
+
+					res->err_ntp_ns = fmax(res->err_ntp_ns, e);
+					res->ntp_wrong += sample != truth;
+				}
+			}
+		}
+
 		/* the records the PHY threads would take: for the next pulse */
 		while (!pps_uart_get_time_nowait(&rec, 0) || !pps_uart_get_time_nowait(&rec, 1)) {
 			double err = fabs((double)(rec.gps_sec - (truth + 1))) * NS + fabs(phase);
@@ -346,6 +385,8 @@ static void run(const struct scenario *sc, u64 seed, long clean_sec, int guard_o
 		last_state = state;
 	}
 	res->seconds = total;
+	nf_stop();
+	kxh_file_close(nmea);
 	res->end_ok = llabs(kxh_time_real_ns() - (T0 + total) * NS -
 			    (kxh_time_mono_ns() - (mono0 + total * NS))) < NS / 1000;
 	kxh_module_exit();
@@ -366,6 +407,9 @@ static int run_child(const struct scenario *sc, u64 seed, long clean_sec, int gu
 		return -1;
 	if (!pid) {
 		close(fd[0]);
+		/* nmeafeed prints a line per ZDA */
+		if (!freopen("/dev/null", "w", stdout))
+			_exit(1);
 		run(sc, seed, clean_sec, guard_on, res);
 		_exit(write(fd[1], res, sizeof(*res)) == sizeof(*res) ? 0 : 1);
 	}
@@ -381,7 +425,8 @@ struct tally {
 	long runs, detected, seconds, alarms, wrong, end_ok;
 	long det_sum, det_max, det_min;
 	long reason[PPS_GUARD_REASONS];
-	double err_step, err_pps, err_phy;
+	double err_step, err_pps, err_phy, err_ntp;
+	long ntp_wrong;
 };
 
 static void add(struct tally *t, const struct result *r)
@@ -406,6 +451,8 @@ static void add(struct tally *t, const struct result *r)
 	t->err_step = fmax(t->err_step, r->err_step_ns);
 	t->err_pps = fmax(t->err_pps, r->err_pps_ns);
 	t->err_phy = fmax(t->err_phy, r->err_phy_ns);
+	t->err_ntp = fmax(t->err_ntp, r->err_ntp_ns);
+	t->ntp_wrong += r->ntp_wrong;
 }
 
 static void print(const struct scenario *sc, const struct tally *t)
@@ -421,9 +468,10 @@ static void print(const struct scenario *sc, const struct tally *t)
 	if (t->detected)
 		snprintf(det, sizeof(det), "%ld / %.1f / %ld", t->det_min,
 			 (double)t->det_sum / t->detected, t->det_max);
-	printf("| %s | %ld | %ld | %s | %s | %.0f | %.0f | %.0f | %ld | %ld | %ld/%ld |\n",
+	printf("| %s | %ld | %ld | %s | %s | %.0f | %.0f | %.0f | %ld | %.0f | %ld | %ld | %ld/%ld |\n",
 	       sc->name, t->runs, t->detected, det, *reasons ? reasons : "-",
-	       t->err_step, t->err_pps, t->err_phy, t->wrong, t->alarms, t->end_ok, t->runs);
+	       t->err_step, t->err_pps, t->err_phy, t->wrong, t->err_ntp, t->ntp_wrong,
+	       t->alarms, t->end_ok, t->runs);
 }
 
 /* the goals, judged on the tallies */
@@ -491,8 +539,9 @@ int main(int argc, char **argv)
 		return 2;
 
 	printf("| scenario | runs | detected | detection s (min / mean / max) | reasons "
-	       "| clock step err ns | LinuxPPS err ns | PHY err ns | wrong s | alarms "
-	       "| ended right |\n|---|---|---|---|---|---|---|---|---|---|---|\n");
+	       "| clock step err ns | LinuxPPS err ns | PHY err ns | wrong s "
+	       "| NTP sample err ns | NTP wrong s | alarms | ended right |\n"
+	       "|---|---|---|---|---|---|---|---|---|---|---|---|---|\n");
 	for (k = 0; k < ARRAY_SIZE(scenarios); k++) {
 		const struct scenario *sc = &scenarios[k];
 		struct tally t = { 0 };
