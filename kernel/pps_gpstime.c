@@ -41,18 +41,29 @@ s64 last_gps_time;
 /* ZDA sentences in a row without their GGA before the GGA fix is dropped */
 #define GPS_MISSED_GGA_MAX 2
 /*
- * Receivers with an old firmware count GPS weeks from the 2019 rollover
- * and report 2025 dates 1024 weeks late after their week counter wraps;
- * anything up to the end of 2025 is moved forward by those 1024 weeks.
+ * The calendar floor: 2026-01-01, before the first release of this
+ * software. No receiver that knows the time sends a date before it: such a
+ * date comes from a receiver without time (a cold start counting from 1980,
+ * a week number rolled over 1024 weeks back), and it is never taken, at
+ * start-up too. nmeafeed judges a ZDA by the same rule (nmeafeed/zda_time.h,
+ * kCalendarFloor and kWeekRolloverYear): change the two together.
  */
-#define GPS_WEEK_ROLLOVER_LIMIT 1767225599LL	/* 2025-12-31 23:59:59 UTC */
+#define GPS_CALENDAR_FLOOR 1767225600LL	/* 2026-01-01 00:00:00 UTC */
+/*
+ * Receivers with an old firmware count GPS weeks from the 2019 rollover
+ * and report 2025 dates 1024 weeks late after their week counter wraps:
+ * a date in 2025, the year below the floor, is moved forward by those
+ * 1024 weeks; an earlier year is below the floor.
+ */
+#define GPS_WEEK_ROLLOVER_YEAR 2025
 #define GPS_WEEK_ROLLOVER_SECS 619315200LL	/* 1024 weeks */
 
+/* BeiDou talks as "GB" since NMEA 4.10, as "BD" before it */
 static const char *const gga_tags[] = {
-	"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$GBGGA",
+	"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$GBGGA", "$BDGGA",
 };
 static const char *const zda_tags[] = {
-	"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$GBZDA",
+	"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$GBZDA", "$BDZDA",
 };
 
 /* the line (not NUL-terminated, may hold NULs) contains one of the tags */
@@ -113,6 +124,46 @@ static int two_digits(const char *s)
 	return ((u8)s[0] - '0') * 10 + ((u8)s[1] - '0');
 }
 
+/*
+ * A date field: exactly `digits` digits, ended by "," (where the split left
+ * its NUL) or by the checksum's "*". Its value, or -1. A field of another
+ * length is never read by its first characters: "26*4E" is no year 2544,
+ * "205*" no 2044, "120" no December and "20250" no 2025.
+ */
+static int nmea_date_field(const char *f, int digits)
+{
+	int i, v = 0;
+
+	for (i = 0; i < digits; i++) {
+		if (!is_digit(f[i]))
+			return -1;
+		v = v * 10 + ((u8)f[i] - '0');
+	}
+	return f[digits] == '\0' || f[digits] == '*' ? v : -1;
+}
+
+/* the UTC seconds of a ZDA's date and time as they are taken, or -1 */
+static time64_t pps_zda_calendar(int year, int mon, int day, int hh, int mm, int ss)
+{
+	time64_t t;
+
+	if (year < GPS_WEEK_ROLLOVER_YEAR)
+		return -1;
+	t = mktime64(year, mon, day, hh, mm, ss);
+	if (t < GPS_CALENDAR_FLOOR)
+		t += GPS_WEEK_ROLLOVER_SECS;
+	return t;
+}
+
+/* a leap second is inserted only as 23:59:60 on the last day of a month */
+static bool pps_leap_second_ok(int year, int mon, int day, int hh, int mm)
+{
+	static const u8 days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+	bool leap_year = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+
+	return hh == 23 && mm == 59 && day == days[mon - 1] + (mon == 2 && leap_year);
+}
+
 static int nmea_hex_digit(u8 c)
 {
 	if (c >= '0' && c <= '9')
@@ -124,6 +175,12 @@ static int nmea_hex_digit(u8 c)
 	return -1;
 }
 
+/* printable ASCII: everything a receiver sends between its line ends */
+static bool nmea_printable(u8 c)
+{
+	return c >= 0x20 && c <= 0x7e;
+}
+
 /*
  * The sentence runs from the line's first "$" (the receiver's text; bytes
  * before it are line noise) to the line's end. A checksum field, "*" and
@@ -132,30 +189,33 @@ static int nmea_hex_digit(u8 c)
  * the receiver always sends it, so a line without it lost its tail (a ZDA
  * cut after its year would still parse). Anything after the two digits
  * (two sentences run together when a line end was lost) counts as damage
- * as well. A UART delivers a break or a framing error as a NUL, so a line
- * holding one is damaged whatever its sum says, and so is a sentence
- * holding any byte outside printable ASCII. A byte damaged on the
- * serial line thus never becomes the time of day or the fix.
+ * as well. A byte damaged on the serial line thus never becomes the time
+ * of day or the fix.
  */
 static bool nmea_checksum_ok(const char *line, size_t len)
 {
 	const char *end = line + len;
-	const char *p = memchr(line, '$', len);
+	const char *p;
+	size_t i;
 	int hi, lo;
 	u8 sum = 0;
 
-	if (!p || memchr(line, '\0', len))
-		return false;
-	for (p++; p < end && *p != '*'; p++) {
-		/*
-		 * A sentence is printable ASCII; any other byte came off the
-		 * line (0xFF for a framing error, a stretch received at the
-		 * wrong speed), and such damage may leave the sum matching.
-		 */
-		if ((u8)*p < 0x20 || (u8)*p > 0x7e)
+	/*
+	 * The whole line as received is printable ASCII, the noise before
+	 * the "$" included: any other byte came off the line (NUL for a break
+	 * or framing error, 0xFF for a framing error, a stretch received at
+	 * the wrong speed), and such damage may leave the sum matching. A
+	 * line that took one was received while the UART was not in step
+	 * with the receiver, so none of it is trusted.
+	 */
+	for (i = 0; i < len; i++)
+		if (!nmea_printable(line[i]))
 			return false;
+	p = memchr(line, '$', len);
+	if (!p)
+		return false;
+	for (p++; p < end && *p != '*'; p++)
 		sum ^= (u8)*p;
-	}
 	if (end - p != 3)
 		return false;
 	hi = nmea_hex_digit(p[1]);
@@ -163,8 +223,41 @@ static bool nmea_checksum_ok(const char *line, size_t len)
 	return hi >= 0 && lo >= 0 && (hi << 4 | lo) == sum;
 }
 
+/*
+ * "ddmm.mmmmm" (deg_digits 2) or "dddmm.mmmmm" (3) and its hemisphere to
+ * 1e-5 arc minutes, south and west negative; false when not such a field.
+ * Digits only: no floating point here, and no division.
+ */
+static bool nmea_angle(const char *f, const char *hemi, int deg_digits, s64 *out)
+{
+	s64 deg = 0, min = 0, frac = 0, scale = 10000;
+	int i;
+
+	for (i = 0; i < deg_digits + 2; i++)
+		if (!is_digit(f[i]))
+			return false;
+	for (i = 0; i < deg_digits; i++)
+		deg = deg * 10 + (f[i] - '0');
+	min = two_digits(f + deg_digits);
+	f += deg_digits + 2;
+	if (*f == '.')
+		for (f++; is_digit(*f) && scale; f++, scale /= 10)
+			frac += (*f - '0') * scale;
+	while (is_digit(*f))
+		f++;
+	if (*f || min > 59 || deg > (deg_digits == 2 ? 90 : 180))
+		return false;
+	*out = (deg * 60 + min) * 100000 + frac;
+	if (!strcmp(hemi, "S") || !strcmp(hemi, "W"))
+		*out = -*out;
+	else if (strcmp(hemi, "N") && strcmp(hemi, "E"))
+		return false;
+	return true;
+}
+
 void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
+	s64 lat, lon;
 	char buf[PPS_UART_LINE_MAX + 1];
 	char *f[GGA_MAX_FIELDS];
 	unsigned int quality;
@@ -180,19 +273,25 @@ void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	if (kstrtouint(f[6], 10, &quality))
 		quality = 0;
 	ctx->gga_fix = quality < 3 ? quality : 0;
+	/* fields 2 to 5: latitude, N/S, longitude, E/W; judged by the guard */
+	if (ctx->gga_fix && nmea_angle(f[2], f[3], 2, &lat) && nmea_angle(f[4], f[5], 3, &lon))
+		pps_guard_position(lat, lon);
 }
+
 
 void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
 	char buf[PPS_UART_LINE_MAX + 1];
 	char *f[ZDA_MAX_FIELDS];
+	struct pps_guard_zda z;
 	const char *tm;
 	int hh, mm, ss, day, mon, year, ms = 0;
 	unsigned long flags;
-	bool follows;
+	bool follows, leap;
 	time64_t t;
 	int n, i;
 
+	ctx->zda_leap = false;
 	n = nmea_split(buf, line, len, f, ZDA_MAX_FIELDS);
 	if (n < ZDA_MIN_FIELDS)
 		return;
@@ -218,24 +317,34 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	if (hh > 23 || mm > 59 || ss > 60)
 		return;
 
+	/* day and month two digits, the year four (nmeafeed reads them alike) */
+	day = nmea_date_field(f[2], 2);
+	mon = nmea_date_field(f[3], 2);
+	year = nmea_date_field(f[4], 4);
+	if (day < 1 || day > 31 || mon < 1 || mon > 12)
+		return;
+	leap = ss == 60;
+	if (leap && !pps_leap_second_ok(year, mon, day, hh, mm)) {
+		pps_guard_refused(PPS_GUARD_LEAP);
+		return;
+	}
 	/*
-	 * The date fields are read by position; a field too short to hold the
-	 * digits would make the reading run past its end, so it is refused.
+	 * The UTC seconds since 1970 have no second 60: the pulse after
+	 * 23:59:60 is 00:00:00, the label the ZDA of 23:59:59 gave the pulse
+	 * before it (the leap second itself, which a kernel told of the leap
+	 * shows as 23:59:59 again). Read as the next day's 00:00:00, second
+	 * 60 would label that pulse 00:00:01, a second ahead.
 	 */
-	if (strlen(f[2]) < 2 || strlen(f[3]) < 2 || strlen(f[4]) < 4)
+	t = pps_zda_calendar(year, mon, day, hh, mm, leap ? 59 : ss);
+	if (t < 0) {
+		pps_guard_refused(PPS_GUARD_CALENDAR);
 		return;
-	day = two_digits(f[2]);
-	mon = two_digits(f[3]);
-	year = two_digits(f[4]) * 100 + two_digits(f[4] + 2);
-	if (day < 1 || day > 31 || mon < 1 || mon > 12 || year < 2025)
-		return;
+	}
 
 	/* the label of the next whole-second pulse */
-	t = mktime64(year, mon, day, hh, mm, ss) + 1;
+	t++;
 	if (ms)
 		t++;
-	if (t <= GPS_WEEK_ROLLOVER_LIMIT)
-		t += GPS_WEEK_ROLLOVER_SECS;
 
 	/*
 	 * The 8-bit XOR checksum lets some damage through: two flips of the
@@ -243,13 +352,20 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	 * a day "06" as "17"). Such a ZDA still parses, but its time does not
 	 * follow the previous one. The pulse gets a label only when this ZDA
 	 * is exactly one second after the last one taken; a jump is held back
-	 * until the next ZDA follows it by one second and so confirms it.
+	 * until the next ZDA follows it by one second and so confirms it. A
+	 * leap second follows 23:59:59 with that second's label again.
+	 * Once the receiver is trusted, the integrity guard holds the label
+	 * against the appliance's own count of seconds instead.
 	 */
+	z.leap = leap;
+	z.month_turn = pps_leap_second_ok(year, mon, day, hh, mm) ||
+		       (day == 1 && hh == 0 && mm == 0);
 	spin_lock_irqsave(&gGPSTime.lock, flags);
-	follows = t == gGPSTime.ts.tv_sec + 1;
+	follows = t == gGPSTime.ts.tv_sec + 1 || (leap && t == gGPSTime.ts.tv_sec);
+	ctx->zda_leap = leap;
 	gGPSTime.ts.tv_sec = t;
 	gGPSTime.ts.tv_nsec = 0;
-	gGPSTime.pending = follows && READ_ONCE(gGPSFix) > 0;
+	gGPSTime.pending = pps_guard_label(t, follows, READ_ONCE(gGPSFix), &z);
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 }
 
@@ -281,6 +397,40 @@ static void pps_nmea_channels_set(struct pps_uart_ctx *ctx, const struct pps_uar
 	}
 }
 
+/*
+ * A ZDA without its GGA. A GGA lost now and then leaves the second as it
+ * is; once more are missing in a row than GPS_MISSED_GGA_MAX, nothing
+ * vouches for the fix any more (a receiver that stopped its GGA, or talks
+ * in a way not understood, while its ZDA goes on): each further second
+ * counts as one without a fix, so no pulse is labelled, no time record
+ * made, no clock stepped on the ZDA alone, and the holdover limit runs.
+ * The message is logged up to the first second beyond the limit, not
+ * every second.
+ */
+static void pps_nmea_missed_gga(struct pps_uart_ctx *ctx, s64 sec)
+{
+	unsigned long flags;
+
+	if (missed_gga_kount < U32_MAX)
+		missed_gga_kount++;
+	last_gps_time = sec;
+	if (missed_gga_kount > GPS_MISSED_GGA_MAX) {
+		ctx->gga_fix = 0;
+		WRITE_ONCE(gGPSFix, 0);
+		gpsfix_kount = 0;
+		missed_inc_kount = 0;
+		spin_lock_irqsave(&gGPSTime.lock, flags);
+		gGPSTime.pending = 0;
+		spin_unlock_irqrestore(&gGPSTime.lock, flags);
+		pps_nmea_channels_set(ctx, NULL);
+	}
+	if (missed_gga_kount <= GPS_MISSED_GGA_MAX + 1)
+		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
+			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
+			 (int)missed_gga_kount);
+	pps_holdover_update(pps_guard_fix(READ_ONCE(gGPSFix)));
+}
+
 /* after every ZDA line, accepted or not: settle this second's fix state */
 static void pps_nmea_second(struct pps_uart_ctx *ctx)
 {
@@ -293,18 +443,14 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 
 	sec = pps_gps_time_sec();
 	if (strcmp(ctx->gga_time, ctx->zda_time)) {
-		missed_gga_kount++;
-		if (missed_gga_kount > GPS_MISSED_GGA_MAX)
-			ctx->gga_fix = 0;
-		last_gps_time = sec;
-		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
-			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
-			 (int)missed_gga_kount);
+		pps_nmea_missed_gga(ctx, sec);
+		pps_guard_second(0);
 		return;
 	}
 
 	if (ctx->gga_fix == 1 || ctx->gga_fix == 2) {
-		if (sec == last_gps_time + 1) {
+		/* 23:59:60 carries the label of 23:59:59 on (pps_process_gpzda) */
+		if (sec == last_gps_time + 1 || (ctx->zda_leap && sec == last_gps_time)) {
 			spin_lock_irqsave(&gGPSTime.lock, flags);
 			ts = gGPSTime.ts;
 			spin_unlock_irqrestore(&gGPSTime.lock, flags);
@@ -317,7 +463,8 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 			rec.sys_sec = now.tv_sec;
 			rec.sys_nsec = (u32)now.tv_nsec;
 			rec.fix = READ_ONCE(gGPSFix);
-			pps_nmea_channels_set(ctx, &rec);
+			/* a suspect receiver's time goes to no PHY */
+			pps_nmea_channels_set(ctx, pps_guard_time_ok() ? &rec : NULL);
 
 			gpsfix_kount++;
 			if (gpsfix_kount <= GPS_FIX_QUALIFY) {
@@ -350,7 +497,9 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 		ctx->gga_fix = 0;
 	}
 	missed_gga_kount = 0;
-	pps_holdover_update(READ_ONCE(gGPSFix));
+	pps_guard_second(READ_ONCE(gGPSFix));
+	/* a suspect receiver's fix counts as none: the time is held over */
+	pps_holdover_update(pps_guard_fix(READ_ONCE(gGPSFix)));
 }
 
 void pps_nmea_dispatch(struct pps_uart_ctx *ctx, const char *line, size_t len)

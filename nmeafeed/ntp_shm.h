@@ -51,6 +51,10 @@ void shm_clear(volatile shm_time *seg);
 // No effect without a segment, without a stamp or for a stamp not valid.
 void shm_feed(const zda_stamp *stamp);
 
+// One sample of sec and nsec (normalised into 0 to 999999999 first) with
+// the given leap indicator; no effect without a segment.
+void shm_feed_seconds(int64_t sec, int64_t nsec, int32_t leap);
+
 // The mode-1 write of one sample into seg: valid cleared first, count
 // raised by 1 before the time fields and by 1 again after them (2 per
 // sample), valid set last. leap: 0, or 3 while the appliance does not vouch
