@@ -6,9 +6,13 @@
 
 #include "kx_state.h"
 
+int32_t ntp_sample_leap(const KxModuleState &state)
+{
+	return kx_service_state(state) == KxService::unsynchronised ? kLeapNotSynchronised
+	                                                            : kLeapNone;
+}
+
 int32_t ntp_sample_leap()
 {
-	return kx_service_state(kx_read_module_state()) == KxService::unsynchronised
-	               ? kLeapNotSynchronised
-	               : kLeapNone;
+	return ntp_sample_leap(kx_read_module_state());
 }

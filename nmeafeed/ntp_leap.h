@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "kx_state.h"
+
 // Leap indicator values of an NTP sample.
 constexpr int32_t kLeapNone = 0;
 constexpr int32_t kLeapNotSynchronised = 3;
@@ -15,3 +17,5 @@ constexpr int32_t kLeapNotSynchronised = 3;
 // the module or its pulse source is missing: the receiver's sentences alone
 // then give the time, as they always did.
 int32_t ntp_sample_leap();
+// The same from a reading the caller has already made.
+int32_t ntp_sample_leap(const KxModuleState &state);

@@ -123,5 +123,13 @@ void shm_feed(const zda_stamp *stamp)
 		sec += nsec / 1000000000;
 		nsec %= 1000000000;
 	}
-	shm_write_sample(ntp_shm, sec, nsec, now, ntp_sample_leap());
+	// One reading of the module's decision per sample. While its integrity
+	// guard holds the receiver suspect, the receiver's time is not the
+	// appliance's: no sample at all. chronyd then holds over on its own
+	// clock, as the module does on the oscillator (a leap-3 sample instead
+	// would make it drop what it holds long before the holdover limit).
+	KxModuleState state = kx_read_module_state();
+	if (state.gnss == KxGnss::suspect)
+		return;
+	shm_write_sample(ntp_shm, sec, nsec, now, ntp_sample_leap(state));
 }

@@ -48,7 +48,9 @@ void shm_clear(volatile shm_time *seg);
 // One sample: the stamp's time (UTC) against the system real-time clock now,
 // with the leap indicator of ntp_sample_leap (3 while the module says the
 // time is not known).
-// No effect without a segment, without a stamp or for a stamp not valid.
+// No effect without a segment, without a stamp, for a stamp not valid, or
+// while the module's integrity guard holds the receiver suspect
+// (/sys/pps_filter/gnss_state "suspect").
 void shm_feed(const zda_stamp *stamp);
 
 // The mode-1 write of one sample into seg: valid cleared first, count

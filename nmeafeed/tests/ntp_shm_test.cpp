@@ -120,6 +120,36 @@ TEST_F(NtpFeed, LeapThreeOnlyWhileThePulseSourceSaysTheTimeIsNotKnown)
 	EXPECT_EQ(sample_leap("1\\n", true), 0) << "known again";
 }
 
+// While the module's integrity guard holds the receiver suspect, its time
+// reaches the NTP daemon in no sample, pulse source or not; every other
+// word of the guard (and a module without one) lets the samples through.
+TEST_F(NtpFeed, NoSampleWhileTheGuardHoldsTheReceiverSuspect)
+{
+	auto sample_written = [this](const char *state, bool pps) {
+		[[maybe_unused]] int r = system(("rm -rf " + root_ + "/dev " + root_ + "/sys").c_str());
+		if (pps)
+			r = system(("mkdir -p " + root_ + "/dev && touch " + root_ + "/dev/pps-kx").c_str());
+		r = system(("mkdir -p " + root_ + "/sys/pps_filter && printf '1\\n' >" + root_ +
+		            "/sys/pps_filter/timeknown && printf '1\\n' >" + root_ +
+		            "/sys/pps_filter/gpsfix").c_str());
+		if (state != nullptr)
+			r = system(("printf '" + std::string(state) + "\\n' >" + root_ +
+			            "/sys/pps_filter/gnss_state").c_str());
+		int32_t before = seg.count;
+		last_zda_seconds = 1735689599; // the second before was seen
+		captured([] { feed({"$GPZDA,000000.000,01,01,2025,00,00"}); });
+		return seg.count != before;
+	};
+	EXPECT_FALSE(sample_written("suspect", true));
+	EXPECT_FALSE(sample_written("suspect", false)) << "sentences alone: still the receiver's word";
+	EXPECT_TRUE(sample_written("trusted", true));
+	EXPECT_TRUE(sample_written("qualifying", true));
+	EXPECT_TRUE(sample_written("off", true));
+	EXPECT_TRUE(sample_written(nullptr, true)) << "a module without the guard";
+	EXPECT_FALSE(sample_written("suspect", true));
+	EXPECT_TRUE(sample_written("trusted", true)) << "trusted again";
+}
+
 TEST_F(NtpFeed, NanosecondsAreNormalised)
 {
 	zda_stamp s{2025, 1, 1, 0, 0, 10, -250000000, 1};
