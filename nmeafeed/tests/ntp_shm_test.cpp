@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ntp_leap.h"
 #include "rundata_fixture.h"
 #include "test_sentences.h"
 
@@ -148,6 +149,24 @@ TEST_F(NtpFeed, NoSampleWhileTheGuardHoldsTheReceiverSuspect)
 	EXPECT_TRUE(sample_written(nullptr, true)) << "a module without the guard";
 	EXPECT_FALSE(sample_written("suspect", true));
 	EXPECT_TRUE(sample_written("trusted", true)) << "trusted again";
+}
+
+// ntpgate's decision (the same function): a suspect receiver within the
+// holdover limit leaves chronyd serving its held-over time; once the module
+// says the time is no longer known, chronyd is made to refuse.
+TEST_F(NtpFeed, NtpgateLetsASuspectReceiverHoldOverUntilTheLimit)
+{
+	auto leap = [this](const char *timeknown, const char *gpsfix) {
+		[[maybe_unused]] int r = system(
+			("mkdir -p " + root_ + "/dev " + root_ + "/sys/pps_filter && touch " + root_ +
+			 "/dev/pps-kx && cd " + root_ + "/sys/pps_filter && printf 'suspect\\n' >gnss_state" +
+			 " && printf 'time\\n' >gnss_reason && printf '" + timeknown +
+			 "\\n' >timeknown && printf '" + gpsfix + "\\n' >gpsfix").c_str());
+		return ntp_sample_leap();
+	};
+	EXPECT_EQ(leap("1", "1"), kLeapNone) << "suspect, fix present, within the limit";
+	EXPECT_EQ(leap("1", "0"), kLeapNone) << "suspect and fix lost, within the limit";
+	EXPECT_EQ(leap("0", "1"), kLeapNotSynchronised) << "the limit has run out";
 }
 
 TEST_F(NtpFeed, NanosecondsAreNormalised)
