@@ -41,11 +41,21 @@ s64 last_gps_time;
 /* ZDA sentences in a row without their GGA before the GGA fix is dropped */
 #define GPS_MISSED_GGA_MAX 2
 /*
- * Receivers with an old firmware count GPS weeks from the 2019 rollover
- * and report 2025 dates 1024 weeks late after their week counter wraps;
- * anything up to the end of 2025 is moved forward by those 1024 weeks.
+ * The calendar floor: 2026-01-01, before the first release of this
+ * software. No receiver that knows the time sends a date before it: such a
+ * date comes from a receiver without time (a cold start counting from 1980,
+ * a week number rolled over 1024 weeks back), and it is never taken, at
+ * start-up too. nmeafeed judges a ZDA by the same rule (nmeafeed/zda_time.h,
+ * kCalendarFloor and kWeekRolloverYear): change the two together.
  */
-#define GPS_WEEK_ROLLOVER_LIMIT 1767225599LL	/* 2025-12-31 23:59:59 UTC */
+#define GPS_CALENDAR_FLOOR 1767225600LL	/* 2026-01-01 00:00:00 UTC */
+/*
+ * Receivers with an old firmware count GPS weeks from the 2019 rollover
+ * and report 2025 dates 1024 weeks late after their week counter wraps:
+ * a date in 2025, the year below the floor, is moved forward by those
+ * 1024 weeks; an earlier year is below the floor.
+ */
+#define GPS_WEEK_ROLLOVER_YEAR 2025
 #define GPS_WEEK_ROLLOVER_SECS 619315200LL	/* 1024 weeks */
 
 static const char *const gga_tags[] = {
@@ -113,6 +123,37 @@ static int two_digits(const char *s)
 	return ((u8)s[0] - '0') * 10 + ((u8)s[1] - '0');
 }
 
+/*
+ * A date field: exactly `digits` digits, ended by "," (where the split left
+ * its NUL) or by the checksum's "*". Its value, or -1. A field of another
+ * length is never read by its first characters: "26*4E" is no year 2544,
+ * "205*" no 2044, "120" no December and "20250" no 2025.
+ */
+static int nmea_date_field(const char *f, int digits)
+{
+	int i, v = 0;
+
+	for (i = 0; i < digits; i++) {
+		if (!is_digit(f[i]))
+			return -1;
+		v = v * 10 + ((u8)f[i] - '0');
+	}
+	return f[digits] == '\0' || f[digits] == '*' ? v : -1;
+}
+
+/* the UTC seconds of a ZDA's date and time as they are taken, or -1 */
+static time64_t pps_zda_calendar(int year, int mon, int day, int hh, int mm, int ss)
+{
+	time64_t t;
+
+	if (year < GPS_WEEK_ROLLOVER_YEAR)
+		return -1;
+	t = mktime64(year, mon, day, hh, mm, ss);
+	if (t < GPS_CALENDAR_FLOOR)
+		t += GPS_WEEK_ROLLOVER_SECS;
+	return t;
+}
+
 static int nmea_hex_digit(u8 c)
 {
 	if (c >= '0' && c <= '9')
@@ -124,6 +165,12 @@ static int nmea_hex_digit(u8 c)
 	return -1;
 }
 
+/* printable ASCII: everything a receiver sends between its line ends */
+static bool nmea_printable(u8 c)
+{
+	return c >= 0x20 && c <= 0x7e;
+}
+
 /*
  * The sentence runs from the line's first "$" (the receiver's text; bytes
  * before it are line noise) to the line's end. A checksum field, "*" and
@@ -132,30 +179,33 @@ static int nmea_hex_digit(u8 c)
  * the receiver always sends it, so a line without it lost its tail (a ZDA
  * cut after its year would still parse). Anything after the two digits
  * (two sentences run together when a line end was lost) counts as damage
- * as well. A UART delivers a break or a framing error as a NUL, so a line
- * holding one is damaged whatever its sum says, and so is a sentence
- * holding any byte outside printable ASCII. A byte damaged on the
- * serial line thus never becomes the time of day or the fix.
+ * as well. A byte damaged on the serial line thus never becomes the time
+ * of day or the fix.
  */
 static bool nmea_checksum_ok(const char *line, size_t len)
 {
 	const char *end = line + len;
-	const char *p = memchr(line, '$', len);
+	const char *p;
+	size_t i;
 	int hi, lo;
 	u8 sum = 0;
 
-	if (!p || memchr(line, '\0', len))
-		return false;
-	for (p++; p < end && *p != '*'; p++) {
-		/*
-		 * A sentence is printable ASCII; any other byte came off the
-		 * line (0xFF for a framing error, a stretch received at the
-		 * wrong speed), and such damage may leave the sum matching.
-		 */
-		if ((u8)*p < 0x20 || (u8)*p > 0x7e)
+	/*
+	 * The whole line as received is printable ASCII, the noise before
+	 * the "$" included: any other byte came off the line (NUL for a break
+	 * or framing error, 0xFF for a framing error, a stretch received at
+	 * the wrong speed), and such damage may leave the sum matching. A
+	 * line that took one was received while the UART was not in step
+	 * with the receiver, so none of it is trusted.
+	 */
+	for (i = 0; i < len; i++)
+		if (!nmea_printable(line[i]))
 			return false;
+	p = memchr(line, '$', len);
+	if (!p)
+		return false;
+	for (p++; p < end && *p != '*'; p++)
 		sum ^= (u8)*p;
-	}
 	if (end - p != 3)
 		return false;
 	hi = nmea_hex_digit(p[1]);
@@ -218,24 +268,20 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	if (hh > 23 || mm > 59 || ss > 60)
 		return;
 
-	/*
-	 * The date fields are read by position; a field too short to hold the
-	 * digits would make the reading run past its end, so it is refused.
-	 */
-	if (strlen(f[2]) < 2 || strlen(f[3]) < 2 || strlen(f[4]) < 4)
+	/* day and month two digits, the year four (nmeafeed reads them alike) */
+	day = nmea_date_field(f[2], 2);
+	mon = nmea_date_field(f[3], 2);
+	year = nmea_date_field(f[4], 4);
+	if (day < 1 || day > 31 || mon < 1 || mon > 12)
 		return;
-	day = two_digits(f[2]);
-	mon = two_digits(f[3]);
-	year = two_digits(f[4]) * 100 + two_digits(f[4] + 2);
-	if (day < 1 || day > 31 || mon < 1 || mon > 12 || year < 2025)
+	t = pps_zda_calendar(year, mon, day, hh, mm, ss);
+	if (t < 0)
 		return;
 
 	/* the label of the next whole-second pulse */
-	t = mktime64(year, mon, day, hh, mm, ss) + 1;
+	t++;
 	if (ms)
 		t++;
-	if (t <= GPS_WEEK_ROLLOVER_LIMIT)
-		t += GPS_WEEK_ROLLOVER_SECS;
 
 	/*
 	 * The 8-bit XOR checksum lets some damage through: two flips of the

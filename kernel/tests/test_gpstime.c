@@ -50,13 +50,21 @@ KTEST(zda_labels_the_next_pulse_or_is_refused)
 		{ "$GPZDA,1234567,06,12,2026", 1796560497LL },
 		{ "$GPZDA,123456x5,06,12,2026", 1796560497LL },
 		{ "$GPZDA,123456.x5,06,12,2026", 1796560497LL },
-		/* 2025 moves forward 1024 weeks, up to 2025-12-31 23:59:58 */
+		/*
+		 * the floor is 2026-01-01: a 2025 date moves forward 1024 weeks,
+		 * up to its last second (the ZDA's own time, as nmeafeed judges
+		 * it); earlier dates (a cold start from 1980, a rollover from
+		 * 2026) are refused; no upper limit
+		 */
 		{ "$GPZDA,000000,01,06,2025,00,00", 2368051201LL },
 		{ "$GPZDA,235958,31,12,2025", 1767225599LL + 619315200LL },
-		{ "$GPZDA,235959,31,12,2025", 1767225600LL },
-		/* before 2025 refused, no upper limit */
+		{ "$GPZDA,235959,31,12,2025", 1767225600LL + 619315200LL },
+		{ "$GPZDA,000000,01,01,2026", 1767225601LL },
 		{ "$GPZDA,123456,06,12,2024,00,00", NOT_SET },
+		{ "$GPZDA,000019,06,01,1980", NOT_SET },
+		{ "$GPZDA,123456,22,04,2007", NOT_SET },
 		{ "$GPZDA,123456,06,12,1999", NOT_SET },
+		{ "$GPZDA,123456,06,12,0000", NOT_SET },
 		{ "$GPZDA,000000,01,01,2100", 4102444801LL },
 		{ "$GPZDA,000000,01,01,9999", 253370764801LL },
 		/* 23:59:60 is the next day's 00:00:00; beyond, and non-digits, refused */
@@ -72,10 +80,21 @@ KTEST(zda_labels_the_next_pulse_or_is_refused)
 		{ "$GPZDA,120000,06,00,2026", NOT_SET },
 		{ "$GPZDA,120000,06,13,2026", NOT_SET },
 		{ "$GPZDA,120000,31,11,2026", 1796126401LL },
-		/* only the first characters count, and only their values: "1:" is day 20 */
-		{ "$GPZDA,123456,069,127,20261", 1796560497LL },
-		{ "$GPZDA,120000,1:,12,2026", 1797768001LL },
+		/*
+		 * day and month exactly two digits, the year four, each ended by
+		 * "," or the checksum's "*": never read by their first characters
+		 */
+		{ "$GPZDA,123456,06,12,2026*4F", 1796560497LL },
+		{ "$GPZDA,123456.00,06,12,26*4E", NOT_SET },
+		{ "$GPZDA,123456.00,06,12,205*4E", NOT_SET },
+		{ "$GPZDA,123456,069,12,2026", NOT_SET },
+		{ "$GPZDA,123456,06,120,2026", NOT_SET },
+		{ "$GPZDA,123456,06,12,20261", NOT_SET },
+		{ "$GPZDA,123456,06,12,2026x,00,00", NOT_SET },
+		{ "$GPZDA,120000,1:,12,2026", NOT_SET },
 		{ "$GPZDA,120000, 6,12,2026", NOT_SET },
+		{ "$GPZDA,120000,+6,12,2026", NOT_SET },
+		{ "$GPZDA,120000,06,-1,2026", NOT_SET },
 		/* fields too short to read */
 		{ "$GPZDA,120000,6,12,2026", NOT_SET },
 		{ "$GPZDA,120000,06,1,2026", NOT_SET },
@@ -485,7 +504,14 @@ KTEST(a_sentence_whose_checksum_does_not_match_is_dropped)
 	static const struct { const char *name, *line; size_t len; bool taken; } rows[] = {
 		{ "matching", "$" ZDA_BODY "*52", 0, true },
 		{ "lower-case digits", "$GPZDA,123456.000,06,12,2026,00,08*5a", 0, true },
-		{ "noise before the $", "\x7f\x01$" ZDA_BODY "*52", 0, true },
+		{ "printable noise before the $", "x~ $" ZDA_BODY "*52", 0, true },
+		/*
+		 * bytes off the line before the "$" damage the line as well:
+		 * the UART was out of step with the receiver when it took them
+		 */
+		{ "0xFF before the $", "\xff$" ZDA_BODY "*52", 0, false },
+		{ "DEL and a control byte before the $", "\x7f\x01$" ZDA_BODY "*52", 0, false },
+		{ "NUL before the $", "\0$" ZDA_BODY "*52", 38, false },
 		{ "no checksum field", "$" ZDA_BODY, 0, false },
 		{ "tail lost after the year", "$GPZDA,123456.000,06,12,2026", 0, false },
 		{ "no $", ZDA_BODY "*52", 0, false },
