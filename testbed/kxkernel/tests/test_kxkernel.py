@@ -21,14 +21,16 @@ LIMIT = 30  # seconds: a safety cap, never a measure
 
 
 @pytest.fixture
-def live():
+def live(request):
+    """kxkernel with its receiver line; parametrise indirectly with the
+    module's parameters at load."""
     root = tempfile.mkdtemp(prefix="kxk.")
     os.makedirs(os.path.join(root, "dev"))
     gps = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     gps.bind(os.path.join(root, "dev/ttyGPS0"))
     gps.listen(1)
     gps.settimeout(LIMIT)
-    with KxKernel(root) as k:
+    with KxKernel(root, params=getattr(request, "param", ())) as k:
         uart, _ = gps.accept()
         k.uart = uart
         yield k
@@ -153,3 +155,18 @@ def test_module_parameters_are_read_only_files(live):
         with open(os.path.join(params, "last_count")) as f:
             return f.read()
     kxproc.wait_for(lambda: last_count() == "25000007\n", "last_count 25000007", LIMIT, 0.05)
+
+
+@pytest.mark.parametrize("live", [["loop_mode=1"]], indirect=True)
+def test_parameters_given_at_load(live):
+    """As insmod's "name=value": set before the module's init runs."""
+    with open(os.path.join(live.root, "sys/module/kx_pps/parameters/loop_mode")) as f:
+        assert f.read() == "1\n"
+
+
+@pytest.mark.parametrize("arg", ["no_such_parameter=1", "loop_mode=one", "loop_mode"])
+def test_a_parameter_insmod_would_refuse_stops_the_start(tmp_path, arg):
+    p = kxproc.Process([os.environ.get("KX_KERNEL", "kxkernel"), arg],
+                       env=dict(os.environ, KX_ROOT=str(tmp_path)), name="kxkernel")
+    p.popen.wait(timeout=LIMIT)
+    assert p.returncode == 2 and "parameter " + arg in p.output()
