@@ -276,6 +276,7 @@ struct pps_uart_ctx {
 	u32 gga_fix;
 	char gga_time[12];
 	char zda_time[12];
+	bool zda_leap;			/* the last ZDA taken was 23:59:60 */
 	struct pps_uart_nmea nmea;
 	/* teardown: the port is open for writes (under tx_lock) */
 	bool port_open;

@@ -11,6 +11,7 @@
 #include <linux/i2c.h>
 #include <linux/kernel.h>
 #include <linux/math64.h>
+#include <linux/moduleparam.h>
 #include <linux/mutex.h>
 #include <linux/rcupdate.h>
 #include <linux/sysfs.h>
@@ -24,7 +25,21 @@ s64 integ_fp_old;
 
 bool time_known;
 s32 holdover_time_sec;
+
+/*
+ * The site's holdover limit in seconds, 0 for none: how long the time is
+ * vouched for without a fix. One value with two names: the module
+ * parameter holdover_limit, which modprobe sets at every load from
+ * /etc/modprobe.d/kx-pps.conf (a reload would otherwise start with no
+ * limit) and which can be written at run time under
+ * /sys/module/kx_pps/parameters, and the attribute holdover_setting under
+ * /sys/pps_filter. A write to either is what both read back, and it takes
+ * effect at the next second's holdover update.
+ */
 s32 holdover_setting;
+module_param_named(holdover_limit, holdover_setting, int, 0644);
+MODULE_PARM_DESC(holdover_limit,
+		 "seconds without a fix the time is vouched for (0: no limit); holdover_setting too");
 
 /*
  * Correction (2^26 fixed point) to DAC code: 0x7FFF is no correction, one

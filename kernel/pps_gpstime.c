@@ -58,11 +58,12 @@ s64 last_gps_time;
 #define GPS_WEEK_ROLLOVER_YEAR 2025
 #define GPS_WEEK_ROLLOVER_SECS 619315200LL	/* 1024 weeks */
 
+/* BeiDou talks as "GB" since NMEA 4.10, as "BD" before it */
 static const char *const gga_tags[] = {
-	"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$GBGGA",
+	"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$GBGGA", "$BDGGA",
 };
 static const char *const zda_tags[] = {
-	"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$GBZDA",
+	"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$GBZDA", "$BDZDA",
 };
 
 /* the line (not NUL-terminated, may hold NULs) contains one of the tags */
@@ -154,6 +155,15 @@ static time64_t pps_zda_calendar(int year, int mon, int day, int hh, int mm, int
 	return t;
 }
 
+/* a leap second is inserted only as 23:59:60 on the last day of a month */
+static bool pps_leap_second_ok(int year, int mon, int day, int hh, int mm)
+{
+	static const u8 days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+	bool leap_year = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+
+	return hh == 23 && mm == 59 && day == days[mon - 1] + (mon == 2 && leap_year);
+}
+
 static int nmea_hex_digit(u8 c)
 {
 	if (c >= '0' && c <= '9')
@@ -239,10 +249,11 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	const char *tm;
 	int hh, mm, ss, day, mon, year, ms = 0;
 	unsigned long flags;
-	bool follows;
+	bool follows, leap;
 	time64_t t;
 	int n, i;
 
+	ctx->zda_leap = false;
 	n = nmea_split(buf, line, len, f, ZDA_MAX_FIELDS);
 	if (n < ZDA_MIN_FIELDS)
 		return;
@@ -274,7 +285,17 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	year = nmea_date_field(f[4], 4);
 	if (day < 1 || day > 31 || mon < 1 || mon > 12)
 		return;
-	t = pps_zda_calendar(year, mon, day, hh, mm, ss);
+	leap = ss == 60;
+	if (leap && !pps_leap_second_ok(year, mon, day, hh, mm))
+		return;
+	/*
+	 * The UTC seconds since 1970 have no second 60: the pulse after
+	 * 23:59:60 is 00:00:00, the label the ZDA of 23:59:59 gave the pulse
+	 * before it (the leap second itself, which a kernel told of the leap
+	 * shows as 23:59:59 again). Read as the next day's 00:00:00, second
+	 * 60 would label that pulse 00:00:01, a second ahead.
+	 */
+	t = pps_zda_calendar(year, mon, day, hh, mm, leap ? 59 : ss);
 	if (t < 0)
 		return;
 
@@ -289,10 +310,12 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	 * a day "06" as "17"). Such a ZDA still parses, but its time does not
 	 * follow the previous one. The pulse gets a label only when this ZDA
 	 * is exactly one second after the last one taken; a jump is held back
-	 * until the next ZDA follows it by one second and so confirms it.
+	 * until the next ZDA follows it by one second and so confirms it. A
+	 * leap second follows 23:59:59 with that second's label again.
 	 */
 	spin_lock_irqsave(&gGPSTime.lock, flags);
-	follows = t == gGPSTime.ts.tv_sec + 1;
+	follows = t == gGPSTime.ts.tv_sec + 1 || (leap && t == gGPSTime.ts.tv_sec);
+	ctx->zda_leap = leap;
 	gGPSTime.ts.tv_sec = t;
 	gGPSTime.ts.tv_nsec = 0;
 	gGPSTime.pending = follows && READ_ONCE(gGPSFix) > 0;
@@ -327,6 +350,40 @@ static void pps_nmea_channels_set(struct pps_uart_ctx *ctx, const struct pps_uar
 	}
 }
 
+/*
+ * A ZDA without its GGA. A GGA lost now and then leaves the second as it
+ * is; once more are missing in a row than GPS_MISSED_GGA_MAX, nothing
+ * vouches for the fix any more (a receiver that stopped its GGA, or talks
+ * in a way not understood, while its ZDA goes on): each further second
+ * counts as one without a fix, so no pulse is labelled, no time record
+ * made, no clock stepped on the ZDA alone, and the holdover limit runs.
+ * The message comes up to the limit's first second beyond, not every
+ * second.
+ */
+static void pps_nmea_missed_gga(struct pps_uart_ctx *ctx, s64 sec)
+{
+	unsigned long flags;
+
+	if (missed_gga_kount < U32_MAX)
+		missed_gga_kount++;
+	last_gps_time = sec;
+	if (missed_gga_kount > GPS_MISSED_GGA_MAX) {
+		ctx->gga_fix = 0;
+		WRITE_ONCE(gGPSFix, 0);
+		gpsfix_kount = 0;
+		missed_inc_kount = 0;
+		spin_lock_irqsave(&gGPSTime.lock, flags);
+		gGPSTime.pending = 0;
+		spin_unlock_irqrestore(&gGPSTime.lock, flags);
+		pps_nmea_channels_set(ctx, NULL);
+	}
+	if (missed_gga_kount <= GPS_MISSED_GGA_MAX + 1)
+		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
+			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
+			 (int)missed_gga_kount);
+	pps_holdover_update(READ_ONCE(gGPSFix));
+}
+
 /* after every ZDA line, accepted or not: settle this second's fix state */
 static void pps_nmea_second(struct pps_uart_ctx *ctx)
 {
@@ -339,18 +396,13 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 
 	sec = pps_gps_time_sec();
 	if (strcmp(ctx->gga_time, ctx->zda_time)) {
-		missed_gga_kount++;
-		if (missed_gga_kount > GPS_MISSED_GGA_MAX)
-			ctx->gga_fix = 0;
-		last_gps_time = sec;
-		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
-			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
-			 (int)missed_gga_kount);
+		pps_nmea_missed_gga(ctx, sec);
 		return;
 	}
 
 	if (ctx->gga_fix == 1 || ctx->gga_fix == 2) {
-		if (sec == last_gps_time + 1) {
+		/* 23:59:60 carries the label of 23:59:59 on (pps_process_gpzda) */
+		if (sec == last_gps_time + 1 || (ctx->zda_leap && sec == last_gps_time)) {
 			spin_lock_irqsave(&gGPSTime.lock, flags);
 			ts = gGPSTime.ts;
 			spin_unlock_irqrestore(&gGPSTime.lock, flags);

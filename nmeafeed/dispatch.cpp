@@ -1,14 +1,16 @@
 // Line dispatch: keeps the latest GGA line and, per satellite system, the
 // GSV lines received since that GGA; every ZDA line starts the second's work.
 #include <cstring>
+#include <iterator>
 
 #include "nmeafeed.h"
 
+// BeiDou talks as "BD", and as "GB" since NMEA 4.10.
 const gnss_system kSystems[kSystemCount] = {
-    {"$GPGSV", 'g'}, // GPS
-    {"$GLGSV", 'l'}, // GLONASS
-    {"$GAGSV", 'a'}, // Galileo
-    {"$BDGSV", 'b'}, // BeiDou
+    {"$GPGSV", nullptr, 'g'},  // GPS
+    {"$GLGSV", nullptr, 'l'},  // GLONASS
+    {"$GAGSV", nullptr, 'a'},  // Galileo
+    {"$BDGSV", "$GBGSV", 'b'}, // BeiDou
 };
 
 char gga_line[kSlotSize];
@@ -18,8 +20,8 @@ int64_t last_zda_seconds;
 
 namespace {
 
-const char *const kGgaTypes[] = {"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$BDGGA"};
-const char *const kZdaTypes[] = {"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$BDZDA"};
+const char *const kGgaTypes[] = {"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$BDGGA", "$GBGGA"};
+const char *const kZdaTypes[] = {"$GPZDA", "$GNZDA", "$GLZDA", "$GAZDA", "$BDZDA", "$GBZDA"};
 
 bool has_type(const char *line, size_t length, const char *const *types, size_t n)
 {
@@ -32,8 +34,11 @@ bool has_type(const char *line, size_t length, const char *const *types, size_t 
 // The satellite system whose GSV lines these are, or -1.
 int gsv_system(const char *line, size_t length)
 {
+	if (length < 6)
+		return -1;
 	for (int i = 0; i < kSystemCount; i++)
-		if (length >= 6 && memcmp(line, kSystems[i].gsv_type, 6) == 0)
+		if (memcmp(line, kSystems[i].gsv_type, 6) == 0 ||
+		    (kSystems[i].gsv_alias != nullptr && memcmp(line, kSystems[i].gsv_alias, 6) == 0))
 			return i;
 	return -1;
 }
@@ -97,8 +102,8 @@ void nmeafeed_reset_state()
 
 void handle_line(const char *line, size_t length)
 {
-	bool gga = has_type(line, length, kGgaTypes, 5);
-	bool zda = has_type(line, length, kZdaTypes, 5);
+	bool gga = has_type(line, length, kGgaTypes, std::size(kGgaTypes));
+	bool zda = has_type(line, length, kZdaTypes, std::size(kZdaTypes));
 	int gsv = gsv_system(line, length);
 	if (!gga && !zda && gsv < 0)
 		return; // no other sentence is used

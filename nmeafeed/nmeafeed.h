@@ -22,8 +22,9 @@ struct constellation_state {
 
 // The satellite systems in the order they are handled.
 struct gnss_system {
-	const char *gsv_type; // "$GPGSV"
-	char letter;          // of its status files, "g" for gsatlist.dat
+	const char *gsv_type;  // "$GPGSV"
+	const char *gsv_alias; // another talker of the same system ("$GBGSV"), or null
+	char letter;           // of its status files, "g" for gsatlist.dat
 };
 constexpr int kSystemCount = 4;
 extern const gnss_system kSystems[kSystemCount];
@@ -38,6 +39,7 @@ struct zda_stamp {
 	int32_t second;
 	int32_t nanoseconds;
 	int32_t valid;
+	int32_t sent_second; // the seconds as sent, before rounding: 60 in a leap second
 };
 
 // Process-wide state, for the whole run.
@@ -63,7 +65,10 @@ bool nmea_checksum_matches(const char *line, size_t length);
 void handle_line(const char *line, size_t length);
 
 // The work of one ZDA line (checked, without NULs): status files, ZDA
-// print, and an NTP sample when its time is the previous ZDA's + 1 s.
+// print, and an NTP sample when its time is taken (zda_time_taken), is the
+// previous ZDA's + 1 s, is not a leap second, the module's fix (gpsfix) is
+// above 0 and its integrity guard does not hold the receiver suspect
+// (gnss_state).
 void update_status(const char *zda_line);
 
 // Parses the stored GSV lines of one system into its strongest-first list.
@@ -76,6 +81,8 @@ void write_sat_files(const constellation_state *cs, char letter);
 void format_coords(const nmea_gga *gga, char *out, size_t size);
 
 // Reads the ZDA's date and time from its fixed columns
-// ($GPZDA,hhmmss.sss,dd,mm,yyyy), rounding to the nearest second. False when
-// a column holds no number: then there is no time to report.
+// ($GPZDA,hhmmss.sss,dd,mm,yyyy), rounding to the nearest second. Each
+// column holds digits only, and the year is ended by "," or the checksum's
+// "*" (the module reads the date fields alike). False otherwise: then there
+// is no time to report. Whether the time is taken is zda_time_taken's call.
 bool read_zda_stamp(const char *line, zda_stamp *stamp);

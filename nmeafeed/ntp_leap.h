@@ -17,5 +17,5 @@ constexpr int32_t kLeapNotSynchronised = 3;
 // the module or its pulse source is missing: the receiver's sentences alone
 // then give the time, as they always did.
 int32_t ntp_sample_leap();
-// The same from a reading the caller has already made.
+// The same for a state already read (one reading serves the whole second).
 int32_t ntp_sample_leap(const KxModuleState &state);

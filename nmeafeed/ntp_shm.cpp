@@ -111,11 +111,15 @@ void shm_feed(const zda_stamp *stamp)
 {
 	if (ntp_shm == nullptr || stamp == nullptr || stamp->valid == 0)
 		return;
+	shm_feed_seconds(zda_stamp_seconds(*stamp), stamp->nanoseconds, ntp_sample_leap());
+}
+
+void shm_feed_seconds(int64_t sec, int64_t nsec, int32_t leap)
+{
+	if (ntp_shm == nullptr)
+		return;
 	timespec now{};
 	clock_gettime(CLOCK_REALTIME, &now);
-
-	int64_t sec = zda_stamp_seconds(*stamp);
-	int64_t nsec = stamp->nanoseconds;
 	if (nsec < 0) {
 		sec -= 1;
 		nsec += 1000000000;
@@ -123,13 +127,5 @@ void shm_feed(const zda_stamp *stamp)
 		sec += nsec / 1000000000;
 		nsec %= 1000000000;
 	}
-	// One reading of the module's decision per sample. While its integrity
-	// guard holds the receiver suspect, the receiver's time is not the
-	// appliance's: no sample at all. chronyd then holds over on its own
-	// clock, as the module does on the oscillator (a leap-3 sample instead
-	// would make it drop what it holds long before the holdover limit).
-	KxModuleState state = kx_read_module_state();
-	if (state.gnss == KxGnss::suspect)
-		return;
-	shm_write_sample(ntp_shm, sec, nsec, now, ntp_sample_leap(state));
+	shm_write_sample(ntp_shm, sec, nsec, now, leap);
 }

@@ -48,10 +48,12 @@ void shm_clear(volatile shm_time *seg);
 // One sample: the stamp's time (UTC) against the system real-time clock now,
 // with the leap indicator of ntp_sample_leap (3 while the module says the
 // time is not known).
-// No effect without a segment, without a stamp, for a stamp not valid, or
-// while the module's integrity guard holds the receiver suspect
-// (/sys/pps_filter/gnss_state "suspect").
+// No effect without a segment, without a stamp or for a stamp not valid.
 void shm_feed(const zda_stamp *stamp);
+
+// One sample of sec and nsec (normalised into 0 to 999999999 first) with
+// the given leap indicator; no effect without a segment.
+void shm_feed_seconds(int64_t sec, int64_t nsec, int32_t leap);
 
 // The mode-1 write of one sample into seg: valid cleared first, count
 // raised by 1 before the time fields and by 1 again after them (2 per

@@ -7,8 +7,11 @@
 
 #include "kx_file.h"
 #include "kx_path.h"
+#include "kx_state.h"
 #include "nmeafeed.h"
+#include "ntp_leap.h"
 #include "ntp_shm.h"
+#include "zda_time.h"
 
 namespace {
 
@@ -54,30 +57,20 @@ int format_coordinate(const nmea_fixed &c, char *out, size_t size)
 	                fraction);
 }
 
-// A decimal number at a fixed column, as a "%Nd" conversion reads it:
-// blanks skipped, an optional sign, at most width characters. False when no
-// digit is there.
-bool column_number(const char *line, size_t length, size_t column, int width, int32_t *out)
+// The digits at a fixed column, exactly width of them. False when any of
+// them is not a digit (a blank, a sign, damage): the field is another layout.
+bool column_digits(const char *line, size_t length, size_t column, int width, int32_t *out)
 {
-	if (column >= length)
+	if (column + static_cast<size_t>(width) > length)
 		return false;
-	const char *p = line + column;
-	while (*p == ' ' || *p == '\t')
-		p++;
-	bool negative = false;
-	int used = 0;
-	if (*p == '+' || *p == '-') {
-		negative = *p == '-';
-		p++;
-		used++;
-	}
 	int32_t value = 0;
-	int digits = 0;
-	for (; used < width && *p >= '0' && *p <= '9'; p++, used++, digits++)
-		value = value * 10 + (*p - '0');
-	if (digits == 0)
-		return false;
-	*out = negative ? -value : value;
+	for (int i = 0; i < width; i++) {
+		char c = line[column + static_cast<size_t>(i)];
+		if (c < '0' || c > '9')
+			return false;
+		value = value * 10 + (c - '0');
+	}
+	*out = value;
 	return true;
 }
 
@@ -153,27 +146,28 @@ bool read_zda_stamp(const char *line, zda_stamp *stamp)
 	size_t length = strlen(line);
 	// The columns hold the fields only where the separators stand as the
 	// layout puts them. A ZDA laid out otherwise (two fraction digits, a
-	// field cut short) would give a date read from the wrong characters,
-	// those of the next field or the checksum among them.
+	// field cut short or too long) would give a date read from the wrong
+	// characters, those of the next field or the checksum among them.
 	static const struct {
 		size_t column;
 		const char *separators;
-	} kLayout[] = {{6, ","}, {13, "."}, {17, ","}, {20, ","}, {23, ","}, {28, ",*\r\n"}};
+	} kLayout[] = {{6, ","}, {13, "."}, {17, ","}, {20, ","}, {23, ","}, {28, ",*"}};
 	for (const auto &s : kLayout)
 		if (s.column >= length || strchr(s.separators, line[s.column]) == nullptr)
 			return false;
 	int32_t hour, minute, second, millis, day, month, year;
-	if (!column_number(line, length, 7, 2, &hour) || !column_number(line, length, 9, 2, &minute) ||
-	    !column_number(line, length, 11, 2, &second) ||
-	    !column_number(line, length, 14, 3, &millis) ||
-	    !column_number(line, length, 18, 2, &day) || !column_number(line, length, 21, 2, &month) ||
-	    !column_number(line, length, 24, 4, &year))
+	if (!column_digits(line, length, 7, 2, &hour) || !column_digits(line, length, 9, 2, &minute) ||
+	    !column_digits(line, length, 11, 2, &second) ||
+	    !column_digits(line, length, 14, 3, &millis) ||
+	    !column_digits(line, length, 18, 2, &day) || !column_digits(line, length, 21, 2, &month) ||
+	    !column_digits(line, length, 24, 4, &year))
 		return false;
 	// Rounded to the whole second; a second of 60 carries into the next
 	// minute when the stamp is converted.
+	int32_t sent = second;
 	if (millis > 499)
 		second++;
-	*stamp = zda_stamp{year, month, day, hour, minute, second, 0, 1};
+	*stamp = zda_stamp{year, month, day, hour, minute, second, 0, 1, sent};
 	return true;
 }
 
@@ -205,15 +199,34 @@ void update_status(const char *zda_line)
 		return;
 	printf("ZDA: %d/%d/%d %d:%d:%d\n", stamp.month, stamp.day, stamp.year, stamp.hour,
 	       stamp.minute, stamp.second);
+	// The time is the module's to judge, and nmeafeed follows its rule: a
+	// date below the calendar floor, a time out of range, never reaches
+	// the NTP daemon (zda_time.h).
+	int64_t seconds = 0;
+	bool taken = zda_time_taken(stamp, &seconds);
+	// 23:59:60 has no name in the UTC seconds since 1970 the NTP sample
+	// carries (as 00:00:00 it would be a second ahead): no sample, and the
+	// next ZDA, 00:00:00, follows 23:59:59.
+	if (taken && stamp.sent_second == 60)
+		return;
 	// The 8-bit XOR checksum lets some damage through (two flips of the
 	// same bit in two characters keep it matching): a day "06" read as
 	// "17", a fraction ".000" as ".550". The NTP daemon gets a sample only
 	// for a ZDA one second after the previous one, so a time that jumps
 	// (damage, or the first ZDA after start or a gap) waits for the next
-	// ZDA to confirm it.
-	int64_t seconds = zda_stamp_seconds(stamp);
-	bool follows = last_zda_seconds != 0 && seconds == last_zda_seconds + 1;
-	last_zda_seconds = seconds;
-	if (follows)
-		shm_feed(&stamp);
+	// ZDA to confirm it; a time refused is a gap.
+	bool follows = taken && last_zda_seconds != 0 && seconds == last_zda_seconds + 1;
+	last_zda_seconds = taken ? seconds : 0;
+	if (!follows || ntp_shm == nullptr)
+		return;
+	// Only while the module has a fix (gpsfix above 0): a receiver without
+	// one (quality 0 after a cold start) may still send a ZDA, and its time
+	// is no time to serve, pulse source or not. And never while the
+	// module's integrity guard holds the receiver suspect: its time is then
+	// not the appliance's, and chronyd holds over on its own clock as the
+	// module does on the oscillator (a leap-3 sample instead would make it
+	// drop what it holds long before the holdover limit).
+	KxModuleState module = kx_read_module_state();
+	if (module.fix > 0 && module.gnss != KxGnss::suspect)
+		shm_feed_seconds(seconds, stamp.nanoseconds, ntp_sample_leap(module));
 }

@@ -39,8 +39,21 @@ done
 for f in "$KX_SYSTEMD_UNITDIR/kxmetrics.timer" \
 	 "$KX_UDEV_RULESDIR/60-kx-pps.rules" "$KX_TMPFILESDIR/kx-timeserver.conf" \
 	 "$KX_CHRONY_CONFDIR/kx-timeserver.conf" "$KX_CHRONY_REFCLOCKDIR/refclocks.conf" \
-	 "$KX_CHRONY_REFCLOCKDIR/pps/refclocks.conf"; do
+	 "$KX_CHRONY_REFCLOCKDIR/pps/refclocks.conf" "$KX_MODPROBEDIR/kx-pps.conf"; do
 	[ -f "$root$f" ] || bad "no $f"
+done
+
+# --- the module's site settings: modprobe reads them as options of kx_pps,
+# and each names a parameter the module declares (a misspelt one would make
+# the load fail)
+opts=$(modprobe -C "$root$KX_MODPROBEDIR" --showconfig 2>&1 | sed -n 's/^options kx_pps //p')
+case " $opts " in
+*" holdover_limit="[0-9]*) ;;
+*) bad "modprobe reads no holdover_limit for kx_pps from $KX_MODPROBEDIR/kx-pps.conf: '$opts'" ;;
+esac
+for o in $opts; do
+	grep -Eq "module_param(_named)?\(${o%%=*}," "$here"/../../kernel/*.c ||
+		bad "kx-pps.conf sets ${o%%=*}, which is no parameter of the module"
 done
 
 # --- init scripts: shellcheck, as the POSIX sh they declare

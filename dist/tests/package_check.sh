@@ -57,7 +57,8 @@ for f in /lib/systemd/system/nmeafeed.service /lib/systemd/system/panelmon.servi
 	 /lib/systemd/system/kxmetrics.service /lib/systemd/system/kxmetrics.timer \
 	 /lib/udev/rules.d/60-kx-pps.rules /usr/lib/tmpfiles.d/kx-timeserver.conf \
 	 /etc/chrony/conf.d/kx-timeserver.conf /etc/chrony/kx-timeserver/refclocks.conf \
-	 /etc/chrony/kx-timeserver/pps/refclocks.conf "/usr/src/kx-pps-$ver/dkms.conf"; do
+	 /etc/chrony/kx-timeserver/pps/refclocks.conf /etc/modprobe.d/kx-pps.conf \
+	 "/usr/src/kx-pps-$ver/dkms.conf"; do
 	[ -f "$r$f" ] || bad "no file $f"
 done
 # units and init scripts start the packaged programs
@@ -100,6 +101,15 @@ if dkms add -m kx-pps -v "$ver" "${dk[@]}" >"$work/dkms.log" 2>&1 &&
 	ko=$work/dkms/kx-pps/$ver/$kver/$(uname -m)/module/kx-pps.ko
 	modinfo "$ko" | grep -q '^alias: *of:N\*T\*Cgtop,ppstimer$' || bad "kx-pps.ko lacks its device-tree alias"
 	modinfo "$ko" | grep -q "^vermagic: *$kver " || bad "kx-pps.ko is not built for $kver"
+	# every option the package sets for the module is one of its parameters
+	# (one NAME=VALUE word each)
+	# shellcheck disable=SC2013
+	for o in $(sed -n 's/^options kx-pps //p' "$r/etc/modprobe.d/kx-pps.conf"); do
+		modinfo -p "$ko" | grep -q "^${o%%=*}:" ||
+			bad "/etc/modprobe.d/kx-pps.conf sets ${o%%=*}, not a parameter of kx-pps.ko"
+	done
+	grep -qx /etc/modprobe.d/kx-pps.conf "$work/control/kx-timeserver/conffiles" ||
+		bad "/etc/modprobe.d/kx-pps.conf is no conffile (an update would undo the site's value)"
 else
 	cat "$work/dkms.log"
 	bad "dkms build failed"

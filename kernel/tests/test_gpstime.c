@@ -22,6 +22,8 @@ static void gga(const char *text)
 }
 
 #define NOT_SET 12345LL
+/* ZDA lines in a row without their GGA that keep the fix */
+#define MISSED_GGA_KEPT 2
 
 /* the label a ZDA line gives the next pulse; NOT_SET when it is refused */
 static s64 zda_label(const char *text)
@@ -67,8 +69,18 @@ KTEST(zda_labels_the_next_pulse_or_is_refused)
 		{ "$GPZDA,123456,06,12,0000", NOT_SET },
 		{ "$GPZDA,000000,01,01,2100", 4102444801LL },
 		{ "$GPZDA,000000,01,01,9999", 253370764801LL },
-		/* 23:59:60 is the next day's 00:00:00; beyond, and non-digits, refused */
-		{ "$GPZDA,235960,06,12,2026", 1796601601LL },
+		/*
+		 * 23:59:60 on a month's last day labels the next pulse 00:00:00
+		 * (as 23:59:59 did the pulse of 23:59:60); second 60 elsewhere,
+		 * beyond, and non-digits refused
+		 */
+		{ "$GPZDA,235960,31,12,2026", 1798761600LL },
+		{ "$GPZDA,235960,30,06,2026", 1782864000LL },
+		{ "$GPZDA,235960,29,02,2028", 1835481600LL },
+		{ "$GPZDA,235960,28,02,2028", NOT_SET },
+		{ "$GPZDA,235960,06,12,2026", NOT_SET },
+		{ "$GPZDA,123460,31,12,2026", NOT_SET },
+		{ "$GPZDA,235860,31,12,2026", NOT_SET },
 		{ "$GPZDA,236000,06,12,2026", NOT_SET },
 		{ "$GPZDA,240000,06,12,2026", NOT_SET },
 		{ "$GPZDA,235961,06,12,2026", NOT_SET },
@@ -398,14 +410,16 @@ KTEST(no_fix_clears_the_published_state)
 	KT_EQ(rec_on(0, &r), -EAGAIN);
 }
 
-KTEST(missed_gga_logs_and_keeps_the_published_state)
+KTEST(missed_gga_up_to_the_limit_keeps_the_fix_then_each_second_has_none)
 {
+	struct pps_uart_time r;
 	char want[256];
 
 	qualify(SX_T0);
 	sx_zda(SX_T0 + 8);
 	KT_EQ(missed_gga_kount, 1);
 	KT_EQ(gGPSFix, 1);
+	KT_EQ(gGPSTime.pending, 1);
 	KT_EQ(last_gps_time, SX_T0 + 9);
 	snprintf(want, sizeof(want),
 		 "missed GGA, fix=1 gga_time=123503.000 zda_time=123504.000 epoch=%lld missed count=1",
@@ -414,18 +428,58 @@ KTEST(missed_gga_logs_and_keeps_the_published_state)
 	sx_zda(SX_T0 + 9);
 	KT_EQ(missed_gga_kount, 2);
 	KT_EQ(g_ctx->gga_fix, 1);
-	/* the third in a row drops the GGA fix, the published fix stays */
+	KT_EQ(gGPSFix, 1);
+	/* the third in a row: no fix, no count, no label, no record */
 	sx_zda(SX_T0 + 10);
 	KT_EQ(missed_gga_kount, 3);
 	KT_EQ(g_ctx->gga_fix, 0);
-	KT_EQ(gGPSFix, 1);
+	KT_EQ(gGPSFix, 0);
+	KT_EQ(gpsfix_kount, 0);
+	KT_EQ(gGPSTime.pending, 0);
+	KT_EQ(rec_on(0, &r), -EAGAIN);
+	KT_EQ(rec_on(1, &r), -EAGAIN);
 	snprintf(want, sizeof(want),
 		 "missed GGA, fix=0 gga_time=123503.000 zda_time=123506.000 epoch=%lld missed count=3",
 		 SX_T0 + 11);
 	KT_EQ(kxh_log_count_exact(1, want), 1);
-	/* a matching second resets the count */
+	/* a matching second resets the count and qualifies from the start */
 	sx_second(SX_T0 + 11, 1);
 	KT_EQ(missed_gga_kount, 0);
+	KT_EQ(gpsfix_kount, 1);
+	KT_EQ(gGPSFix, 0);
+}
+
+/*
+ * The receiver's GGA stops (or comes in a talker not understood) while its
+ * ZDA goes on, and the ZDA's time jumps 18 s (a receiver that loses its
+ * leap-second count): beyond the missed-GGA limit no second labels a
+ * pulse, makes a time record or keeps the fix, the holdover limit runs
+ * out, and the message does not repeat every second.
+ */
+KTEST(a_zda_only_stream_is_fixless_and_runs_out_the_holdover_limit)
+{
+	struct pps_uart_time r;
+	s64 s = SX_T0 + 8;
+	int i;
+
+	gps_time_set = 1;
+	holdover_setting = 10;
+	qualify(SX_T0);
+	KT_TRUE(time_known);
+	for (i = 0; i < 40; i++, s++) {
+		if (i == 20)
+			s += 18;
+		sx_zda(s);
+		if (i < MISSED_GGA_KEPT)
+			continue;
+		KT_EQ(gGPSFix, 0);
+		KT_EQ(gGPSTime.pending, 0);
+		KT_EQ(rec_on(0, &r), -EAGAIN);
+		KT_EQ(holdover_time_sec, i - MISSED_GGA_KEPT + 1);
+		KT_EQ(time_known, holdover_time_sec < 10);
+	}
+	KT_FALSE(time_known);
+	KT_EQ(kxh_log_count_sub(1, "missed GGA"), MISSED_GGA_KEPT + 1);
 }
 
 KTEST(a_gga_with_eleven_fields_makes_the_zda_a_missed_gga)
@@ -436,7 +490,7 @@ KTEST(a_gga_with_eleven_fields_makes_the_zda_a_missed_gga)
 	KT_EQ(missed_gga_kount, 1);
 }
 
-KTEST(holdover_runs_on_matched_seconds_only)
+KTEST(holdover_runs_on_every_zda_second)
 {
 	gps_time_set = 1;
 	holdover_setting = 3;
@@ -444,24 +498,23 @@ KTEST(holdover_runs_on_matched_seconds_only)
 	KT_TRUE(time_known);
 	sx_second(SX_T0 + 8, 0);
 	KT_EQ(holdover_time_sec, 1);
-	sx_zda(SX_T0 + 9);		/* missed GGA: no update */
-	KT_EQ(holdover_time_sec, 1);
-	sx_second(SX_T0 + 10, 0);
+	sx_zda(SX_T0 + 9);		/* missed GGA: a second without a fix too */
 	KT_EQ(holdover_time_sec, 2);
 	KT_TRUE(time_known);
-	sx_second(SX_T0 + 11, 0);
+	sx_second(SX_T0 + 10, 0);
 	KT_EQ(holdover_time_sec, 3);
 	KT_FALSE(time_known);
 }
 
 KTEST(dispatch_finds_every_talker_anywhere_in_the_line)
 {
-	static const char *const talkers[] = { "GP", "GN", "GL", "GA", "GB" };
+	/* BeiDou as "GB" (NMEA 4.10) and as "BD" (before) */
+	static const char *const talkers[] = { "GP", "GN", "GL", "GA", "GB", "BD" };
 	char body[160], line[160];
 	unsigned int i;
 
 	sx_bound();
-	for (i = 0; i < 5; i++) {
+	for (i = 0; i < ARRAY_SIZE(talkers); i++) {
 		/* noise before the tag */
 		snprintf(body, sizeof(body),
 			 "%sGGA,1234%02u.000,4807.038,N,01131.000,E,%u,08,0.9,545.4,M,46.9,M,,",

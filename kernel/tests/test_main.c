@@ -723,3 +723,72 @@ KTEST(system_clock_follows_the_receiver_at_the_second_large_offset)
 	/* on GPS time since: the next pulse is labelled with the clock's second */
 	KT_EQ(kxh_time_real_ns() % NSEC_PER_SEC, 0);
 }
+
+/*
+ * A leap second inserted at the end of 2026: the receiver names its pulses
+ * 23:59:58, 23:59:59, 23:59:60, 00:00:00, 00:00:01. A kernel told of the
+ * leap (the NTP daemon's leap flag) shows 23:59:59 twice and needs no step
+ * at all; one not told runs on a second ahead and is stepped once, back
+ * onto UTC. Never is the clock stepped a second away from UTC.
+ */
+#define LEAP_MIDNIGHT 1798761600LL	/* 2027-01-01 00:00:00 UTC */
+
+static void receiver_leap_second(void)
+{
+	char line[160];
+
+	sx_sentence(line, sizeof(line) - 2,
+		    "GPGGA,235960.000,4807.0380,N,01131.0000,E,1,08,0.9,545.4,M,46.9,M,,");
+	strcat(line, "\r\n");
+	sx_feeds(line);
+	sx_sentence(line, sizeof(line) - 2, "GPZDA,235960.000,31,12,2026,00,00");
+	strcat(line, "\r\n");
+	sx_feeds(line);
+}
+
+static void leap_second_walk(bool kernel_repeats)
+{
+	const s64 first = LEAP_MIDNIGHT - 20, last = LEAP_MIDNIGHT + 4;
+	u32 count = 0;
+	s64 s = first;
+
+	kb_load(0);
+	sx_add_uart(9600, false);
+	kxh_time_set_real(first + 1, 0);
+	/* the receiver's sentences of a second, then the next pulse */
+	while (s <= last) {
+		s64 pulse_at = kxh_time_mono_ns();
+
+		if (s == LEAP_MIDNIGHT && count / N0 == (u32)(LEAP_MIDNIGHT - first)) {
+			/* after 23:59:59 the receiver sends 23:59:60, then 00:00:00 */
+			receiver_leap_second();
+		} else {
+			sx_second(s, 1);
+			/* the pulse of 23:59:60: a kernel told of the leap shows 23:59:59 again */
+			if (s == LEAP_MIDNIGHT - 1 && kernel_repeats)
+				kxh_time_set_real(LEAP_MIDNIGHT - 1, 0);
+			s++;
+		}
+		kb_pulse(count += N0);
+		kxh_wq_run_all();
+		kxh_time_advance_ns(pulse_at + NSEC_PER_SEC - kxh_time_mono_ns());
+	}
+	KT_EQ(count / N0, (u32)(last - first + 2));
+	KT_EQ(gps_time_set, 1);
+	KT_EQ(kxh_time_settime_count(), kernel_repeats ? 0 : 1);
+	KT_EQ(kxh_log_count_exact(1, "Set Linux system clock from GPS. RTC Offset=1000000000"),
+	      kernel_repeats ? 0 : 1);
+	KT_EQ(kxh_log_count_sub(1, "Set Linux system clock"), kernel_repeats ? 0 : 1);
+	/* the instant of the pulse after the one named last + 1 */
+	KT_EQ(kxh_time_real_ns(), (last + 2) * NSEC_PER_SEC);
+}
+
+KTEST(a_leap_second_needs_no_step_when_the_kernel_repeats_23_59_59)
+{
+	leap_second_walk(true);
+}
+
+KTEST(a_leap_second_the_kernel_missed_is_stepped_once_onto_utc)
+{
+	leap_second_walk(false);
+}

@@ -281,6 +281,32 @@ KTEST(s32_files_show_and_store_their_own_value)
 	}
 }
 
+/*
+ * The holdover limit survives a reload: modprobe sets the module parameter
+ * holdover_limit at every load (from /etc/modprobe.d/kx-pps.conf; here, as
+ * insmod would, before the load), and the attribute holdover_setting is
+ * the same value, both ways.
+ */
+KTEST(the_holdover_limit_is_the_parameter_set_at_load_and_the_attribute)
+{
+	char param[32];
+
+	KT_EQ(kxh_param_mode("holdover_limit"), 0644);
+	holdover_setting = 7200;	/* "options kx-pps holdover_limit=7200" */
+	KT_EQ(pps_sysfs_create(), 0);
+	KT_EQ(rd("holdover_setting"), 5);
+	KT_STREQ(text, "7200\n");
+	KT_TRUE(wr("holdover_setting", "600") > 0);
+	KT_EQ(kxh_param_show("holdover_limit", param, sizeof(param)), 4);
+	KT_STREQ(param, "600\n");
+	/* and it is the limit the holdover update applies */
+	gps_time_set = 1;
+	pps_holdover_update(1);
+	holdover_time_sec = 599;
+	pps_holdover_update(0);
+	KT_FALSE(time_known);
+}
+
 KTEST(timeknown_shows_0_or_1)
 {
 	pps_sysfs_create();

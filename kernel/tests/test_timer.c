@@ -428,7 +428,7 @@ static void last_count_follows_the_captures(void)
 	KT_EQ(kxh_param_mode("none"), -ENOENT);
 	KT_EQ(kxh_param_show("loop_mode", text, sizeof(text)), 2);
 	KT_EQ(text[0], '0' + loop_mode);
-	KT_TRUE(kxh_param_name(0) && kxh_param_name(1) && !kxh_param_name(2));
+	KT_TRUE(kxh_param_name(0) && kxh_param_name(1) && kxh_param_name(2) && !kxh_param_name(3));
 }
 
 KTEST(last_count_parameter_shows_every_capture_in_either_loop)

@@ -26,7 +26,7 @@ TEST_F(Dispatch, GgaIsKeptAndEmptiesTheGsvCollection)
 
 TEST_F(Dispatch, EveryGgaTalkerIsTaken)
 {
-	for (const char *t : {"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$BDGGA"}) {
+	for (const char *t : {"$GPGGA", "$GNGGA", "$GLGGA", "$GAGGA", "$BDGGA", "$GBGGA"}) {
 		nmeafeed_reset_state();
 		feed({std::string(t) + ",1"});
 		EXPECT_EQ(std::string(gga_line), with_checksum(std::string(t) + ",1") + "\n") << t;
@@ -36,15 +36,18 @@ TEST_F(Dispatch, EveryGgaTalkerIsTaken)
 	EXPECT_EQ(gga_line[0], '\0');
 }
 
+// BeiDou as "BD" and as "GB" (NMEA 4.10), alike.
 TEST_F(Dispatch, GsvGoesToItsSystem)
 {
-	feed({"$GPGSV,a", "$GLGSV,b", "$GAGSV,c", "$BDGSV,d", "$GNGSV,e", "$GBGSV,f"});
+	feed({"$GPGSV,a", "$GLGSV,b", "$GAGSV,c", "$BDGSV,d", "$GNGSV,e", "$GBGSV,f", "$GQGSV,g"});
 	EXPECT_EQ(constellations[0].gsv_lines[0], with_checksum("$GPGSV,a") + "\n");
 	EXPECT_EQ(constellations[1].gsv_lines[0], with_checksum("$GLGSV,b") + "\n");
 	EXPECT_EQ(constellations[2].gsv_lines[0], with_checksum("$GAGSV,c") + "\n");
 	EXPECT_EQ(constellations[3].gsv_lines[0], with_checksum("$BDGSV,d") + "\n");
-	for (const constellation_state &cs : constellations)
-		EXPECT_EQ(cs.gsv_count, 1) << "GN and other talkers are ignored";
+	EXPECT_EQ(constellations[3].gsv_lines[1], with_checksum("$GBGSV,f") + "\n");
+	EXPECT_EQ(constellations[3].gsv_count, 2);
+	for (int i = 0; i < 3; i++)
+		EXPECT_EQ(constellations[i].gsv_count, 1) << "GN and other talkers are ignored";
 }
 
 TEST_F(Dispatch, FifthGsvOfASystemIsDropped)
@@ -76,7 +79,7 @@ TEST_F(Dispatch, ZdaRunsTheSecondsWork)
 	std::string out = captured([] { feed({kGga, "$GPZDA,123519.000,07,12,2026,00,00*59"}); });
 	EXPECT_EQ(out, "ZDA: 12/7/2026 12:35:19\n");
 	EXPECT_EQ(read("numsats.dat"), "8");
-	for (const char *t : {"$GNZDA", "$GLZDA", "$GAZDA", "$BDZDA"}) {
+	for (const char *t : {"$GNZDA", "$GLZDA", "$GAZDA", "$BDZDA", "$GBZDA"}) {
 		out = captured([&] { feed({std::string(t) + ",000001.000,01,01,2027,00,00"}); });
 		EXPECT_EQ(out, "ZDA: 1/1/2027 0:0:1\n") << t;
 	}

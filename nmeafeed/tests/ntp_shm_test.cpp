@@ -14,6 +14,14 @@
 
 namespace {
 
+// "$GPZDA,hhmmss.000,dd,mm,yyyy,00,00"
+std::string zda_at(const char *hhmmss, int day, int month, int year)
+{
+	char line[64];
+	snprintf(line, sizeof line, "$GPZDA,%s.000,%02d,%02d,%04d,00,00", hhmmss, day, month, year);
+	return line;
+}
+
 // The daemon's segment pointer aimed at a cleared record of the test's own.
 class NtpFeed : public RundataTest {
 protected:
@@ -22,6 +30,16 @@ protected:
 		RundataTest::SetUp();
 		shm_clear(&seg);
 		ntp_shm = &seg;
+	}
+	// One ZDA line fed: exactly one sample of this time, or none (sample 0).
+	void fed(const std::string &zda, int64_t sample)
+	{
+		int32_t before = seg.count;
+		feed({zda});
+		EXPECT_EQ(seg.count, before + (sample != 0 ? 2 : 0)) << zda;
+		if (sample != 0) {
+			EXPECT_EQ(seg.clockTimeStampSec, sample) << zda;
+		}
 	}
 	shm_time seg;
 };
@@ -54,15 +72,15 @@ TEST_F(NtpFeed, ZdaSampleValues)
 {
 	timespec before{}, after{};
 	// a sample needs the ZDA of the second before (a time that follows)
-	captured([] { feed({"$GPZDA,235958.600,31,12,2024,00,00"}); });
+	captured([] { feed({"$GPZDA,235958.600,31,12,2026,00,00"}); });
 	EXPECT_EQ(seg.count, 0) << "the first ZDA only takes its time";
 	clock_gettime(CLOCK_REALTIME, &before);
-	std::string out = captured([] { feed({"$GPZDA,235959.600,31,12,2024,00,00*54"}); });
+	std::string out = captured([] { feed({"$GPZDA,235959.600,31,12,2026,00,00*56"}); });
 	clock_gettime(CLOCK_REALTIME, &after);
-	EXPECT_EQ(out, "ZDA: 12/31/2024 23:59:60\n");
+	EXPECT_EQ(out, "ZDA: 12/31/2026 23:59:60\n");
 	EXPECT_EQ(seg.count, 2) << "raised before and after the fields";
 	EXPECT_EQ(seg.valid, 1);
-	EXPECT_EQ(seg.clockTimeStampSec, 1735689600);
+	EXPECT_EQ(seg.clockTimeStampSec, 1798761600);
 	EXPECT_EQ(seg.clockTimeStampUSec, 0);
 	EXPECT_EQ(seg.clockTimeStampNSec, 0u);
 	EXPECT_GE(seg.receiveTimeStampSec, before.tv_sec);
@@ -73,10 +91,10 @@ TEST_F(NtpFeed, ZdaSampleValues)
 	EXPECT_EQ(seg.precision, -20);
 	EXPECT_EQ(seg.nsamples, 3);
 
-	captured([] { feed({"$GPZDA,000001.000,01,01,2025,00,00", "$GPZDA,000002.000,01,01,2025,00,00"}); });
+	captured([] { feed({"$GPZDA,000001.000,01,01,2027,00,00", "$GPZDA,000002.000,01,01,2027,00,00"}); });
 	EXPECT_EQ(seg.count, 6) << "two more ZDA lines, two more samples";
 	EXPECT_EQ(seg.valid, 1);
-	EXPECT_EQ(seg.clockTimeStampSec, 1735689602);
+	EXPECT_EQ(seg.clockTimeStampSec, 1798761602);
 }
 
 TEST_F(NtpFeed, NoSampleWithoutNumbersSegmentOrValidStamp)
@@ -102,14 +120,15 @@ TEST_F(NtpFeed, LeapThreeOnlyWhileThePulseSourceSaysTheTimeIsNotKnown)
 {
 	auto sample_leap = [this](const char *timeknown, bool pps) {
 		[[maybe_unused]] int r = system(("rm -rf " + root_ + "/dev " + root_ + "/sys").c_str());
+		module_fix("1\n");
 		if (pps)
 			r = system(("mkdir -p " + root_ + "/dev && touch " + root_ + "/dev/pps-kx").c_str());
 		if (timeknown != nullptr)
 			r = system(("mkdir -p " + root_ + "/sys/pps_filter && printf '" + timeknown +
 			            "' >" + root_ + "/sys/pps_filter/timeknown").c_str());
 		seg.leap = -1;
-		last_zda_seconds = 1735689599; // the second before was seen
-		captured([] { feed({"$GPZDA,000000.000,01,01,2025,00,00"}); });
+		last_zda_seconds = 1798761599; // the second before was seen
+		captured([] { feed({"$GPZDA,000000.000,01,01,2027,00,00"}); });
 		EXPECT_EQ(seg.valid, 1);
 		return seg.leap;
 	};
@@ -137,8 +156,8 @@ TEST_F(NtpFeed, NoSampleWhileTheGuardHoldsTheReceiverSuspect)
 			r = system(("printf '" + std::string(state) + "\\n' >" + root_ +
 			            "/sys/pps_filter/gnss_state").c_str());
 		int32_t before = seg.count;
-		last_zda_seconds = 1735689599; // the second before was seen
-		captured([] { feed({"$GPZDA,000000.000,01,01,2025,00,00"}); });
+		last_zda_seconds = 1798761599; // the second before was seen
+		captured([] { feed({"$GPZDA,000000.000,01,01,2027,00,00"}); });
 		return seg.count != before;
 	};
 	EXPECT_FALSE(sample_written("suspect", true));
@@ -167,6 +186,73 @@ TEST_F(NtpFeed, NtpgateLetsASuspectReceiverHoldOverUntilTheLimit)
 	EXPECT_EQ(leap("1", "1"), kLeapNone) << "suspect, fix present, within the limit";
 	EXPECT_EQ(leap("1", "0"), kLeapNone) << "suspect and fix lost, within the limit";
 	EXPECT_EQ(leap("0", "1"), kLeapNotSynchronised) << "the limit has run out";
+}
+
+// A receiver without a time (a cold start: GGA quality 0 and a ZDA from
+// 1980) must never steer the NTP daemon: a sample needs the module's fix
+// (gpsfix above 0) and a time the module takes, by its rule: the calendar
+// floor 2026-01-01, a 2025 date moved forward 1024 weeks, the fields in
+// range. Each row is the second after the previous row's, unless a gap.
+TEST_F(NtpFeed, SampleOnlyWithTheModulesFixAndForTimesTheModuleTakes)
+{
+	const int64_t week1024 = 619315200;
+	struct {
+		const char *gpsfix; // null: no attribute
+		std::string zda;
+		int64_t sample; // clockTimeStampSec written for this line, 0: none
+	} rows[] = {
+	    {"0\n", zda_at("000010", 6, 1, 1980), 0},
+	    {"0\n", zda_at("000011", 6, 1, 1980), 0},
+	    {"1\n", zda_at("000012", 6, 1, 1980), 0}, // a fix, yet no time below the floor
+	    {"1\n", zda_at("120000", 22, 4, 2007), 0}, // 1024 weeks back from 2026
+	    {"1\n", zda_at("120001", 22, 4, 2007), 0},
+	    {"1\n", zda_at("235959", 31, 12, 2024), 0},
+	    {"1\n", zda_at("000000", 1, 1, 2025), 0}, // 2025: 1024 weeks on, follows nothing
+	    {"1\n", zda_at("000001", 1, 1, 2025), 1735689601 + week1024},
+	    {"1\n", zda_at("235958", 31, 12, 2025), 0},
+	    {"1\n", zda_at("235959", 31, 12, 2025), 1767225599 + week1024},
+	    {"1\n", zda_at("000000", 1, 1, 2026), 0}, // the floor: follows nothing
+	    {"1\n", zda_at("000001", 1, 1, 2026), 1767225601},
+	    {"0\n", zda_at("000002", 1, 1, 2026), 0}, // the module's fix lost
+	    {nullptr, zda_at("000003", 1, 1, 2026), 0},
+	    {"2\n", zda_at("000004", 1, 1, 2026), 1767225604},
+	    {"x\n", zda_at("000005", 1, 1, 2026), 0},
+	    {"1\n", zda_at("000006", 1, 1, 2026), 1767225606},
+	    {"1\n", zda_at("240007", 1, 1, 2026), 0}, // out of range: a gap
+	    {"1\n", zda_at("000008", 1, 1, 2026), 0},
+	    {"1\n", zda_at("000009", 1, 1, 2026), 1767225609},
+	};
+	captured([&] {
+		for (const auto &r : rows) {
+			module_fix(r.gpsfix);
+			fed(r.zda, r.sample);
+		}
+	});
+}
+
+// 23:59:60 has no name in the seconds since 1970 a sample carries: no
+// sample for it, and 00:00:00 after it follows 23:59:59.
+TEST_F(NtpFeed, NoSampleForALeapSecond)
+{
+	struct {
+		std::string zda;
+		int64_t sample;
+	} rows[] = {
+	    {zda_at("235958", 31, 12, 2026), 0},
+	    {zda_at("235959", 31, 12, 2026), 1798761599},
+	    {zda_at("235960", 31, 12, 2026), 0},
+	    {zda_at("000000", 1, 1, 2027), 1798761600},
+	    {zda_at("000001", 1, 1, 2027), 1798761601},
+	    // second 60 anywhere but at a month's end is no time at all
+	    {zda_at("235960", 1, 1, 2027), 0},
+	    {zda_at("000002", 1, 1, 2027), 0},
+	    {zda_at("000003", 1, 1, 2027), 1798761603},
+	};
+	captured([&] {
+		for (const auto &r : rows) {
+			fed(r.zda, r.sample);
+		}
+	});
 }
 
 TEST_F(NtpFeed, NanosecondsAreNormalised)

@@ -24,8 +24,19 @@ protected:
 		root_ = dir;
 		ASSERT_EQ(system(("mkdir -p " + root_ + "/var/volatile/rundata").c_str()), 0);
 		setenv("KX_ROOT", root_.c_str(), 1);
+		module_fix("1\n");
 		nmeafeed_reset_state();
 		ntp_shm = nullptr;
+	}
+	// The module's fix as /sys/pps_filter/gpsfix shows it (null: no such
+	// file). nmeafeed writes an NTP sample only while it is above 0, so
+	// every test starts with the module's fix 1.
+	void module_fix(const char *text) const
+	{
+		std::string dir = root_ + "/sys/pps_filter";
+		[[maybe_unused]] int r = system(("mkdir -p " + dir + " && rm -f " + dir + "/gpsfix").c_str());
+		if (text != nullptr)
+			std::ofstream(dir + "/gpsfix") << text;
 	}
 	void TearDown() override
 	{

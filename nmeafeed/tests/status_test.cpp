@@ -228,4 +228,24 @@ TEST(ZdaStamp, MissingNumbers)
 	EXPECT_EQ(s.year, 2026);
 }
 
+// Every column exactly its digits, the year ended by "," or "*", as the
+// module reads the date: a blank, a sign or a field of another length is
+// no number (" 6" read as day 6, "-1" as a month before January).
+TEST(ZdaStamp, DateFieldsExactlyTheirDigits)
+{
+	const std::string good = "$GPZDA,123519.000,07,12,2026,00,00";
+	zda_stamp s{};
+	ASSERT_TRUE(read_zda_stamp(with_checksum(good).c_str(), &s));
+	EXPECT_EQ(s.day, 7);
+	for (const char *line : {
+	         "$GPZDA,123519.000, 7,12,2026,00,00", "$GPZDA,123519.000,+7,12,2026,00,00",
+	         "$GPZDA,123519.000,07,-1,2026,00,00", "$GPZDA,123519.000,07,12, 026,00,00",
+	         "$GPZDA,123519.000,07,12,+026,00,00", "$GPZDA,123519.000,07,12,2026\r\n",
+	         "$GPZDA,123519.000,07,12,202x,00,00", "$GPZDA, 23519.000,07,12,2026,00,00",
+	         "$GPZDA,12-519.000,07,12,2026,00,00", "$GPZDA,123519. 00,07,12,2026,00,00",
+	         "$GPZDA,123456.00,06,12,26*4E", "$GPZDA,123456.000,06,12,205*hh",
+	         "$GPZDA,123456.000,06,120,2026,00,00", "$GPZDA,123456.000,06,12,20250,00,00"})
+		EXPECT_FALSE(read_zda_stamp(with_checksum(line).c_str(), &s)) << line;
+}
+
 } // namespace

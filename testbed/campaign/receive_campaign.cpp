@@ -157,6 +157,7 @@ struct campaign {
 	// nmeafeed
 	line_assembly assembly{};
 	shm_time segment{};
+	int32_t published_fix = -1; // what the gpsfix file holds, -1 before it is written
 	int32_t sample_count = 0;
 	bool sample_this_second = false;
 	int64_t disguised_until = INT64_MIN;
@@ -377,10 +378,28 @@ struct campaign {
 		return o;
 	}
 
+	// The module's fix where nmeafeed reads it (/sys/pps_filter/gpsfix):
+	// its NTP samples are written only while it is above 0.
+	void publish_module_fix()
+	{
+		int32_t fix = ks_published_fix();
+		if (fix == published_fix)
+			return;
+		FILE *f = fopen((root + "/sys/pps_filter/gpsfix").c_str(), "w");
+		if (!f) {
+			perror("gpsfix");
+			exit(2);
+		}
+		fprintf(f, "%d\n", fix);
+		fclose(f);
+		published_fix = fix;
+	}
+
 	void drain_nmea()
 	{
 		static uint8_t buf[16384];
 		size_t got = ks_read_nmea(buf, sizeof buf);
+		publish_module_fix();
 		for (size_t i = 0; i < got; i++) {
 			if (buf[i] != '\n') {
 				kernel_line += (char)buf[i];
@@ -622,6 +641,7 @@ struct campaign {
 			setenv("KX_ROOT", root.c_str(), 1);
 		}
 		std::filesystem::create_directories(root + "/var/volatile/rundata");
+		std::filesystem::create_directories(root + "/sys/pps_filter");
 		files = {{"numsats.dat"}, {"coords.dat"}, {"altitude.dat"}};
 		for (char c : std::string("glab")) {
 			files.push_back({std::string(1, c) + "satlist.dat"});

@@ -103,6 +103,9 @@ class Daemon(kxproc.Harness):
         self.fifo = os.path.join(self.root, "dev/kx_pps")
         os.makedirs(os.path.join(self.root, "dev"), exist_ok=True)
         os.makedirs(self.rundata, exist_ok=True)
+        # the module's fix as its attribute shows it: nmeafeed writes NTP
+        # samples only while it is above 0
+        self.set_module_fix("1")
         self.writer = None
         if make_fifo:
             self.make_fifo()
@@ -110,6 +113,18 @@ class Daemon(kxproc.Harness):
         self.user = user  # run the daemon as this uid (the test runs as root)
         self.wrapper = wrapper or []  # command line the daemon is started through
         self.proc = None
+
+    def set_module_fix(self, fix):
+        """/sys/pps_filter/gpsfix of the run's root: "0", "1", "2", or None for none."""
+        path = os.path.join(self.root, "sys/pps_filter/gpsfix")
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if fix is None:
+            if os.path.exists(path):
+                os.unlink(path)
+            return
+        with open(path + ".new", "w") as f:
+            f.write(fix + "\n")
+        os.replace(path + ".new", path)
 
     def make_fifo(self):
         if not os.path.exists(self.fifo):

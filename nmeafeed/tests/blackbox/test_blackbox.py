@@ -46,15 +46,15 @@ def test_one_second_of_gps_and_glonass():
         before = time.time()
         # a sample needs the ZDA of the second before: a time that follows
         d.send_lines([
-            zda("235958.600", 31, 12, 2024),
+            zda("235958.600", 31, 12, 2026),
             GGA,
             with_checksum("$GPGSV,2,1,05,05,40,083,46,09,12,200,38,12,55,140,47,15,31,048,41"),
             with_checksum("$GPGSV,2,2,05,21,74,018,44"),
             with_checksum("$GLGSV,1,1,02,65,33,101,39,66,61,030,43"),
             "$GPRMC,123519,A,4807.038,N,01131.000,E,022.4,084.4,071226,003.1,W*6A",
-            zda("235959.600", 31, 12, 2024),
+            zda("235959.600", 31, 12, 2026),
         ])
-        d.wait_output("ZDA: 12/31/2024 23:59:60\n")
+        d.wait_output("ZDA: 12/31/2026 23:59:60\n")
         seg = shm_wait_count(1)
         after = time.time()
         assert d.read_file("numsats.dat") == "8"
@@ -66,8 +66,8 @@ def test_one_second_of_gps_and_glonass():
         assert d.read_file("lsnrlist.dat") == sat_text([43, 39])
         for name in ("asatlist.dat", "asnrlist.dat", "bsatlist.dat", "bsnrlist.dat"):
             assert not d.has_file(name)
-        # 2025-01-01 00:00:00 UTC: the rounded second 60 carries over.
-        assert seg.clockTimeStampSec == 1735689600
+        # 2027-01-01 00:00:00 UTC: the rounded second 60 carries over.
+        assert seg.clockTimeStampSec == 1798761600
         assert (seg.clockTimeStampUSec, seg.clockTimeStampNSec) == (0, 0)
         assert int(before) <= seg.receiveTimeStampSec <= int(after) + 1
         assert seg.receiveTimeStampUSec == seg.receiveTimeStampNSec // 1000
@@ -77,17 +77,17 @@ def test_one_second_of_gps_and_glonass():
 def test_each_zda_is_one_sample_and_rewrites_the_files():
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines([zda("235959.000", 31, 12, 2024), zda("000000.000", 1, 1, 2025)])
-        d.wait_output("ZDA: 1/1/2025 0:0:0\n")
+        d.send_lines([zda("235959.000", 31, 12, 2026), zda("000000.000", 1, 1, 2027)])
+        d.wait_output("ZDA: 1/1/2027 0:0:0\n")
         assert d.read_file("numsats.dat") == "0"
         assert d.read_file("coords.dat") == "0.0,0.0"
         assert d.read_file("altitude.dat") == ""
         os.unlink(os.path.join(d.rundata, "numsats.dat"))
-        d.send_lines([zda("000001.000", 1, 1, 2025)])
-        d.wait_output("ZDA: 1/1/2025 0:0:1\n")
+        d.send_lines([zda("000001.000", 1, 1, 2027)])
+        d.wait_output("ZDA: 1/1/2027 0:0:1\n")
         seg = shm_wait_count(2)
         assert seg.count == 4 and seg.valid == 1
-        assert seg.clockTimeStampSec == 1735689601
+        assert seg.clockTimeStampSec == 1798761601
         assert d.read_file("numsats.dat") == "0"
         assert not d.has_file("gsatlist.dat")
 
@@ -276,7 +276,7 @@ def test_segment_set_up_failure_keeps_the_daemon_working():
 def test_restart_clears_the_existing_segment():
     with Daemon() as d:
         d.wait_opened()
-        d.send_lines([zda("235959.000", 31, 12, 2024), zda("000000.000", 1, 1, 2025)])
+        d.send_lines([zda("235959.000", 31, 12, 2026), zda("000000.000", 1, 1, 2027)])
         shm_wait_count(1)
     seg = shm_attach()
     assert seg.count == 2, "the segment outlives the daemon"
