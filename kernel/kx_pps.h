@@ -191,6 +191,66 @@ void pps_pll_reset(void);
 void pps_pll_capture(u32 n);
 void pps_pll_fix(bool fix);
 
+/* ---- GNSS integrity guard (pps_guard.c) ------------------------------- */
+
+enum {
+	PPS_GUARD_OFF,		/* gnss_guard=0: the receiver taken at its word */
+	PPS_GUARD_QUALIFYING,
+	PPS_GUARD_TRUSTED,
+	PPS_GUARD_SUSPECT,
+};
+
+enum {
+	PPS_GUARD_NONE,
+	PPS_GUARD_TIME,
+	PPS_GUARD_PHASE,
+	PPS_GUARD_DRAG,
+	PPS_GUARD_POSITION,
+	PPS_GUARD_CALENDAR,
+	PPS_GUARD_LEAP,
+	PPS_GUARD_REASONS
+};
+
+/* module parameters, 0644 */
+extern int gnss_guard;
+extern unsigned int gnss_qualify, gnss_agree, gnss_radius, gnss_phase, gnss_drag;
+
+/* what a ZDA says about leap seconds, beside its label */
+struct pps_guard_zda {
+	bool second_60;		/* its second is 60 */
+	bool leap_ok;		/* 23:59:60 on a month's last day */
+	bool month_turn;	/* within the minute either side of a month's turn */
+};
+
+/* a snapshot for the attributes; positions in 1e-5 arc minutes */
+struct pps_guard_status {
+	const char *state;
+	const char *reason;
+	s64 since;
+	u32 counts[PPS_GUARD_REASONS];
+	bool home_valid;
+	s64 home_lat, home_lon;
+};
+
+void pps_guard_init(void);
+/* pulse interrupt: false withholds the pulse from everyone */
+bool pps_guard_pulse(u32 count, u16 code);
+/* a label handed to a pulse */
+void pps_guard_labelled(s64 label);
+/* receive worker: may the next pulse take the ZDA's label t? */
+bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z);
+void pps_guard_calendar(void);
+void pps_guard_position(s64 lat, s64 lon);
+void pps_guard_second(s32 fix);
+bool pps_guard_time_ok(void);
+bool pps_guard_suspect(void);
+s32 pps_guard_fix(s32 fix);
+/* attributes */
+void pps_guard_status(struct pps_guard_status *st);
+const char *pps_guard_reason_name(int reason);
+void pps_guard_accept(void);
+void pps_guard_set_home(s64 lat, s64 lon);
+
 /* ---- DAC, correction figures, holdover (pps_dac.c) ------------------------ */
 
 #define DAC_I2C_ADAPTER 1
@@ -223,6 +283,7 @@ void pps_holdover_silent(s32 seconds);
 extern struct kobject *kobj_ref;	/* /sys/pps_filter, NULL when absent */
 
 int pps_sysfs_create(void);
+void pps_sysfs_create_guard(void);
 void pps_sysfs_remove_filter(void);
 
 /* ---- PHY alignment and system clock (pps_phy.c) --------------------- */

@@ -155,13 +155,22 @@ static time64_t pps_zda_calendar(int year, int mon, int day, int hh, int mm, int
 	return t;
 }
 
+static bool leap_year(int year)
+{
+	return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+static int month_days(int mon, int year)
+{
+	static const u8 days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+
+	return mon == 2 && leap_year(year) ? 29 : days[mon - 1];
+}
+
 /* a leap second is inserted only as 23:59:60 on the last day of a month */
 static bool pps_leap_second_ok(int year, int mon, int day, int hh, int mm)
 {
-	static const u8 days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
-	bool leap_year = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-
-	return hh == 23 && mm == 59 && day == days[mon - 1] + (mon == 2 && leap_year);
+	return hh == 23 && mm == 59 && day == month_days(mon, year);
 }
 
 static int nmea_hex_digit(u8 c)
@@ -223,8 +232,41 @@ static bool nmea_checksum_ok(const char *line, size_t len)
 	return hi >= 0 && lo >= 0 && (hi << 4 | lo) == sum;
 }
 
+/*
+ * "ddmm.mmmmm" (deg_digits 2) or "dddmm.mmmmm" (3) and its hemisphere to
+ * 1e-5 arc minutes, south and west negative; false when not such a field.
+ * Digits only: no floating point here, and no division.
+ */
+static bool nmea_angle(const char *f, const char *hemi, int deg_digits, s64 *out)
+{
+	s64 deg = 0, min = 0, frac = 0, scale = 10000;
+	int i;
+
+	for (i = 0; i < deg_digits + 2; i++)
+		if (!is_digit(f[i]))
+			return false;
+	for (i = 0; i < deg_digits; i++)
+		deg = deg * 10 + (f[i] - '0');
+	min = two_digits(f + deg_digits);
+	f += deg_digits + 2;
+	if (*f == '.')
+		for (f++; is_digit(*f) && scale; f++, scale /= 10)
+			frac += (*f - '0') * scale;
+	while (is_digit(*f))
+		f++;
+	if (*f || min > 59 || deg > (deg_digits == 2 ? 90 : 180))
+		return false;
+	*out = (deg * 60 + min) * 100000 + frac;
+	if (!strcmp(hemi, "S") || !strcmp(hemi, "W"))
+		*out = -*out;
+	else if (strcmp(hemi, "N") && strcmp(hemi, "E"))
+		return false;
+	return true;
+}
+
 void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
+	s64 lat, lon;
 	char buf[PPS_UART_LINE_MAX + 1];
 	char *f[GGA_MAX_FIELDS];
 	unsigned int quality;
@@ -240,16 +282,20 @@ void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	if (kstrtouint(f[6], 10, &quality))
 		quality = 0;
 	ctx->gga_fix = quality < 3 ? quality : 0;
+	/* fields 2 to 5: latitude, N/S, longitude, E/W; judged by the guard */
+	if (ctx->gga_fix && nmea_angle(f[2], f[3], 2, &lat) && nmea_angle(f[4], f[5], 3, &lon))
+		pps_guard_position(lat, lon);
 }
 
 void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
 	char buf[PPS_UART_LINE_MAX + 1];
 	char *f[ZDA_MAX_FIELDS];
+	struct pps_guard_zda z;
 	const char *tm;
 	int hh, mm, ss, day, mon, year, ms = 0;
 	unsigned long flags;
-	bool follows, leap;
+	bool follows, leap, last_day;
 	time64_t t;
 	int n, i;
 
@@ -283,11 +329,11 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	day = nmea_date_field(f[2], 2);
 	mon = nmea_date_field(f[3], 2);
 	year = nmea_date_field(f[4], 4);
-	if (day < 1 || day > 31 || mon < 1 || mon > 12)
+	if (day < 1 || day > 31 || mon < 1 || mon > 12) {
+		pps_guard_calendar();
 		return;
+	}
 	leap = ss == 60;
-	if (leap && !pps_leap_second_ok(year, mon, day, hh, mm))
-		return;
 	/*
 	 * The UTC seconds since 1970 have no second 60: the pulse after
 	 * 23:59:60 is 00:00:00, the label the ZDA of 23:59:59 gave the pulse
@@ -296,8 +342,10 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	 * 60 would label that pulse 00:00:01, a second ahead.
 	 */
 	t = pps_zda_calendar(year, mon, day, hh, mm, leap ? 59 : ss);
-	if (t < 0)
+	if (t < 0) {
+		pps_guard_calendar();
 		return;
+	}
 
 	/* the label of the next whole-second pulse */
 	t++;
@@ -313,12 +361,30 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	 * until the next ZDA follows it by one second and so confirms it. A
 	 * leap second follows 23:59:59 with that second's label again.
 	 */
+	/*
+	 * Once the receiver is trusted, the integrity guard holds the label
+	 * against the appliance's own count of seconds instead.
+	 */
+	last_day = day == month_days(mon, year);
+	z.second_60 = leap;
+	z.leap_ok = leap && pps_leap_second_ok(year, mon, day, hh, mm);
+	z.month_turn = (last_day && hh == 23 && mm == 59) || (day == 1 && hh == 0 && mm == 0);
+	if (leap && !z.leap_ok) {
+		/*
+		 * A second 60 where none belongs gives no label and leaves the
+		 * last time as it was. The guard judges it by the label the
+		 * receiver claims (the next minute's second 1): a receiver that
+		 * then goes on a second behind confirms a false leap second.
+		 */
+		pps_guard_label(t + 1, false, READ_ONCE(gGPSFix), &z);
+		return;
+	}
 	spin_lock_irqsave(&gGPSTime.lock, flags);
 	follows = t == gGPSTime.ts.tv_sec + 1 || (leap && t == gGPSTime.ts.tv_sec);
 	ctx->zda_leap = leap;
 	gGPSTime.ts.tv_sec = t;
 	gGPSTime.ts.tv_nsec = 0;
-	gGPSTime.pending = follows && READ_ONCE(gGPSFix) > 0;
+	gGPSTime.pending = pps_guard_label(t, follows, READ_ONCE(gGPSFix), &z);
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 }
 
@@ -381,7 +447,9 @@ static void pps_nmea_missed_gga(struct pps_uart_ctx *ctx, s64 sec)
 		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
 			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
 			 (int)missed_gga_kount);
-	pps_holdover_update(READ_ONCE(gGPSFix));
+	pps_guard_second(0);
+	/* a suspect receiver's fix counts as none: the time is held over */
+	pps_holdover_update(pps_guard_fix(READ_ONCE(gGPSFix)));
 }
 
 /* after every ZDA line, accepted or not: settle this second's fix state */
@@ -415,7 +483,8 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 			rec.sys_sec = now.tv_sec;
 			rec.sys_nsec = (u32)now.tv_nsec;
 			rec.fix = READ_ONCE(gGPSFix);
-			pps_nmea_channels_set(ctx, &rec);
+			/* a suspect receiver's time goes to no PHY */
+			pps_nmea_channels_set(ctx, pps_guard_time_ok() ? &rec : NULL);
 
 			gpsfix_kount++;
 			if (gpsfix_kount <= GPS_FIX_QUALIFY) {
@@ -448,7 +517,9 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 		ctx->gga_fix = 0;
 	}
 	missed_gga_kount = 0;
-	pps_holdover_update(READ_ONCE(gGPSFix));
+	pps_guard_second(READ_ONCE(gGPSFix));
+	/* a suspect receiver's fix counts as none: the time is held over */
+	pps_holdover_update(pps_guard_fix(READ_ONCE(gGPSFix)));
 }
 
 void pps_nmea_dispatch(struct pps_uart_ctx *ctx, const char *line, size_t len)

@@ -471,7 +471,9 @@ static int __init pps_init(void)
 	}
 	pr_info("PPS says hello!\n");
 
+	pps_guard_init();
 	pps_sysfs_create();
+	pps_sysfs_create_guard();
 
 	adapter_1 = i2c_get_adapter(DAC_I2C_ADAPTER);
 	if (adapter_1) {

@@ -9,6 +9,10 @@
  * consumed (writers such as echo would otherwise retry it) unless it is
  * refused outright; text that does not parse leaves the value alone but the
  * store's follow-up still happens.
+ *
+ * Six more files report and steer the GNSS integrity guard (pps_guard.c):
+ * gnss_state, gnss_reason, gnss_since, gnss_counts, gnss_accept and
+ * gnss_home, made beside the nineteen by pps_sysfs_create_guard().
  */
 #include <linux/kernel.h>
 #include <linux/kobject.h>
@@ -23,6 +27,7 @@ static bool k1_ok, k2_ok, pause_ok, gpsfix_ok, taioffset_ok, gpsmode_ok,
 	timeknown_ok, holdovertime_ok, holdoverset_ok, prv_ok, fc_ok, fcd_ok,
 	gpstimeset_ok, ph1_ok, ph2_ok, manualtime_ok, ppsled_ok, deleth0_ok,
 	deleth1_ok;
+static bool gstate_ok, greason_ok, gsince_ok, gcounts_ok, gaccept_ok, ghome_ok;
 
 /* receiver satellite modes that have a command (see the serial link) */
 #define GPS_MODE_MAX 6
@@ -284,6 +289,137 @@ static ssize_t ppsled_store(struct kobject *kobj, struct kobj_attribute *attr,
 	return count;
 }
 
+
+/* ---- GNSS integrity guard ---------------------------------------------- */
+
+static ssize_t gnss_state_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	struct pps_guard_status st;
+
+	pps_guard_status(&st);
+	return sysfs_emit(buf, "%s\n", st.state);
+}
+
+static ssize_t gnss_reason_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	struct pps_guard_status st;
+
+	pps_guard_status(&st);
+	return sysfs_emit(buf, "%s\n", st.reason);
+}
+
+static ssize_t gnss_since_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	struct pps_guard_status st;
+
+	pps_guard_status(&st);
+	return sysfs_emit(buf, "%lld\n", st.since);
+}
+
+static ssize_t gnss_counts_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	struct pps_guard_status st;
+	ssize_t len = 0;
+	int i;
+
+	pps_guard_status(&st);
+	for (i = PPS_GUARD_TIME; i < PPS_GUARD_REASONS; i++)
+		len += sysfs_emit_at(buf, len, "%s %u\n", pps_guard_reason_name(i), st.counts[i]);
+	return len;
+}
+
+static ssize_t gnss_accept_store(struct kobject *kobj, struct kobj_attribute *attr,
+				 const char *buf, size_t count)
+{
+	int v;
+
+	if (sscanf(buf, "%d", &v) != 1 || v != 1)
+		return -EINVAL;
+	pps_guard_accept();
+	return count;
+}
+
+/*
+ * Positions are kept in 1e-5 arc minutes (0.0185 m of latitude) and shown
+ * in degrees with 7 decimals: 1e-7 degree is 0.6 of a unit.
+ */
+static int home_text(char *buf, int len, s64 arcmin)
+{
+	s64 deg = (abs(arcmin) * 5 + 1) / 3;
+
+	return sysfs_emit_at(buf, len, "%s%lld.%07lld", arcmin < 0 ? "-" : "",
+			     deg / 10000000, deg % 10000000);
+}
+
+static ssize_t gnss_home_show(struct kobject *kobj, struct kobj_attribute *attr, char *buf)
+{
+	struct pps_guard_status st;
+	int len;
+
+	pps_guard_status(&st);
+	if (!st.home_valid)
+		return sysfs_emit(buf, "none\n");
+	len = home_text(buf, 0, st.home_lat);
+	len += sysfs_emit_at(buf, len, " ");
+	len += home_text(buf, len, st.home_lon);
+	len += sysfs_emit_at(buf, len, "\n");
+	return len;
+}
+
+static bool home_digit(char c)
+{
+	return c >= '0' && c <= '9';
+}
+
+static const char *home_blanks(const char *p)
+{
+	while (*p == ' ' || *p == '\t' || *p == '\n')
+		p++;
+	return p;
+}
+
+/* "[-]D[.DDDDDDD]" in degrees, at most limit, to 1e-5 arc minutes; the rest after it */
+static const char *home_parse(const char *p, s64 limit, s64 *out)
+{
+	s64 deg = 0, frac = 0, scale = 1000000;
+	bool neg = false;
+	int digits = 0;
+
+	p = home_blanks(p);
+	if (*p == '-' || *p == '+')
+		neg = *p++ == '-';
+	for (; home_digit(*p) && deg <= limit; p++, digits++)
+		deg = deg * 10 + (*p - '0');
+	if (!digits)
+		return NULL;
+	if (*p == '.')
+		for (p++; home_digit(*p); p++, scale /= 10)
+			frac += scale ? (*p - '0') * scale : 0;
+	frac += deg * 10000000;
+	if (frac > limit * 10000000)
+		return NULL;
+	frac = (frac * 3 + 2) / 5;
+	*out = neg ? -frac : frac;
+	return p;
+}
+
+static ssize_t gnss_home_store(struct kobject *kobj, struct kobj_attribute *attr,
+			       const char *buf, size_t count)
+{
+	const char *p;
+	s64 lat, lon;
+
+	p = home_parse(buf, 90, &lat);
+	if (p && (*p == ' ' || *p == '\t'))
+		p = home_parse(p, 180, &lon);
+	else
+		p = NULL;
+	if (!p || *home_blanks(p))
+		return -EINVAL;
+	pps_guard_set_home(lat, lon);
+	return count;
+}
+
 static struct kobj_attribute k1_attr = __ATTR(k1, 0660, k1_show, k1_store);
 static struct kobj_attribute k2_attr = __ATTR(k2, 0660, k2_show, k2_store);
 static struct kobj_attribute pause_attr = __ATTR(pause, 0660, pause_show, pause_store);
@@ -315,12 +451,35 @@ static struct kobj_attribute ppsled_attr = __ATTR(ppsled, 0660, NULL, ppsled_sto
 static struct kobj_attribute deleth0_attr = __ATTR(deleth0, 0660, NULL, deleth0_store);
 static struct kobj_attribute deleth1_attr = __ATTR(deleth1, 0660, NULL, deleth1_store);
 
-/* the files in creation order, with their created-flags */
-static const struct {
+static struct kobj_attribute gnss_state_attr = __ATTR(gnss_state, 0660, gnss_state_show, NULL);
+static struct kobj_attribute gnss_reason_attr =
+	__ATTR(gnss_reason, 0660, gnss_reason_show, NULL);
+static struct kobj_attribute gnss_since_attr = __ATTR(gnss_since, 0660, gnss_since_show, NULL);
+static struct kobj_attribute gnss_counts_attr =
+	__ATTR(gnss_counts, 0660, gnss_counts_show, NULL);
+static struct kobj_attribute gnss_accept_attr =
+	__ATTR(gnss_accept, 0660, NULL, gnss_accept_store);
+static struct kobj_attribute gnss_home_attr =
+	__ATTR(gnss_home, 0660, gnss_home_show, gnss_home_store);
+
+struct pps_file {
 	struct kobj_attribute *attr;
 	bool *ok;
 	const char *what;	/* as named in the creation failure message */
-} pps_files[] = {
+};
+
+/* the guard's files, in creation order */
+static const struct pps_file guard_files[] = {
+	{ &gnss_state_attr, &gstate_ok, "gnss_state" },
+	{ &gnss_reason_attr, &greason_ok, "gnss_reason" },
+	{ &gnss_since_attr, &gsince_ok, "gnss_since" },
+	{ &gnss_counts_attr, &gcounts_ok, "gnss_counts" },
+	{ &gnss_accept_attr, &gaccept_ok, "gnss_accept" },
+	{ &gnss_home_attr, &ghome_ok, "gnss_home" },
+};
+
+/* the files in creation order, with their created-flags */
+static const struct pps_file pps_files[] = {
 	{ &k1_attr, &k1_ok, "k1" },
 	{ &k2_attr, &k2_ok, "k2" },
 	{ &pause_attr, &pause_ok, "pause_attr" },
@@ -342,40 +501,58 @@ static const struct {
 	{ &deleth1_attr, &deleth1_ok, "delta_eth1" },
 };
 
+static void pps_files_create(const struct pps_file *files, unsigned int n)
+{
+	unsigned int i;
+
+	for (i = 0; i < n; i++) {
+		if (sysfs_create_file(kobj_ref, &files[i].attr->attr))
+			pr_info("Cannot create sysfs file %s......\n", files[i].what);
+		else
+			*files[i].ok = true;
+	}
+}
+
+static void pps_files_remove(const struct pps_file *files, unsigned int n)
+{
+	unsigned int i;
+
+	for (i = 0; i < n; i++) {
+		if (*files[i].ok) {
+			sysfs_remove_file(kobj_ref, &files[i].attr->attr);
+			*files[i].ok = false;
+		}
+	}
+}
+
 /*
  * /sys/pps_filter and its files. A failure is logged and tolerated: the
  * module works without any attribute.
  */
 int pps_sysfs_create(void)
 {
-	unsigned int i;
-
 	kobj_ref = kobject_create_and_add("pps_filter", NULL);
 	if (!kobj_ref) {
 		pr_err("pps: kobject_create_and_add failed\n");
 		return -ENOMEM;
 	}
-	for (i = 0; i < ARRAY_SIZE(pps_files); i++) {
-		if (sysfs_create_file(kobj_ref, &pps_files[i].attr->attr))
-			pr_info("Cannot create sysfs file %s......\n", pps_files[i].what);
-		else
-			*pps_files[i].ok = true;
-	}
+	pps_files_create(pps_files, ARRAY_SIZE(pps_files));
 	return 0;
+}
+
+/* the guard's six files beside them (there whether the guard is on or off) */
+void pps_sysfs_create_guard(void)
+{
+	if (kobj_ref)
+		pps_files_create(guard_files, ARRAY_SIZE(guard_files));
 }
 
 void pps_sysfs_remove_filter(void)
 {
-	unsigned int i;
-
 	if (!kobj_ref)
 		return;
-	for (i = 0; i < ARRAY_SIZE(pps_files); i++) {
-		if (*pps_files[i].ok) {
-			sysfs_remove_file(kobj_ref, &pps_files[i].attr->attr);
-			*pps_files[i].ok = false;
-		}
-	}
+	pps_files_remove(guard_files, ARRAY_SIZE(guard_files));
+	pps_files_remove(pps_files, ARRAY_SIZE(pps_files));
 	pr_info("All sysfs_remove_file call done\n");
 	kobject_put(kobj_ref);
 	pr_info("kobject_put done\n");

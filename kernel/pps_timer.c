@@ -141,8 +141,11 @@ void pps_loop_output(s64 integ)
 	prv_integ_fp = integ;
 }
 
-/* a channel-2 capture while the loop runs */
-static inline void pps_loop_capture(u32 count)
+/*
+ * A channel-2 capture while the loop runs; a pulse the integrity guard
+ * withholds (use false) only moves the reference: the DAC holds.
+ */
+static inline void pps_loop_capture(u32 count, bool use)
 {
 	u32 n;
 	s64 integ;
@@ -158,6 +161,11 @@ static inline void pps_loop_capture(u32 count)
 		prv_integ_fp = READ_ONCE(new_prv_integ_fp);
 		tpm4_counter_value_old = count;
 		pps_pll_reset();
+		return;
+	}
+
+	if (!use) {
+		tpm4_counter_value_old = count;
 		return;
 	}
 
@@ -188,16 +196,31 @@ static inline void pps_loop_capture(u32 count)
 static inline void pps_gps_handoff(void)
 {
 	unsigned long flags;
+	s64 label;
 
 	if (!READ_ONCE(gGPSTime.pending))
 		return;
 	spin_lock_irqsave(&gGPSTime.lock, flags);
 	ktime_get_real_ts64(&irq_ts);
 	irq_gps_ts = gGPSTime.ts;
+	label = gGPSTime.ts.tv_sec;
 	gGPSTime.pending = 0;
 	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 	queue_work(system_wq, &gps_time_work);
 	WRITE_ONCE(gps_time_set, 1);
+	pps_guard_labelled(label);
+}
+
+/* a pulse the guard withholds takes no label either */
+static inline void pps_gps_withhold(void)
+{
+	unsigned long flags;
+
+	if (!READ_ONCE(gGPSTime.pending))
+		return;
+	spin_lock_irqsave(&gGPSTime.lock, flags);
+	gGPSTime.pending = 0;
+	spin_unlock_irqrestore(&gGPSTime.lock, flags);
 }
 
 /*
@@ -209,7 +232,8 @@ irqreturn_t timer_irq(int irq, void *dev_id)
 {
 	struct pps_event_time ts;
 	struct pps_priv *pps;
-	u32 status;
+	bool pass = true;
+	u32 status, count = 0;
 
 	/* the pulse's system time, before anything else costs time */
 	pps_get_ts(&ts);
@@ -225,19 +249,34 @@ irqreturn_t timer_irq(int irq, void *dev_id)
 		return IRQ_HANDLED;
 	}
 
-	pps_gps_handoff();
+	/*
+	 * The guard judges the pulse against the oscillator before anyone
+	 * sees it; it needs the code the VCXO ran on in the second just ended,
+	 * which the loop is about to replace.
+	 */
+	if (READ_ONCE(gnss_guard) || !READ_ONCE(filter_pause))
+		count = readl(reg_base_lptpm4 + TPM4_C2V);
+	if (READ_ONCE(gnss_guard))
+		pass = pps_guard_pulse(count, pps_dac_code(READ_ONCE(filtered_integ)));
 
-	rcu_read_lock();
-	pps = rcu_dereference(g_pps);
-	if (pps && pps->pps_src)
-		pps_event(pps->pps_src, &ts, PPS_CAPTUREASSERT, NULL);
-	rcu_read_unlock();
+	if (pass)
+		pps_gps_handoff();
+	else
+		pps_gps_withhold();
+
+	if (pass) {
+		rcu_read_lock();
+		pps = rcu_dereference(g_pps);
+		if (pps && pps->pps_src)
+			pps_event(pps->pps_src, &ts, PPS_CAPTUREASSERT, NULL);
+		rcu_read_unlock();
+	}
 
 	if (READ_ONCE(time_known))
 		pps_led_flash();
 
 	if (!READ_ONCE(filter_pause))
-		pps_loop_capture(readl(reg_base_lptpm4 + TPM4_C2V));
+		pps_loop_capture(count, pass);
 
 	writel(TPM4_STATUS_CH2F, reg_base_lptpm4 + TPM4_STATUS);
 	return IRQ_HANDLED;

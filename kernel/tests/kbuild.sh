@@ -58,9 +58,10 @@ for want in 'license: *GPL$' 'alias: *of:N\*T\*Cgtop,ppstimer$' 'alias: *of:N\*T
 done
 modinfo "$out/phystub/kxpps-phystub.ko" | grep -qE '^license: *GPL$' || { echo "kbuild: stub licence" >&2; fail=1; }
 
-# the pulse interrupt's files (the handler and the phase-and-frequency
-# loop it calls): no division instruction (only shifts for 2^n)
-for o in pps_timer.o pps_loop.o; do
+# the pulse interrupt's files (the handler, the phase-and-frequency loop
+# and the integrity guard it calls): no division instruction (only shifts
+# for 2^n)
+for o in pps_timer.o pps_loop.o pps_guard.o; do
 	if "$objdump" -d "$out/$o" | grep -E "$div"; then
 		echo "kbuild: $tree: division instruction in $o" >&2
 		fail=1
