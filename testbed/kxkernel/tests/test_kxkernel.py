@@ -64,7 +64,9 @@ def test_store_then_show(live):
     assert live.write_attr("k1", "300") == 3
     assert live.read_attr("k1").split()[0] == "300"
     names = os.listdir(os.path.join(live.root, "sys/pps_filter"))
-    assert len(names) == 19 and "k1" in names
+    # the nineteen, and the integrity guard's six
+    guard = {"gnss_state", "gnss_reason", "gnss_since", "gnss_counts", "gnss_accept", "gnss_home"}
+    assert len(names) == 25 and "k1" in names and guard <= set(names)
     assert all(os.path.isfile(live.attr(n)) for n in names)
 
 
@@ -138,14 +140,28 @@ def test_reader_killed_while_blocked(live):
     raise AssertionError("the device stayed busy after its reader died")
 
 
-def test_module_parameters_are_read_only_files(live):
+def test_module_parameters_are_files_as_their_modes_say(live):
     params = os.path.join(live.root, "sys/module/kx_pps/parameters")
-    assert sorted(os.listdir(params)) == ["last_count", "loop_mode"]
+    names = os.listdir(params)
+    assert "last_count" in names and "loop_mode" in names and "gnss_radius" in names
     with open(os.path.join(params, "loop_mode")) as f:
         assert f.read() == "0\n"
     with pytest.raises(PermissionError):
         open(os.path.join(params, "last_count"), "w")
     assert os.stat(os.path.join(params, "last_count")).st_mode & 0o777 == 0o444
+    # a site's setting is written at run time as with echo, a bad text refused
+    radius = os.path.join(params, "gnss_radius")
+    assert os.stat(radius).st_mode & 0o777 == 0o644
+    fd = os.open(radius, os.O_WRONLY)
+    try:
+        assert os.write(fd, b"120\n") == 4
+        with pytest.raises(OSError) as e:
+            os.write(fd, b"wide\n")
+        assert e.value.errno == errno.EINVAL
+    finally:
+        os.close(fd)
+    with open(radius) as f:
+        assert f.read() == "120\n"
     # two pulses 25,000,007 cycles apart: last_count is that capture's count
     pulse = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     for count in (1000, 25001007):
