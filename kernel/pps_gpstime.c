@@ -423,8 +423,8 @@ static void pps_nmea_channels_set(struct pps_uart_ctx *ctx, const struct pps_uar
  * in a way not understood, while its ZDA goes on): each further second
  * counts as one without a fix, so no pulse is labelled, no time record
  * made, no clock stepped on the ZDA alone, and the holdover limit runs.
- * The message comes up to the limit's first second beyond, not every
- * second.
+ * The message is logged up to the first second beyond the limit, not
+ * every second.
  */
 static void pps_nmea_missed_gga(struct pps_uart_ctx *ctx, s64 sec)
 {

@@ -133,3 +133,12 @@ void ks_forget(void)
 	kxh_i2c_clear();
 	kxh_serdev_tx_clear(sx_uart);
 }
+
+int64_t ks_zda_label(const char *line, size_t len)
+{
+	static struct pps_uart_ctx ctx;
+
+	gGPSTime.ts.tv_sec = S64_MIN;
+	pps_process_gpzda(&ctx, line, len);
+	return gGPSTime.ts.tv_sec;
+}

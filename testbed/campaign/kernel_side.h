@@ -55,6 +55,12 @@ int32_t ks_published_fix(void);
 /* bytes waiting in /dev/kx_pps, read without blocking */
 size_t ks_read_nmea(uint8_t *buf, size_t cap);
 
+/*
+ * One ZDA line through the module's parser alone (no second evaluated):
+ * the label it gives the next pulse, or INT64_MIN when it is refused.
+ */
+int64_t ks_zda_label(const char *line, size_t len);
+
 /* drop the host layer's records (log, bus transfers, UART writes) */
 void ks_forget(void);
 

@@ -59,6 +59,9 @@ say loaded deferred "$(cat /sys/kernel/debug/devices_deferred 2>/dev/null | cut 
 # the module's parameters, read-only; no pulse here, so no count yet
 p=/sys/module/kx_pps/parameters
 say params "$(ls $p | tr '\n' ' ')$(cat $p/last_count) $(echo 5 2>/dev/null >$p/last_count && echo written)"
+# the holdover limit: the writable parameter and the attribute are one value
+say holdover_limit "$(echo 120 >$p/holdover_limit && cat /sys/pps_filter/holdover_setting)$(
+	echo 0 >/sys/pps_filter/holdover_setting && echo " $(cat $p/holdover_limit)")"
 /bin/qemu_devcheck full
 say devcheck_rc $?
 log devcheck

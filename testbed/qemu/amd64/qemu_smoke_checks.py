@@ -72,7 +72,8 @@ def check_devcheck(con):
     """attributes and device, from the guest's point of view"""
     con.expect("devcheck full failures", "^0$")
     con.expect("devcheck_rc", "^0$")
-    con.expect("params", "^last_count loop_mode 0 ?$")
+    con.expect("params", "^holdover_limit last_count loop_mode 0 ?$")
+    con.expect("holdover_limit", "^120 0$")
     con.passed(DEVCHECKS)
     con.in_order("devcheck", ["pps chardev: FIFO empty, O_NONBLOCK"])
     con.in_order("devcheck", ["g_pps/cap0/cap1 pointer error!!!"])
