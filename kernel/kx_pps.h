@@ -217,8 +217,7 @@ extern unsigned int gnss_qualify, gnss_agree, gnss_radius, gnss_phase, gnss_drag
 
 /* what a ZDA says about leap seconds, beside its label */
 struct pps_guard_zda {
-	bool second_60;		/* its second is 60 */
-	bool leap_ok;		/* 23:59:60 on a month's last day */
+	bool leap;		/* 23:59:60 on a month's last day */
 	bool month_turn;	/* within the minute either side of a month's turn */
 };
 
@@ -239,7 +238,8 @@ bool pps_guard_pulse(u32 count, u16 code);
 void pps_guard_labelled(s64 label);
 /* receive worker: may the next pulse take the ZDA's label t? */
 bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z);
-void pps_guard_calendar(void);
+/* a ZDA refused by the date rule (calendar) or a second 60 out of place (leap) */
+void pps_guard_refused(int reason);
 void pps_guard_position(s64 lat, s64 lon);
 void pps_guard_second(s32 fix);
 bool pps_guard_time_ok(void);

@@ -155,22 +155,13 @@ static time64_t pps_zda_calendar(int year, int mon, int day, int hh, int mm, int
 	return t;
 }
 
-static bool leap_year(int year)
-{
-	return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
-
-static int month_days(int mon, int year)
-{
-	static const u8 days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
-
-	return mon == 2 && leap_year(year) ? 29 : days[mon - 1];
-}
-
 /* a leap second is inserted only as 23:59:60 on the last day of a month */
 static bool pps_leap_second_ok(int year, int mon, int day, int hh, int mm)
 {
-	return hh == 23 && mm == 59 && day == month_days(mon, year);
+	static const u8 days[12] = { 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31 };
+	bool leap_year = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+
+	return hh == 23 && mm == 59 && day == days[mon - 1] + (mon == 2 && leap_year);
 }
 
 static int nmea_hex_digit(u8 c)
@@ -287,6 +278,7 @@ void pps_process_gpgga(struct pps_uart_ctx *ctx, const char *line, size_t len)
 		pps_guard_position(lat, lon);
 }
 
+
 void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 {
 	char buf[PPS_UART_LINE_MAX + 1];
@@ -295,7 +287,7 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	const char *tm;
 	int hh, mm, ss, day, mon, year, ms = 0;
 	unsigned long flags;
-	bool follows, leap, last_day;
+	bool follows, leap;
 	time64_t t;
 	int n, i;
 
@@ -329,11 +321,13 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	day = nmea_date_field(f[2], 2);
 	mon = nmea_date_field(f[3], 2);
 	year = nmea_date_field(f[4], 4);
-	if (day < 1 || day > 31 || mon < 1 || mon > 12) {
-		pps_guard_calendar();
+	if (day < 1 || day > 31 || mon < 1 || mon > 12)
+		return;
+	leap = ss == 60;
+	if (leap && !pps_leap_second_ok(year, mon, day, hh, mm)) {
+		pps_guard_refused(PPS_GUARD_LEAP);
 		return;
 	}
-	leap = ss == 60;
 	/*
 	 * The UTC seconds since 1970 have no second 60: the pulse after
 	 * 23:59:60 is 00:00:00, the label the ZDA of 23:59:59 gave the pulse
@@ -343,7 +337,7 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	 */
 	t = pps_zda_calendar(year, mon, day, hh, mm, leap ? 59 : ss);
 	if (t < 0) {
-		pps_guard_calendar();
+		pps_guard_refused(PPS_GUARD_CALENDAR);
 		return;
 	}
 
@@ -360,25 +354,12 @@ void pps_process_gpzda(struct pps_uart_ctx *ctx, const char *line, size_t len)
 	 * is exactly one second after the last one taken; a jump is held back
 	 * until the next ZDA follows it by one second and so confirms it. A
 	 * leap second follows 23:59:59 with that second's label again.
-	 */
-	/*
 	 * Once the receiver is trusted, the integrity guard holds the label
 	 * against the appliance's own count of seconds instead.
 	 */
-	last_day = day == month_days(mon, year);
-	z.second_60 = leap;
-	z.leap_ok = leap && pps_leap_second_ok(year, mon, day, hh, mm);
-	z.month_turn = (last_day && hh == 23 && mm == 59) || (day == 1 && hh == 0 && mm == 0);
-	if (leap && !z.leap_ok) {
-		/*
-		 * A second 60 where none belongs gives no label and leaves the
-		 * last time as it was. The guard judges it by the label the
-		 * receiver claims (the next minute's second 1): a receiver that
-		 * then goes on a second behind confirms a false leap second.
-		 */
-		pps_guard_label(t + 1, false, READ_ONCE(gGPSFix), &z);
-		return;
-	}
+	z.leap = leap;
+	z.month_turn = pps_leap_second_ok(year, mon, day, hh, mm) ||
+		       (day == 1 && hh == 0 && mm == 0);
 	spin_lock_irqsave(&gGPSTime.lock, flags);
 	follows = t == gGPSTime.ts.tv_sec + 1 || (leap && t == gGPSTime.ts.tv_sec);
 	ctx->zda_leap = leap;
@@ -447,8 +428,6 @@ static void pps_nmea_missed_gga(struct pps_uart_ctx *ctx, s64 sec)
 		pr_alert("missed GGA, fix=%d gga_time=%s zda_time=%s epoch=%lld missed count=%d",
 			 (int)ctx->gga_fix, ctx->gga_time, ctx->zda_time, sec,
 			 (int)missed_gga_kount);
-	pps_guard_second(0);
-	/* a suspect receiver's fix counts as none: the time is held over */
 	pps_holdover_update(pps_guard_fix(READ_ONCE(gGPSFix)));
 }
 
@@ -465,6 +444,7 @@ static void pps_nmea_second(struct pps_uart_ctx *ctx)
 	sec = pps_gps_time_sec();
 	if (strcmp(ctx->gga_time, ctx->zda_time)) {
 		pps_nmea_missed_gga(ctx, sec);
+		pps_guard_second(0);
 		return;
 	}
 

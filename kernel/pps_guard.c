@@ -19,19 +19,29 @@
  * row or the operator accepts its time (gnss_accept).
  *
  * The checks, each with its reason and counter:
- *  time      a label other than the own next second, confirmed by the next
- *            ZDA (one damaged sentence alone only loses its label);
+ *  time      a label other than the own next second, and the next ZDA
+ *            disagreeing too (one damaged sentence alone only loses its
+ *            label; two in a row raise the alarm of the first);
  *  leap      a second 60 that is not 23:59:60 of a month's last day, or a
  *            one-second jump at a month's turn; a second 60 where it belongs
  *            is taken (the own scale repeats a second);
- *  calendar  two dates in a row refused by the date rule;
+ *  calendar  a date refused by the date rule, the next ZDA no better;
  *  phase     a pulse off its expected place by more than gnss_phase ns
- *            (the next pulse confirms it: a glitch that returns is not a
- *            step), or after missing pulses by more than the oscillator's
- *            holdover budget;
+ *            (or 8 times the pulse's measured noise, if larger; the next
+ *            pulse confirms it: a glitch that returns is not a step), or
+ *            after missing pulses by more than the oscillator's holdover
+ *            budget;
  *  drag      the pulse running away from the oscillator faster than
- *            gnss_drag ns/s, averaged over 64 s;
+ *            gnss_drag ns/s (or what its noise explains), averaged over
+ *            64 s;
  *  position  three fixes in a row farther than gnss_radius m from home.
+ * A fix lost (jamming, an antenna cut) is no alarm: the holdover it always
+ * was, and the oscillator's count of seconds carries the time across.
+ *
+ * The holdover limit running out while suspect: time_known drops to 0 as
+ * in any holdover and stays there until the receiver agrees again or the
+ * operator accepts. That is the safe choice: the appliance's own time is
+ * no longer vouched for, and the receiver's has not been shown right.
  *
  * The pulse's expected place. The loop moves the VCXO through the DAC, one
  * code moving it by 20 ppm / 65536 (500 / 65536 cycles a second, the slope
@@ -45,11 +55,13 @@
  *
  * Locking: pps_guard_lock (interrupts saved) orders the pulse interrupt
  * against the receive worker and the attributes. Hard-interrupt rules apply
- * to pps_guard_pulse: no sleeping, no division (multiplications and
- * shifts only, so this file holds none at all).
+ * to pps_guard_pulse: no sleeping, no division instruction (shifts and
+ * multiplications; the one division, of nanoseconds by the constant 1e9,
+ * the compiler makes a multiplication).
  */
 #include <linux/kernel.h>
 #include <linux/ktime.h>
+#include <linux/math64.h>
 #include <linux/moduleparam.h>
 #include <linux/spinlock.h>
 #include <linux/timekeeping.h>
@@ -58,13 +70,13 @@
 
 int gnss_guard = 1;
 module_param(gnss_guard, int, 0644);
-MODULE_PARM_DESC(gnss_guard, "GNSS integrity guard: 1 on (default), 0 the receiver taken at its word");
+MODULE_PARM_DESC(gnss_guard, "GNSS integrity guard: 1 on (default), 0 the receiver at its word");
 unsigned int gnss_qualify = 900;
 module_param(gnss_qualify, uint, 0644);
 MODULE_PARM_DESC(gnss_qualify, "seconds a receiver must agree before it is trusted [900]");
 unsigned int gnss_agree = 60;
 module_param(gnss_agree, uint, 0644);
-MODULE_PARM_DESC(gnss_agree, "seconds a suspect receiver must agree again before it is trusted [60]");
+MODULE_PARM_DESC(gnss_agree, "seconds a suspect receiver must agree again to be trusted [60]");
 unsigned int gnss_radius = 50;
 module_param(gnss_radius, uint, 0644);
 MODULE_PARM_DESC(gnss_radius, "alarm radius around the home position in m, up to 10000 [50]");
@@ -84,6 +96,14 @@ MODULE_PARM_DESC(gnss_drag, "largest pulse drift in ns/s against the oscillator 
 /* averaging of u (2^8 s) and of the drag figure (2^6 s) */
 #define G_U_SHIFT 8
 #define G_DRAG_SHIFT 6
+/*
+ * The pulse's noise, |e| averaged over 2^8 s: a step is what lies beyond
+ * G_NOISE_STEPS times it (about 6 standard deviations) or gnss_phase,
+ * whichever is larger, but never beyond 4 gnss_phase (a receiver cannot
+ * talk the limit up for ever).
+ */
+#define G_NOISE_SHIFT 8
+#define G_NOISE_STEPS 8
 /* u learnt while qualifying: shifts 1, 2, ... up to G_U_SHIFT */
 #define G_U_SETTLED 256
 /*
@@ -96,8 +116,6 @@ MODULE_PARM_DESC(gnss_drag, "largest pulse drift in ns/s against the oscillator 
 #define G_BUDGET_FREQ 4096
 #define G_BUDGET_RAMP 8
 #define G_BUDGET_MAX_SEC (1 << 20)
-/* beyond this gap the oscillator's seconds come from the monotonic clock */
-#define G_COUNT_GAP_NS (150LL * NSEC_PER_SEC)
 /* fixes outside the radius in a row before the alarm */
 #define G_POS_CONFIRM 3
 /* home learnt over 2^6 fixes (shifts 1 .. 6 while learning) */
@@ -158,7 +176,6 @@ struct pps_guard {
 	/* a disagreeing ZDA waits for the next one to confirm it */
 	bool tdoubt;
 	int tdoubt_reason;
-	s64 tdoubt_t;
 	bool calendar_refused;	/* the last ZDA's date was refused */
 
 	/* pulse phase */
@@ -167,9 +184,11 @@ struct pps_guard {
 	s64 u;			/* free-running frequency at mid-scale, << G_FRAC */
 	u32 u_n;		/* pulses u was learnt from */
 	s64 drag;		/* e averaged over 2^G_DRAG_SHIFT s */
+	s64 noise;		/* |e| averaged over 2^G_NOISE_SHIFT s */
 	bool pdoubt;		/* the last pulse stepped, the next one tells */
 	s64 pdoubt_e;
 	s64 ph_off;		/* phase since the last trusted pulse (suspect) */
+	s64 step;		/* the pulse step that raised a phase alarm */
 	u32 hold_secs;		/* seconds since the last trusted pulse (suspect) */
 	bool phase_ok;		/* the last pulse within bounds */
 
@@ -184,12 +203,13 @@ struct pps_guard {
 static struct pps_guard guard = { .state = PPS_GUARD_QUALIFYING, .enabled = 1, .pos_ok = true };
 static DEFINE_SPINLOCK(pps_guard_lock);
 
-/* round(ns / 1e9) for ns >= 0 by multiplication: (ns >> 20) x 2^52 / 1e9 */
+/*
+ * round(ns / 1e9) for ns >= 0; a 64-bit division by a constant, which the
+ * compiler makes a multiplication (no division instruction)
+ */
 static s64 guard_ns_to_sec(s64 ns)
 {
-	u64 v = (u64)(ns + NSEC_PER_SEC / 2) >> 20;
-
-	return (s64)((v * 4503599627ULL) >> 42);
+	return (s64)div_u64((u64)ns + NSEC_PER_SEC / 2, NSEC_PER_SEC);
 }
 
 static s64 guard_ns_to_frac(u32 ns)
@@ -210,7 +230,8 @@ static s64 guard_now(void)
 
 static void guard_set_state(int state, int reason)
 {
-	guard.state = state;
+	/* read without the lock by pps_guard_suspect() */
+	WRITE_ONCE(guard.state, state);
 	guard.reason = reason;
 	guard.since = guard_now();
 	guard.good_secs = 0;
@@ -242,10 +263,14 @@ static bool guard_active(void)
 
 	if (on != guard.enabled) {
 		guard.enabled = on;
-		if (on)
+		if (on) {
+			/* the pulses before were not watched */
+			guard.have_count = false;
+			guard.pulse_seen = false;
 			guard_restart();
-		else
+		} else {
 			guard_set_state(PPS_GUARD_OFF, PPS_GUARD_NONE);
+		}
 	}
 	return on;
 }
@@ -279,25 +304,43 @@ static void guard_trust(void)
 		pr_info("kx_pps: GNSS receiver qualified: trusted\n");
 }
 
+/* the largest move of the pulse from one second to the next, cycles << G_FRAC */
+static s64 guard_step_limit(void)
+{
+	s64 thr = guard_ns_to_frac(READ_ONCE(gnss_phase));
+
+	return clamp_t(s64, G_NOISE_STEPS * guard.noise, thr, 4 * thr);
+}
+
+/*
+ * The largest drift of the pulse, cycles a second << G_FRAC: gnss_drag, or
+ * for a noisier pulse what its noise alone lets the minute's average show
+ * (about 6 standard deviations: |e| / 8).
+ */
+static s64 guard_drag_limit(void)
+{
+	return max_t(s64, guard_ns_to_frac(READ_ONCE(gnss_drag)), guard.noise >> 3);
+}
+
 /* the holdover budget over k seconds, cycles << G_FRAC */
 static s64 guard_budget(u32 k)
 {
 	s64 s = min_t(u32, k, G_BUDGET_MAX_SEC);
 
-	return guard_ns_to_frac(READ_ONCE(gnss_phase)) + s * G_BUDGET_FREQ +
-	       s * s * G_BUDGET_RAMP;
+	return guard_step_limit() + s * G_BUDGET_FREQ + s * s * G_BUDGET_RAMP;
 }
 
 /*
- * Seconds the oscillator counted since the last pulse: the count rounded to
- * whole seconds while it holds them (TPM4 wraps after 171.8 s), else the
- * monotonic clock's. 0: not a second (an extra edge).
+ * Whole seconds since the last pulse: the monotonic clock's, rounded (an
+ * interrupt is never half a second late), and where that clock has not
+ * moved by half a second (an extra edge), the count's while it fits whole
+ * seconds. 0: not a second.
  */
 static u32 guard_seconds(u32 n, s64 gap_ns)
 {
 	u64 k;
 
-	if (gap_ns >= G_COUNT_GAP_NS)
+	if (gap_ns >= NSEC_PER_SEC / 2)
 		return (u32)min_t(s64, guard_ns_to_sec(gap_ns), U32_MAX);
 	/* round(n / 25e6): (n + N0/2) x 2^36 / 25e6 */
 	k = (((u64)n + KX_N0 / 2) * 2749) >> 36;
@@ -325,6 +368,9 @@ static void guard_learn(s64 e)
 {
 	u32 shift = G_U_SHIFT;
 
+	if (guard.u_n >= G_U_SETTLED)
+		guard.noise += (abs(e) - guard.noise) >> G_NOISE_SHIFT;
+
 	if (guard.u_n < G_U_SETTLED) {
 		shift = 1;
 		while (shift < G_U_SHIFT && (1U << shift) <= guard.u_n)
@@ -342,6 +388,8 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 		guard.pdoubt = false;
 		if (abs(e) > guard_budget(k)) {
 			guard_alarm(PPS_GUARD_PHASE);
+			guard.ph_off = e;
+			guard.step = abs(e);
 			return false;
 		}
 		return true;
@@ -353,6 +401,7 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 			return true;
 		guard_alarm(PPS_GUARD_PHASE);
 		guard.ph_off = guard.pdoubt_e + e;
+		guard.step = abs(guard.ph_off);
 		return false;
 	}
 	if (abs(e) > thr) {
@@ -362,11 +411,30 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 	}
 	guard_learn(e);
 	guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
-	if (abs(guard.drag) > guard_ns_to_frac(READ_ONCE(gnss_drag))) {
+	if (abs(guard.drag) > guard_drag_limit()) {
 		guard_alarm(PPS_GUARD_DRAG);
 		return false;
 	}
 	return true;
+}
+
+/*
+ * A suspect receiver's pulse, k seconds after the last, only watched: it
+ * agrees again with no step, no drag (the average, from seconds without a
+ * step, kept running against the held frequency), within what the
+ * oscillator may have drifted since the alarm, and after a step back by
+ * more than half of it (a step that stays is never taken for drift).
+ */
+static void guard_judge_suspect(s64 e, u32 k, s64 thr)
+{
+	guard.ph_off += e;
+	guard.hold_secs += k;
+	if (k == 1 && abs(e) <= thr)
+		guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
+	guard.phase_ok = (k > 1 || abs(e) <= thr) &&
+			 abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
+			 abs(guard.drag) <= guard_drag_limit() &&
+			 (guard.reason != PPS_GUARD_PHASE || 2 * abs(guard.ph_off) < guard.step);
 }
 
 /*
@@ -411,7 +479,7 @@ bool pps_guard_pulse(u32 count, u16 code)
 		goto out;
 	}
 	e = guard_innovation(n, k, (s32)code - G_CODE_ZERO);
-	thr = guard_ns_to_frac(READ_ONCE(gnss_phase));
+	thr = guard_step_limit();
 
 	switch (guard.state) {
 	case PPS_GUARD_QUALIFYING:
@@ -427,11 +495,7 @@ bool pps_guard_pulse(u32 count, u16 code)
 		pass = guard_judge_trusted(e, k, thr);
 		break;
 	case PPS_GUARD_SUSPECT:
-		/* where the pulse stands against the oscillator since the alarm */
-		guard.ph_off += e;
-		guard.hold_secs += k;
-		guard.phase_ok = (k > 1 || abs(e) <= thr) &&
-				 abs(guard.ph_off) <= guard_budget(guard.hold_secs);
+		guard_judge_suspect(e, k, thr);
 		pass = false;
 		break;
 	}
@@ -477,18 +541,7 @@ bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z
 		guard.label_agrees = give;
 		break;
 	case PPS_GUARD_TRUSTED:
-		if (z->second_60 && !z->leap_ok) {
-			/*
-			 * A second 60 where none belongs: no label, and a
-			 * receiver that goes on a second behind confirms it.
-			 */
-			give = false;
-			guard.tdoubt = true;
-			guard.tdoubt_reason = PPS_GUARD_LEAP;
-			guard.tdoubt_t = t - 1;
-			break;
-		}
-		if (t == own || (z->leap_ok && t == own - 1)) {
+		if (t == own || (z->leap && t == own - 1)) {
 			/* at a leap second the own scale repeats a second */
 			guard.own_last += t - own;
 			guard.tdoubt = false;
@@ -497,19 +550,17 @@ bool pps_guard_label(s64 t, bool follows, s32 fix, const struct pps_guard_zda *z
 			break;
 		}
 		give = false;
-		reason = z->second_60 || (z->month_turn && abs(t - own) == 1) ?
-			PPS_GUARD_LEAP : PPS_GUARD_TIME;
-		/* the next ZDA following the disagreeing one confirms the jump */
-		if (guard.tdoubt && t == guard.tdoubt_t + 1) {
+		reason = z->month_turn && abs(t - own) == 1 ? PPS_GUARD_LEAP : PPS_GUARD_TIME;
+		/* the next ZDA disagreeing as well confirms it */
+		if (guard.tdoubt) {
 			guard_alarm(guard.tdoubt_reason);
 		} else {
 			guard.tdoubt = true;
 			guard.tdoubt_reason = reason;
 		}
-		guard.tdoubt_t = t;
 		break;
 	case PPS_GUARD_SUSPECT:
-		guard.label_agrees = t == own || (z->leap_ok && t == own - 1);
+		guard.label_agrees = t == own || (z->leap && t == own - 1);
 		if (guard.label_agrees)
 			guard.own_last += t - own;
 		give = false;
@@ -520,8 +571,12 @@ out:
 	return give;
 }
 
-/* a ZDA whose date the date rule refused */
-void pps_guard_calendar(void)
+/*
+ * A ZDA refused: its date by the date rule (calendar) or its second 60 out
+ * of place (leap). A trusted receiver's next ZDA disagreeing too confirms
+ * it (refused again, or going on a second behind after a second 60).
+ */
+void pps_guard_refused(int reason)
 {
 	unsigned long flags;
 
@@ -530,19 +585,19 @@ void pps_guard_calendar(void)
 		goto out;
 	guard.label_agrees = false;
 	if (guard.state == PPS_GUARD_TRUSTED) {
-		if (guard.tdoubt && guard.tdoubt_reason == PPS_GUARD_CALENDAR)
-			guard_alarm(PPS_GUARD_CALENDAR);
-		else {
+		if (guard.tdoubt) {
+			guard_alarm(guard.tdoubt_reason);
+		} else {
 			guard.tdoubt = true;
-			guard.tdoubt_reason = PPS_GUARD_CALENDAR;
-			guard.tdoubt_t = S64_MIN / 2;
+			guard.tdoubt_reason = reason;
 		}
-	} else if (guard.state == PPS_GUARD_QUALIFYING && !guard.calendar_refused) {
+	} else if (guard.state == PPS_GUARD_QUALIFYING && reason == PPS_GUARD_CALENDAR &&
+		   !guard.calendar_refused) {
 		/* a receiver without its date at start-up: counted once a spell */
-		guard.counts[PPS_GUARD_CALENDAR]++;
+		guard.counts[reason]++;
 		guard.good_secs = 0;
 	}
-	guard.calendar_refused = true;
+	guard.calendar_refused = reason == PPS_GUARD_CALENDAR;
 out:
 	spin_unlock_irqrestore(&pps_guard_lock, flags);
 }
@@ -680,7 +735,10 @@ s32 pps_guard_fix(s32 fix)
 	return pps_guard_suspect() ? 0 : fix;
 }
 
-/* a trusted receiver's time may leave this second (records for the PHYs) */
+/*
+ * A trusted receiver's time may leave this second (records for the PHYs):
+ * neither its label nor its pulse is in doubt.
+ */
 bool pps_guard_time_ok(void)
 {
 	unsigned long flags;
@@ -688,7 +746,7 @@ bool pps_guard_time_ok(void)
 
 	spin_lock_irqsave(&pps_guard_lock, flags);
 	ok = !guard_active() || guard.state == PPS_GUARD_QUALIFYING ||
-	     (guard.state == PPS_GUARD_TRUSTED && !guard.tdoubt);
+	     (guard.state == PPS_GUARD_TRUSTED && !guard.tdoubt && !guard.pdoubt);
 	spin_unlock_irqrestore(&pps_guard_lock, flags);
 	return ok;
 }

@@ -99,6 +99,8 @@ static const char *const attr_names[] = {
 	"holdover_time", "holdover_setting", "prv_integ_fp", "freqcorr",
 	"freqcorrdelta", "gps_time_set", "phy_delta1", "phy_delta2",
 	"manualtime", "ppsled", "deleth0", "deleth1",
+	/* the GNSS integrity guard's */
+	"gnss_state", "gnss_reason", "gnss_since", "gnss_counts", "gnss_accept", "gnss_home",
 };
 #define N_ATTRS (sizeof(attr_names) / sizeof(attr_names[0]))
 
@@ -137,7 +139,7 @@ static void check_attr_set(void)
 			say("note missing attribute %s", attr_names[i]);
 			missing++;
 		}
-	check(!extra && !missing, "nineteen_attributes", "%d missing, %d unexpected",
+	check(!extra && !missing, "attribute_set", "%d missing, %d unexpected",
 	      missing, extra);
 	check(!badmode, "attribute_modes_0660", "%d with another mode", badmode);
 }

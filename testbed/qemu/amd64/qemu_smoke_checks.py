@@ -17,7 +17,7 @@ from kxq import read_console  # noqa: E402
 
 STATE_KEYS = ("filter_dir", "platform_driver", "serdev_driver", "dev_node", "class", "module")
 # qemu_devcheck's checks, by the names of their ok lines
-DEVCHECKS = """filter_dir nineteen_attributes attribute_modes_0660
+DEVCHECKS = """filter_dir attribute_set attribute_modes_0660
     read_k1 read_k2 read_pause read_gpsfix read_tai_offset read_gpsmode
     read_timeknown read_holdover_time read_holdover_setting read_prv_integ_fp
     read_gps_time_set read_freqcorr read_freqcorrdelta_format write_prv_integ_fp
@@ -72,7 +72,8 @@ def check_devcheck(con):
     """attributes and device, from the guest's point of view"""
     con.expect("devcheck full failures", "^0$")
     con.expect("devcheck_rc", "^0$")
-    con.expect("params", "^holdover_limit last_count loop_mode 0 ?$")
+    con.expect("params", "^gnss_agree gnss_drag gnss_guard gnss_phase gnss_qualify gnss_radius "
+               "holdover_limit last_count loop_mode 0 ?$")
     con.expect("holdover_limit", "^120 0$")
     con.passed(DEVCHECKS)
     con.in_order("devcheck", ["pps chardev: FIFO empty, O_NONBLOCK"])

@@ -35,7 +35,8 @@ UNLOAD_MESSAGES = [
 ]
 ATTRIBUTES = sorted("""k1 k2 pause gpsfix tai_offset gpsmode timeknown holdover_time
     holdover_setting prv_integ_fp freqcorr freqcorrdelta gps_time_set phy_delta1 phy_delta2
-    manualtime ppsled deleth0 deleth1""".split())
+    manualtime ppsled deleth0 deleth1
+    gnss_state gnss_reason gnss_since gnss_counts gnss_accept gnss_home""".split())
 GUEST_OK = ["pps_open", "pps_caps", "pps_fetch", "pps_pulses", "pps_time_advances",
             "pps_one_event_per_pulse", "nmea_open", "nmea_whole_sentences"]
 
