@@ -18,8 +18,11 @@
 //     writer's errno), an open the file's handlers do not allow fails with
 //     EACCES, as in sysfs;
 //   - sys/module/kx_pps/parameters, a directory mount the same way: one
-//     read-only file per module parameter with a mode (loop_mode,
-//     last_count), its value as the kernel shows it;
+//     file per module parameter with a mode (loop_mode, last_count,
+//     holdover_limit), its value as the kernel shows it; a write is
+//     refused (EACCES), as the host layer has no parameter store (the
+//     holdover limit is written through sys/pps_filter/holdover_setting,
+//     the same value);
 //   - sys/class/pps/pps0, a directory mount with the module's LinuxPPS
 //     source as the pps class shows it: "name" and "assert" (read-only);
 //   - dev/kx_pps, a mount on a single file: open, read, write and release
@@ -295,7 +298,7 @@ struct AttrDir {
 	long (*store)(const char *name, const char *data, size_t len);
 };
 
-// a parameter's file opens as its mode allows; the module's are read-only
+// a parameter's file opens as its mode allows; a write is refused
 int param_open(const char *name, int want_read, int want_write)
 {
 	int mode = kxk_param_mode(name);

@@ -138,7 +138,8 @@ def test_reader_killed_while_blocked(live):
 
 def test_module_parameters_are_read_only_files(live):
     params = os.path.join(live.root, "sys/module/kx_pps/parameters")
-    assert sorted(os.listdir(params)) == ["last_count", "loop_mode"]
+    assert sorted(os.listdir(params)) == ["holdover_limit", "last_count", "loop_mode"]
+    assert os.stat(os.path.join(params, "holdover_limit")).st_mode & 0o777 == 0o644
     with open(os.path.join(params, "loop_mode")) as f:
         assert f.read() == "0\n"
     with pytest.raises(PermissionError):
