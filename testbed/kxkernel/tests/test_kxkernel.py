@@ -165,6 +165,10 @@ def test_module_parameters_are_files_as_their_modes_say(live):
         os.close(fd)
     with open(radius) as f:
         assert f.read() == "120\n"
+    # the holdover limit is the attribute holdover_setting's value
+    with open(os.path.join(params, "holdover_limit"), "w") as f:
+        f.write("600\n")
+    assert live.read_attr("holdover_setting").split()[0] == "600"
     # two pulses 25,000,007 cycles apart: last_count is that capture's count
     pulse = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     for count in (1000, 25001007):
