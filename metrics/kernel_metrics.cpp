@@ -1,6 +1,7 @@
 #include "kernel_metrics.h"
 
 #include "kx_path.h"
+#include "kx_state.h"
 #include "source_text.h"
 
 #include <dirent.h>
@@ -91,6 +92,76 @@ pps_assert kx_pps_assert()
 	return a;
 }
 
+std::optional<double> known(int v)
+{
+	return v >= 0 ? std::optional<double>(v) : std::nullopt;
+}
+
+// The integrity guard's decision (gnss_state, gnss_reason through the one
+// reading of the module's state), when it changed (gnss_since) and what
+// each check has detected (gnss_counts, lines "time N").
+void collect_guard_metrics(prom_text &out, const KxModuleState &state)
+{
+	if (state.gnss == KxGnss::absent)
+		return;
+	static const struct {
+		KxGnss gnss;
+		const char *word;
+	} states[] = {{KxGnss::off, "off"},
+		      {KxGnss::qualifying, "qualifying"},
+		      {KxGnss::trusted, "trusted"},
+		      {KxGnss::suspect, "suspect"}};
+	for (const auto &st : states)
+		prom_add(out, "kx_gnss_state", "gauge",
+			 "1 for the integrity guard's present state of the receiver (off: guard "
+			 "switched off; qualifying: not yet trusted; trusted; suspect: held over on "
+			 "the oscillator), 0 for the others",
+			 st.gnss == state.gnss ? 1 : 0, {{"state", st.word}});
+
+	static const char *const checks[] = {"time", "phase", "drag", "position", "calendar",
+					     "leap"};
+	const char *reason_help = "1 for the check that made the receiver suspect, 0 for the "
+				  "others (all 0 while it is not suspect)";
+	if (!state.gnss_reason.empty()) {
+		bool named = false;
+		for (const char *c : checks) {
+			bool now = state.gnss == KxGnss::suspect && state.gnss_reason == c;
+			named = named || now;
+			prom_add(out, "kx_gnss_suspect_reason", "gauge", reason_help, now ? 1 : 0,
+				 {{"reason", c}});
+		}
+		// a reason this program does not know yet is still shown
+		if (state.gnss == KxGnss::suspect && !named && state.gnss_reason != "none")
+			prom_add(out, "kx_gnss_suspect_reason", "gauge", reason_help, 1,
+				 {{"reason", state.gnss_reason}});
+	}
+
+	// 0 before any change: no time to show
+	std::optional<double> since = integer_attribute("gnss_since");
+	prom_add(out, "kx_gnss_state_since_timestamp_seconds", "gauge",
+		 "When the integrity guard's state last changed, seconds since 1970 on the "
+		 "appliance's own time scale",
+		 since && *since > 0 ? since : std::nullopt);
+
+	std::optional<std::string> counts = attribute("gnss_counts");
+	std::string_view rest = counts ? std::string_view(*counts) : std::string_view();
+	while (!rest.empty()) {
+		size_t end = rest.find('\n');
+		std::string_view line = rest.substr(0, end);
+		rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+		size_t blank = line.find(' ');
+		if (blank == 0 || blank == std::string_view::npos)
+			continue;
+		std::optional<int64_t> n = parse_integer(line.substr(blank));
+		if (n && *n >= 0)
+			prom_add(out, "kx_gnss_detections_total", "counter",
+				 "Times each of the integrity guard's checks has found the receiver "
+				 "disagreeing with the appliance's own time scale since the module was "
+				 "loaded",
+				 static_cast<double>(*n), {{"check", std::string(line.substr(0, blank))}});
+	}
+}
+
 } // namespace
 
 void collect_kernel_metrics(prom_text &out)
@@ -115,12 +186,13 @@ void collect_kernel_metrics(prom_text &out)
 	prom_add(out, "kx_pps_last_pulse_timestamp_seconds", "gauge",
 		 "System time of the last pulse reported to LinuxPPS, seconds since 1970", a.stamp);
 
+	KxModuleState state = kx_read_module_state();
 	prom_add(out, "kx_gps_fix", "gauge",
 		 "GPS fix quality the module has qualified: 0 none, 1 GPS, 2 differential",
-		 integer_attribute("gpsfix"));
+		 known(state.fix));
 	prom_add(out, "kx_gps_time_known", "gauge",
 		 "1 while the time is known: a fix, or holdover within the holdover limit",
-		 integer_attribute("timeknown"));
+		 known(state.time_known));
 	prom_add(out, "kx_gps_time_set", "gauge",
 		 "1 once a pulse has followed a GPS time decoded with a fix since the module was loaded",
 		 integer_attribute("gps_time_set"));
@@ -136,4 +208,6 @@ void collect_kernel_metrics(prom_text &out)
 		 scaled(integer_attribute("phy_delta1"), 1e9), {{"port", "0"}});
 	prom_add(out, "kx_phy_delta_seconds", "gauge", phy_help,
 		 scaled(integer_attribute("phy_delta2"), 1e9), {{"port", "1"}});
+
+	collect_guard_metrics(out, state);
 }

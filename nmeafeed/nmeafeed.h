@@ -66,8 +66,9 @@ void handle_line(const char *line, size_t length);
 
 // The work of one ZDA line (checked, without NULs): status files, ZDA
 // print, and an NTP sample when its time is taken (zda_time_taken), is the
-// previous ZDA's + 1 s, is not a leap second, and the module's fix
-// (gpsfix) is above 0.
+// previous ZDA's + 1 s, is not a leap second, the module's fix (gpsfix) is
+// above 0 and its integrity guard does not hold the receiver suspect
+// (gnss_state).
 void update_status(const char *zda_line);
 
 // Parses the stored GSV lines of one system into its strongest-first list.

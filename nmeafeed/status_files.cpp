@@ -221,8 +221,12 @@ void update_status(const char *zda_line)
 		return;
 	// Only while the module has a fix (gpsfix above 0): a receiver without
 	// one (quality 0 after a cold start) may still send a ZDA, and its time
-	// is no time to serve, pulse source or not.
+	// is no time to serve, pulse source or not. And never while the
+	// module's integrity guard holds the receiver suspect: its time is then
+	// not the appliance's, and chronyd holds over on its own clock as the
+	// module does on the oscillator (a leap-3 sample instead would make it
+	// drop what it holds long before the holdover limit).
 	KxModuleState module = kx_read_module_state();
-	if (module.fix > 0)
+	if (module.fix > 0 && module.gnss != KxGnss::suspect)
 		shm_feed_seconds(seconds, stamp.nanoseconds, ntp_sample_leap(module));
 }

@@ -20,6 +20,7 @@
 #include "char_lcd.h"
 #include "gpio_lines.h"
 #include "kx_path.h"
+#include "kx_state.h"
 #include "screens.h"
 #include "value_file.h"
 
@@ -114,10 +115,21 @@ void publish_chip_status()
 	write_value_file(rundata("ad9544temp.dat").c_str(), text);
 }
 
+// The guard's alarm for page 0.
+void apply_gnss(const KxModuleState &state)
+{
+	gnss_suspect = state.gnss == KxGnss::suspect;
+	bool named = gnss_suspect && state.gnss_reason != "none";
+	std::snprintf(gnss_alarm, sizeof gnss_alarm, "%s", named ? state.gnss_reason.c_str() : "");
+}
+
 void refresh()
 {
-	time_known_flag = read_number_file(kx_path("/sys/pps_filter/timeknown").c_str()) == 1 ? 1 : 0;
-	apply_gpsfix(read_number_file(kx_path("/sys/pps_filter/gpsfix").c_str()));
+	// One reading of the module's state; an unreadable fix counts as none.
+	KxModuleState state = kx_read_module_state();
+	time_known_flag = state.time_known == 1 ? 1 : 0;
+	apply_gpsfix(state.fix < 0 ? 0 : state.fix);
+	apply_gnss(state);
 	antenna_refresh();
 	antenna_skew_check();
 }

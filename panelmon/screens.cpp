@@ -7,12 +7,16 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 int32_t time_known_flag = 0;
 int32_t holdover_value = 0;
 char fix_text[4] = "";
+bool gnss_suspect = false;
+char gnss_alarm[16] = "";
 
 namespace {
 
@@ -137,7 +141,17 @@ void render_page0(char *line1, char *line2)
 	default: {
 		time_text(line1, read_number_file(kx_path("/sys/pps_filter/gps_time_set").c_str()) > 0);
 		int32_t average = snr_average();
-		if (holdover_value == 0)
+		if (gnss_suspect) {
+			// The receiver disagrees with the appliance's own time scale:
+			// the unit holds over on its oscillator whatever the fix says.
+			// The reason in capitals, cut to the row ("POSITION" fits).
+			char reason[sizeof gnss_alarm];
+			size_t n = std::strlen(gnss_alarm);
+			for (size_t i = 0; i <= n; i++)
+				reason[i] = static_cast<char>(
+					std::toupper(static_cast<unsigned char>(gnss_alarm[i])));
+			format_row(line2, "GPS SUSPECT %-8.8s", reason);
+		} else if (holdover_value == 0)
 			format_row(line2, "GPS:%3s  SNR Ave=%2d ", fix_text, average);
 		else if (time_known_flag == 1)
 			format_row(line2, "Holdover: %d sec      ", holdover_value);

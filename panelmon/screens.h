@@ -18,6 +18,10 @@ inline constexpr int TIME_MODE_MANUAL = 2;
 extern int32_t time_known_flag;  // timeknown read 1
 extern int32_t holdover_value;   // holdover_time at the last refresh without fix
 extern char fix_text[4];         // "N/A", "2D" or "3D"
+// The module's integrity guard holds the receiver suspect, and why
+// (gnss_reason: "time", "position", ...; empty when not readable).
+extern bool gnss_suspect;
+extern char gnss_alarm[16];
 
 // Formats a row: output beyond 20 characters is cut off.
 void format_row(char *row, const char *format, ...) __attribute__((format(printf, 2, 3)));
@@ -33,7 +37,9 @@ int read_time_mode();
 // constellation's list; 0 without lists.
 int32_t snr_average();
 
-// Renders page 0 for the mode read from /etc/time_mode.
+// Renders page 0 for the mode read from /etc/time_mode. In GPS mode, while
+// the receiver is suspect, the second row is the alarm, "GPS SUSPECT TIME"
+// and the like, in place of the fix or the holdover count.
 void render_page0(char *line1, char *line2);
 
 // Renders one of the pages 1 to 5 from its files.

@@ -148,6 +148,47 @@ TEST(Sources, AppliancesFilesBecomeSeries)
 		EXPECT_EQ(out.find(absent), std::string::npos) << absent << " in\n" << out;
 }
 
+// The integrity guard: one gauge per state and per reason (the one in force
+// 1), the time of the last change only once there was one, one counter per
+// check, each line of gnss_counts on its own; nothing of it from a module
+// without the guard.
+TEST(Sources, GuardStateReasonSinceAndCounters)
+{
+	TempRoot root;
+	root.write("/sys/pps_filter/gpsfix", "1\n");
+	EXPECT_EQ(collected().find("kx_gnss_"), std::string::npos) << "no guard, no series";
+
+	root.write("/sys/pps_filter/gnss_state", "suspect\n");
+	root.write("/sys/pps_filter/gnss_reason", "drag\n");
+	root.write("/sys/pps_filter/gnss_since", "1765300123\n");
+	root.write("/sys/pps_filter/gnss_counts",
+		   "time 2\nphase 0\ndrag 1\nposition x\ncalendar 0\nleap 0\n");
+	std::string out = collected();
+	for (const char *line : {
+		     "# TYPE kx_gnss_state gauge\n",
+		     "kx_gnss_state{state=\"suspect\"} 1\n",
+		     "kx_gnss_state{state=\"trusted\"} 0\n",
+		     "kx_gnss_suspect_reason{reason=\"drag\"} 1\n",
+		     "kx_gnss_suspect_reason{reason=\"time\"} 0\n",
+		     "kx_gnss_state_since_timestamp_seconds 1765300123\n",
+		     "# TYPE kx_gnss_detections_total counter\n",
+		     "kx_gnss_detections_total{check=\"time\"} 2\n",
+		     "kx_gnss_detections_total{check=\"drag\"} 1\n",
+		     "kx_gnss_detections_total{check=\"leap\"} 0\n",
+	     })
+		EXPECT_NE(out.find(line), std::string::npos) << line << "not in\n" << out;
+	EXPECT_EQ(out.find("check=\"position\""), std::string::npos) << "unreadable count left out";
+
+	root.write("/sys/pps_filter/gnss_state", "trusted\n");
+	root.write("/sys/pps_filter/gnss_reason", "none\n");
+	root.write("/sys/pps_filter/gnss_since", "0\n");
+	out = collected();
+	EXPECT_NE(out.find("kx_gnss_state{state=\"trusted\"} 1\n"), std::string::npos) << out;
+	EXPECT_NE(out.find("kx_gnss_suspect_reason{reason=\"drag\"} 0\n"), std::string::npos)
+		<< out;
+	EXPECT_EQ(out.find("kx_gnss_state_since"), std::string::npos) << "0: no change yet";
+}
+
 TEST(Chrony, TrackingLine)
 {
 	prom_text t;

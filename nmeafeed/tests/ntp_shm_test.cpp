@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "ntp_leap.h"
 #include "rundata_fixture.h"
 #include "test_sentences.h"
 
@@ -137,6 +138,54 @@ TEST_F(NtpFeed, LeapThreeOnlyWhileThePulseSourceSaysTheTimeIsNotKnown)
 	EXPECT_EQ(sample_leap("0\\n", false), 0) << "no pulse source: the sentences alone give the time";
 	EXPECT_EQ(sample_leap(nullptr, false), 0);
 	EXPECT_EQ(sample_leap("1\\n", true), 0) << "known again";
+}
+
+// While the module's integrity guard holds the receiver suspect, its time
+// reaches the NTP daemon in no sample, pulse source or not; every other
+// word of the guard (and a module without one) lets the samples through.
+TEST_F(NtpFeed, NoSampleWhileTheGuardHoldsTheReceiverSuspect)
+{
+	auto sample_written = [this](const char *state, bool pps) {
+		[[maybe_unused]] int r = system(("rm -rf " + root_ + "/dev " + root_ + "/sys").c_str());
+		if (pps)
+			r = system(("mkdir -p " + root_ + "/dev && touch " + root_ + "/dev/pps-kx").c_str());
+		r = system(("mkdir -p " + root_ + "/sys/pps_filter && printf '1\\n' >" + root_ +
+		            "/sys/pps_filter/timeknown && printf '1\\n' >" + root_ +
+		            "/sys/pps_filter/gpsfix").c_str());
+		if (state != nullptr)
+			r = system(("printf '" + std::string(state) + "\\n' >" + root_ +
+			            "/sys/pps_filter/gnss_state").c_str());
+		int32_t before = seg.count;
+		last_zda_seconds = 1798761599; // the second before was seen
+		captured([] { feed({"$GPZDA,000000.000,01,01,2027,00,00"}); });
+		return seg.count != before;
+	};
+	EXPECT_FALSE(sample_written("suspect", true));
+	EXPECT_FALSE(sample_written("suspect", false)) << "sentences alone: still the receiver's word";
+	EXPECT_TRUE(sample_written("trusted", true));
+	EXPECT_TRUE(sample_written("qualifying", true));
+	EXPECT_TRUE(sample_written("off", true));
+	EXPECT_TRUE(sample_written(nullptr, true)) << "a module without the guard";
+	EXPECT_FALSE(sample_written("suspect", true));
+	EXPECT_TRUE(sample_written("trusted", true)) << "trusted again";
+}
+
+// ntpgate's decision (the same function): a suspect receiver within the
+// holdover limit leaves chronyd serving its held-over time; once the module
+// says the time is no longer known, chronyd is made to refuse.
+TEST_F(NtpFeed, NtpgateLetsASuspectReceiverHoldOverUntilTheLimit)
+{
+	auto leap = [this](const char *timeknown, const char *gpsfix) {
+		[[maybe_unused]] int r = system(
+			("mkdir -p " + root_ + "/dev " + root_ + "/sys/pps_filter && touch " + root_ +
+			 "/dev/pps-kx && cd " + root_ + "/sys/pps_filter && printf 'suspect\\n' >gnss_state" +
+			 " && printf 'time\\n' >gnss_reason && printf '" + timeknown +
+			 "\\n' >timeknown && printf '" + gpsfix + "\\n' >gpsfix").c_str());
+		return ntp_sample_leap();
+	};
+	EXPECT_EQ(leap("1", "1"), kLeapNone) << "suspect, fix present, within the limit";
+	EXPECT_EQ(leap("1", "0"), kLeapNone) << "suspect and fix lost, within the limit";
+	EXPECT_EQ(leap("0", "1"), kLeapNotSynchronised) << "the limit has run out";
 }
 
 // A receiver without a time (a cold start: GGA quality 0 and a ZDA from

@@ -24,6 +24,8 @@ protected:
 		time_known_flag = 0;
 		holdover_value = 0;
 		std::strcpy(fix_text, "");
+		gnss_suspect = false;
+		gnss_alarm[0] = '\0';
 	}
 	void rundata(const char *name, const std::string &text)
 	{
@@ -190,6 +192,38 @@ TEST_F(Screens, GpsModeHoldover)
 	time_known_flag = 1;
 	render_page0(line1, line2);
 	EXPECT_STREQ(line2, "Holdover: 123456789 ");
+}
+
+// While the guard holds the receiver suspect the second row is the alarm,
+// whatever the fix and the holdover say; trusted again, the screen is as
+// before. The row stays 20 characters for the longest reasons.
+TEST_F(Screens, GpsModeSuspectReceiverShowsTheAlarm)
+{
+	std::strcpy(fix_text, "3D");
+	gnss_suspect = true;
+	std::strcpy(gnss_alarm, "time");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "GPS SUSPECT TIME    ");
+	std::strcpy(gnss_alarm, "position");
+	holdover_value = 40;
+	time_known_flag = 1;
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "GPS SUSPECT POSITION");
+	time_known_flag = 0;
+	std::strcpy(gnss_alarm, "somethinglonger");
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "GPS SUSPECT SOMETHIN");
+	gnss_alarm[0] = '\0';
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "GPS SUSPECT         ");
+	gnss_suspect = false;
+	holdover_value = 0;
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "GPS: 3D  SNR Ave= 0 ");
+	root.put("/etc/time_mode", "1");
+	gnss_suspect = true;
+	render_page0(line1, line2);
+	EXPECT_STREQ(line2, "Peer Unsynced:     0") << "peer mode: the receiver is not the source";
 }
 
 TEST_F(Screens, PeerMode)

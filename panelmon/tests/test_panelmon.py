@@ -188,6 +188,25 @@ def test_gps_fix_2_then_1_then_3(board, tree, start):
     assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (0, 1)
 
 
+def test_suspect_receiver_raises_the_alarm_on_page0(board, tree, start):
+    """The module's guard holds the receiver suspect: the alarm replaces
+    the fix row (the fix LEDs still show what the receiver reports); when
+    the guard trusts it again, the screen is as before."""
+    tree.attr("gpsfix", "2\n")
+    tree.attr("timeknown", "1\n")
+    tree.attr("gnss_state", "trusted\n")
+    tree.attr("gnss_reason", "none\n")
+    start()
+    row1_becomes(board, "GPS: 3D  SNR Ave= 0 ")
+    tree.attr("gnss_reason", "position\n")
+    tree.attr("gnss_state", "suspect\n")
+    row1_becomes(board, "GPS SUSPECT POSITION")
+    assert (board.gpio_get(LED_3DFIX), board.gpio_get(LED_2DFIX)) == (1, 0)
+    tree.attr("gnss_state", "trusted\n")
+    tree.attr("gnss_reason", "none\n")
+    row1_becomes(board, "GPS: 3D  SNR Ave= 0 ")
+
+
 def wait_for_fraction(low, high):
     """Sleeps until the fraction of the current wall-clock second lies in [low, high)."""
     while True:

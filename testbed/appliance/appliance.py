@@ -92,10 +92,13 @@ def describe_reply(r):
 
 
 class Appliance(kxproc.Harness):
-    def __init__(self, build, chrony=False, metrics_interval=None):
+    def __init__(self, build, chrony=False, metrics_interval=None, module_params=()):
         """metrics_interval: seconds between kxmetrics' runs (its SysV loop
-        mode); None runs neither kxmetrics nor node-exporter."""
+        mode); None runs neither kxmetrics nor node-exporter.
+        module_params: the kx_pps module's parameters at load, "name=value"
+        as /etc/modprobe.d would give them."""
         self.build = build
+        self.module_params = list(module_params)
         self.chrony = chrony and os.path.exists(CHRONYD)
         self.metrics_interval = metrics_interval
         self.root = tempfile.mkdtemp(prefix="kxapp.")
@@ -116,7 +119,8 @@ class Appliance(kxproc.Harness):
                               binary=os.path.join(self.build, "bin", "simboard")).start()
         # KXH_LOG=1: the module's kernel messages on kxkernel's output
         self.kernel = KxKernel(self.root, os.path.join(self.build, "bin", "kxkernel"),
-                               env=self.board.env(KXH_LOG="1")).start()
+                               env=self.board.env(KXH_LOG="1"),
+                               params=self.module_params).start()
         sim_bin = os.path.join(self.build, "sim", "bin")
         self.spawn("nmeafeed", [os.path.join(sim_bin, "nmeafeed")])
         self.spawn("panelmon", [os.path.join(sim_bin, "panelmon")])
@@ -166,12 +170,28 @@ class Appliance(kxproc.Harness):
         for line in r.stdout.splitlines():
             f = line.split(",")
             if len(f) >= 10 and f[2] == "GPS":
-                if f[5] == "0":
+                # LastRx: seconds since the last sample, huge before the first
+                if f[5] == "0" and not (f[6].isdigit() and int(f[6]) < 10 ** 9):
                     return "GPS source, no sample yet"
+                if f[5] == "0":
+                    return "GPS %s no sample for %s s (reach 0), last offset %+.3f s%s" % (
+                        f[1], f[6], float(f[7]), self.chrony_serving())
                 # state: * selected, ? unusable; reach: octal register of the last 8 polls
                 return "GPS %s reach %s, last sample %s s ago, offset %+.3f s" % (
                     f[1], f[5], f[6], float(f[7]))
         return "no GPS source yet"
+
+    def chrony_serving(self):
+        """What chronyd answers its clients: '; serves stratum N, root
+        dispersion D ms', or '' while it does not answer."""
+        r = subprocess.run([CHRONYC, "-h", os.path.join(self.root, "run/chrony/chronyd.sock"), "-n",
+                            "-c", "tracking"], capture_output=True, text=True, timeout=10)
+        f = r.stdout.strip().split(",")
+        if len(f) < 14:
+            return ""
+        if f[-1] == "Not synchronised":
+            return "; serves: not synchronised"
+        return "; serves stratum %s, root dispersion %.1f ms" % (f[2], float(f[11]) * 1e3)
 
     def metrics_text(self):
         """node-exporter's /metrics as it serves it; "" while it does not answer."""

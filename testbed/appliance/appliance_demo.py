@@ -12,8 +12,17 @@ serves them (printed once, in holdover).
 
 Each second the demo prints what a person at the unit and on the network
 sees, and walks a scenario: start-up from +1 ppm, fix qualification, the
-loop locking, the GPS lost (holdover, the VCXO drifting), the fix back, the
+loop locking, the receiver trusted, a spoofer pulling the receiver an hour
+ahead (the alarm; the unit holds its own time) and letting go, the
+operator accepting the receiver again, the GPS
+lost (holdover, the VCXO drifting), the fix back (the guard's phase alarm:
+the pulse beyond what it allows the drifted VCXO; accepted again), the
 receiver falling silent, the front-panel button.
+
+The integrity guard's waits are shortened through its module parameters
+at load, as /etc/modprobe.d/kx-pps.conf would set them: the receiver is
+trusted after 20 s of agreement instead of 900 s (and again 10 s after it
+agrees again instead of 60 s).
 
 Run as root inside private network, IPC and mount namespaces (scripts/demo).
 """
@@ -29,23 +38,37 @@ from appliance import Appliance, describe_reply, locator_query  # noqa: E402
 K1 = 2000        # ten times the default gain (see below)
 ONE_COUNT = 40   # ppb: one oscillator cycle in 25,000,000, what one pulse can see
 
-# (second, what happens, simboard control commands)
+# the integrity guard's waits for the demo (shipped: 900 s and 60 s)
+GUARD_PARAMS = ["gnss_qualify=20", "gnss_agree=10"]
+
+# (second, what happens, simboard control commands, module attribute writes)
 SCENARIO = [
-    (45, "GPS lost (antenna unplugged): no fix, no pulses; meanwhile the cabinet "
+    (38, "a spoofer takes over the receiver: its time, pulse and sentences an hour "
+         "ahead", ["gps jump 3600"], []),
+    (50, "the spoofer lets go: the receiver is on time again", ["gps jump -3600"], []),
+    (53, "the operator, the spoofer gone, accepts the receiver's time: "
+         "echo 1 > /sys/pps_filter/gnss_accept (it qualifies again)", [], [("gnss_accept", "1")]),
+    (80, "GPS lost (antenna unplugged): no fix, no pulses; meanwhile the cabinet "
          "warms and the VCXO, held at its last DAC code, runs +80 ppb fast",
-         ["gps fix 0", "gps pulses 0", "osc step 80"]),
-    (75, "GPS back: fix and pulses return", ["gps fix 1", "gps pulses 1"]),
-    (95, "the receiver falls silent for 8 s (pulses go on)", ["gps silent 1"]),
-    (103, "the receiver talks again", ["gps silent 0"]),
-    (108, "button pressed: front-panel page 1", ["button press", "button release"]),
-    (111, "button pressed: front-panel page 2", ["button press", "button release"]),
+         ["gps fix 0", "gps pulses 0", "osc step 80"], []),
+    (100, "GPS back: fix and pulses return; the pulse comes back some 1.6 us from where "
+          "the drifted VCXO puts it, beyond what the guard allows an oscillator in "
+          "holdover, and it cannot tell which of the two moved", ["gps fix 1", "gps pulses 1"], []),
+    (104, "the operator, the cabinet's warming known, accepts the receiver again",
+     [], [("gnss_accept", "1")]),
+    (112, "the receiver falls silent for 6 s (pulses go on)", ["gps silent 1"], []),
+    (118, "the receiver talks again", ["gps silent 0"], []),
+    (121, "button pressed: front-panel page 1", ["button press", "button release"], []),
+    (124, "button pressed: front-panel page 2", ["button press", "button release"], []),
 ]
-LENGTH = int(sys.argv[2]) if len(sys.argv) > 2 else 115
+LENGTH = int(sys.argv[2]) if len(sys.argv) > 2 else 127
 # kxmetrics' cadence on the unit (its systemd timer); node-exporter serves
 # its file on a loopback port of the demo's own network namespace
 METRICS_INTERVAL = 10
-METRICS_AT = 70          # in holdover
-METRICS_SHOWN = ("kx_pps_pulses_total", "kx_gps_fix", "kx_gps_time_known", "kx_gps_holdover_seconds",
+METRICS_AT = (47, 90)    # under the spoofer, in holdover
+METRICS_SHOWN = ("kx_gnss_state{", "kx_gnss_suspect_reason{reason=\"time\"}",
+                 "kx_gnss_detections_total{check=\"time\"}",
+                 "kx_pps_pulses_total", "kx_gps_fix", "kx_gps_time_known", "kx_gps_holdover_seconds",
                  "kx_gps_satellites_used", "kx_gps_snr_average_dbhz", "kx_loop_freqcorr",
                  "kx_antenna_current_amperes", "kx_clock_chip_temperature_celsius",
                  "kx_chrony_stratum",
@@ -85,7 +108,8 @@ def print_metrics(app):
 
 def main():
     build = sys.argv[1] if len(sys.argv) > 1 else "build"
-    with Appliance(build, chrony=True, metrics_interval=METRICS_INTERVAL) as app:
+    with Appliance(build, chrony=True, metrics_interval=METRICS_INTERVAL,
+                   module_params=GUARD_PARAMS) as app:
         print("The unit is up. Its VCXO runs free at %+.0f ppb (1 ppm fast); the loop "
               "counts\nits cycles between GPS pulses (25,000,000 when exact)." %
               float(app.osc()["error_ppb"]))
@@ -96,7 +120,9 @@ def main():
         app.kernel.write_attr("k1", str(K1))
         print("Loop gain k1 raised from 200 to %d through /sys/pps_filter/k1: a time "
               "constant\nof about 6 pulses instead of 64, so the lock shows within "
-              "these two minutes.\n" % K1)
+              "these two minutes." % K1)
+        print("The GNSS integrity guard's waits shortened at load (%s):\nthe receiver "
+              "is trusted after 20 s of agreement (shipped: 900 s).\n" % " ".join(GUARD_PARAMS))
         watch = Watch()
         start = time.monotonic()
         events = list(SCENARIO)
@@ -104,10 +130,12 @@ def main():
         log_at = len(app.kernel.output)
         for second in range(1, LENGTH + 1):
             while events and events[0][0] <= second:
-                _, what, commands = events.pop(0)
+                _, what, commands, writes = events.pop(0)
                 print("   >>> %s" % what)
                 for c in commands:
                     app.board.command(c)
+                for name, text in writes:
+                    app.kernel.write_attr(name, text)
             time.sleep(max(0.0, start + second - time.monotonic()))
             log_at, messages = kernel_messages(app, log_at)
             for m in messages[:4]:
@@ -119,18 +147,24 @@ def main():
             captured = osc.get("count") if pulses != last_pulses else "(no pulse)"
             last_pulses = pulses
             gpsfix, known = app.attr("gpsfix"), app.attr("timeknown")
+            gnss, reason = app.attr("gnss_state"), app.attr("gnss_reason")
             watch.change("fix", gpsfix, {"1": "GPS fix qualified", "0": "GPS fix lost"}, second)
             watch.change("known", known, {"1": "time known"}, second)
+            watch.change("gnss", gnss, {
+                "trusted": "receiver trusted: it agrees with the unit's own time scale",
+                "qualifying": "receiver qualifying again: its time taken as at start-up",
+                "suspect": "ALARM: receiver suspect (%s); the unit holds over on its "
+                           "oscillator and serves its own time" % reason}, second)
             locked = "in" if abs(error) < ONE_COUNT else "out"
             watch.change("lock", locked, {"in": "loop locked: VCXO within one count (40 ppb)",
                                           "out": "VCXO off by more than one count"}, second)
             print("%3ds |%s|%s|  count %s  freqcorr %s  dac %s  vcxo %+.2f ppb" % (
                 second, rows[0], rows[1], captured, app.attr("freqcorr"), osc.get("dac"),
                 error))
-            print("      gpsfix %s  timeknown %s  holdover %s s   chronyd: %s" % (
-                gpsfix, known, app.attr("holdover_time"), app.chrony_source()))
+            print("      gpsfix %s  timeknown %s  holdover %s s  gnss %s (%s)  chronyd: %s" % (
+                gpsfix, known, app.attr("holdover_time"), gnss, reason, app.chrony_source()))
             print("      locator: %s" % describe_reply(locator_query()))
-            if second == METRICS_AT:
+            if second in METRICS_AT:
                 print_metrics(app)
     print()
     print("The loop over a longer run, from +1 ppm with the default gain, is pictured in "

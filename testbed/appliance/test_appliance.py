@@ -43,3 +43,55 @@ def test_fix_loop_and_holdover():
         assert app.attr("timeknown") == "1"
         app.wait_for("panel shows the holdover",
                      lambda: app.board.lcd_rows()[1].startswith("Holdover"))
+
+
+# The module's integrity guard with its waits shortened (the shipped
+# defaults: 900 s of agreement before the receiver is trusted, 60 s to be
+# trusted again), through its parameters at load.
+GUARD_PARAMS = ["gnss_qualify=20"]
+
+
+def test_spoofed_time_and_position_raise_the_alarm():
+    """A receiver that lies after it was trusted, as a spoofer makes it:
+    an hour ahead, then back on time; then a position 10 km away. Each time
+    the panel and the metrics show the alarm and its reason, the module
+    steps no clock, and once the operator accepts the receiver it qualifies
+    and is trusted again."""
+    with Appliance(os.environ["KX_BUILD"], metrics_interval=1,
+                   module_params=GUARD_PARAMS) as app:
+        app.kernel.write_attr("k1", "2000")
+        app.wait_for("receiver trusted", lambda: app.attr("gnss_state") == "trusted", 240)
+        steps = sum("Set Linux system clock" in l for l in app.kernel.output)
+        m = {}
+
+        def alarm(reason, row):
+            app.wait_for("the panel's alarm %r" % row, lambda: app.board.lcd_rows()[1] == row)
+            assert app.attr("gnss_state") == "suspect" and app.attr("gnss_reason") == reason
+
+            def scraped():
+                m.clear()
+                m.update(app.scrape())
+                return (m.get('kx_gnss_state{state="suspect"}') == 1 and
+                        m.get('kx_gnss_suspect_reason{reason="%s"}' % reason) == 1)
+            app.wait_for("the alarm in the metrics", scraped)
+            assert m['kx_gnss_detections_total{check="%s"}' % reason] >= 1
+            assert m['kx_gnss_state{state="trusted"}'] == 0
+            assert "kx_gnss_state_since_timestamp_seconds" in m
+
+        def accepted():
+            app.kernel.write_attr("gnss_accept", "1")
+            assert app.attr("gnss_state") == "qualifying"
+            app.wait_for("trusted again", lambda: app.attr("gnss_state") == "trusted")
+            app.wait_for("the panel's fix row", lambda: app.board.lcd_rows()[1].startswith("GPS:"))
+
+        app.board.command("gps jump 3600")
+        alarm("time", "GPS SUSPECT TIME    ")
+        app.board.command("gps jump -3600")
+        accepted()
+
+        app.board.command("gps position move 10000 0")
+        alarm("position", "GPS SUSPECT POSITION")
+        # the operator accepts the receiver where it now is
+        accepted()
+        # the lies never reached the clock
+        assert sum("Set Linux system clock" in l for l in app.kernel.output) == steps

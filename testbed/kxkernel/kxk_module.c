@@ -204,6 +204,21 @@ long kxk_param_show(const char *name, char *buf, size_t size)
 	return ret;
 }
 
+long kxk_param_store(const char *name, const char *text, size_t len)
+{
+	long ret;
+
+	kxh_cpu_enter();
+	ret = loaded && name ? kxh_param_store(name, text, len) : -ENODEV;
+	kxh_cpu_leave();
+	return ret;
+}
+
+int kxk_param_preset(const char *name, const char *text)
+{
+	return kxh_param_set(name, text);
+}
+
 long kxk_pps_show(int file, char *buf, size_t size)
 {
 	const struct kxh_pps_rec *last = NULL;

@@ -46,10 +46,13 @@ int kxk_attr_open(const char *name, int want_read, int want_write);
 long kxk_attr_show(const char *name, char *buf, size_t size);
 long kxk_attr_store(const char *name, const char *data, size_t len);
 
-/* /sys/module/kx_pps/parameters, the same way (read-only files) */
+/* /sys/module/kx_pps/parameters, the same way (writable as their modes allow) */
 const char *kxk_param_name(int i);
 int kxk_param_mode(const char *name);
 long kxk_param_show(const char *name, char *buf, size_t size);
+long kxk_param_store(const char *name, const char *text, size_t len);
+/* before kxk_load, as insmod's "name=value": 0, -ENOENT or -EINVAL */
+int kxk_param_preset(const char *name, const char *text);
 
 /*
  * The module's LinuxPPS source as /sys/class/pps/ppsN shows it: `file` 0 is

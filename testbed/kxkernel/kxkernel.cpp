@@ -18,8 +18,8 @@
 //     writer's errno), an open the file's handlers do not allow fails with
 //     EACCES, as in sysfs;
 //   - sys/module/kx_pps/parameters, a directory mount the same way: one
-//     read-only file per module parameter with a mode (loop_mode,
-//     last_count), its value as the kernel shows it;
+//     file per module parameter with a mode (loop_mode, last_count, ...),
+//     its value as the kernel shows it, writable where the mode says so;
 //   - sys/class/pps/pps0, a directory mount with the module's LinuxPPS
 //     source as the pps class shows it: "name" and "assert" (read-only);
 //   - dev/kx_pps, a mount on a single file: open, read, write and release
@@ -30,6 +30,9 @@
 // shared by every run and every test, while the programs open
 // kx_path("/dev/kx_pps") beside simboard's sockets; FUSE puts both files
 // exactly there, under each run's own root.
+//
+// Arguments are the module's parameters as insmod takes them, "name=value",
+// set before the load (a test shortens a waiting time this way).
 //
 // Prints "kxkernel ready" once the module is loaded and the mounts are up;
 // runs until SIGTERM or SIGINT, then unmounts and unloads the module.
@@ -295,7 +298,7 @@ struct AttrDir {
 	long (*store)(const char *name, const char *data, size_t len);
 };
 
-// a parameter's file opens as its mode allows; the module's are read-only
+// a parameter's file opens as its mode allows
 int param_open(const char *name, int want_read, int want_write)
 {
 	int mode = kxk_param_mode(name);
@@ -304,9 +307,9 @@ int param_open(const char *name, int want_read, int want_write)
 	return (want_read && !(mode & 0444)) || (want_write && !(mode & 0222)) ? -EACCES : 0;
 }
 
-long param_store(const char *, const char *, size_t)
+long param_store(const char *name, const char *data, size_t len)
 {
-	return -EACCES;
+	return kxk_param_store(name, data, len);
 }
 
 const AttrDir attr_dir = {kxk_attr_name, kxk_attr_mode, kxk_attr_open, kxk_attr_show,
@@ -706,13 +709,25 @@ void unmount(Mount *m)
 
 }  // namespace
 
-int main()
+int main(int argc, char **argv)
 {
 	kx_unbuffered_output();
 	const char *root = std::getenv("KX_ROOT");
 	if (root == nullptr || root[0] == '\0') {
 		std::fprintf(stderr, "kxkernel: set KX_ROOT\n");
 		return 2;
+	}
+	for (int i = 1; i < argc; i++) {
+		std::string arg = argv[i];
+		size_t eq = arg.find('=');
+		int err = eq == std::string::npos || eq == 0
+				  ? -EINVAL
+				  : kxk_param_preset(arg.substr(0, eq).c_str(), arg.c_str() + eq + 1);
+		if (err != 0) {
+			std::fprintf(stderr, "kxkernel: parameter %s: %s\n", argv[i],
+				     std::strerror(-err));
+			return 2;
+		}
 	}
 	sigset_t sigs;
 	sigemptyset(&sigs);

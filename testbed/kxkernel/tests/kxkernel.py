@@ -13,8 +13,11 @@ import kxproc
 
 
 class KxKernel(kxproc.Harness):
-    def __init__(self, root, binary=None, env=None):
+    def __init__(self, root, binary=None, env=None, params=()):
+        """params: the module's parameters at load, "name=value" as insmod
+        takes them."""
         self.root = root
+        self.params = list(params)
         self.binary = binary or os.environ.get("KX_KERNEL", "kxkernel")
         self.env = dict(env or os.environ, KX_ROOT=root)
         self.proc = None
@@ -43,7 +46,7 @@ class KxKernel(kxproc.Harness):
         return os.path.join(self.root, "dev/kx_pps")
 
     def start(self):
-        self.proc = kxproc.Process([self.binary], env=self.env, name="kxkernel")
+        self.proc = kxproc.Process([self.binary, *self.params], env=self.env, name="kxkernel")
         try:
             self.proc.wait_output("kxkernel ready\n", timeout=60)
         except AssertionError:

@@ -21,14 +21,16 @@ LIMIT = 30  # seconds: a safety cap, never a measure
 
 
 @pytest.fixture
-def live():
+def live(request):
+    """kxkernel with its receiver line; parametrise indirectly with the
+    module's parameters at load."""
     root = tempfile.mkdtemp(prefix="kxk.")
     os.makedirs(os.path.join(root, "dev"))
     gps = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
     gps.bind(os.path.join(root, "dev/ttyGPS0"))
     gps.listen(1)
     gps.settimeout(LIMIT)
-    with KxKernel(root) as k:
+    with KxKernel(root, params=getattr(request, "param", ())) as k:
         uart, _ = gps.accept()
         k.uart = uart
         yield k
@@ -62,8 +64,9 @@ def test_store_then_show(live):
     assert live.write_attr("k1", "300") == 3
     assert live.read_attr("k1").split()[0] == "300"
     names = os.listdir(os.path.join(live.root, "sys/pps_filter"))
-    # the nineteen and the integrity guard's six
-    assert len(names) == 19 + 6 and "k1" in names and "gnss_state" in names
+    # the nineteen, and the integrity guard's six
+    guard = {"gnss_state", "gnss_reason", "gnss_since", "gnss_counts", "gnss_accept", "gnss_home"}
+    assert len(names) == 19 + 6 and "k1" in names and guard <= set(names)
     assert all(os.path.isfile(live.attr(n)) for n in names)
 
 
@@ -137,10 +140,10 @@ def test_reader_killed_while_blocked(live):
     raise AssertionError("the device stayed busy after its reader died")
 
 
-def test_module_parameters_are_read_only_files(live):
+def test_module_parameters_are_files_as_their_modes_say(live):
     params = os.path.join(live.root, "sys/module/kx_pps/parameters")
     names = os.listdir(params)
-    assert "last_count" in names and "loop_mode" in names
+    assert "last_count" in names and "loop_mode" in names and "gnss_radius" in names
     # the others are the site's settings, writable at run time
     for name in set(names) - {"last_count", "loop_mode"}:
         assert os.stat(os.path.join(params, name)).st_mode & 0o777 == 0o644, name
@@ -149,6 +152,23 @@ def test_module_parameters_are_read_only_files(live):
     with pytest.raises(PermissionError):
         open(os.path.join(params, "last_count"), "w")
     assert os.stat(os.path.join(params, "last_count")).st_mode & 0o777 == 0o444
+    # a site's setting is written at run time as with echo, a bad text refused
+    radius = os.path.join(params, "gnss_radius")
+    assert os.stat(radius).st_mode & 0o777 == 0o644
+    fd = os.open(radius, os.O_WRONLY)
+    try:
+        assert os.write(fd, b"120\n") == 4
+        with pytest.raises(OSError) as e:
+            os.write(fd, b"wide\n")
+        assert e.value.errno == errno.EINVAL
+    finally:
+        os.close(fd)
+    with open(radius) as f:
+        assert f.read() == "120\n"
+    # the holdover limit is the attribute holdover_setting's value
+    with open(os.path.join(params, "holdover_limit"), "w") as f:
+        f.write("600\n")
+    assert live.read_attr("holdover_setting").split()[0] == "600"
     # two pulses 25,000,007 cycles apart: last_count is that capture's count
     pulse = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
     for count in (1000, 25001007):
@@ -158,3 +178,18 @@ def test_module_parameters_are_read_only_files(live):
         with open(os.path.join(params, "last_count")) as f:
             return f.read()
     kxproc.wait_for(lambda: last_count() == "25000007\n", "last_count 25000007", LIMIT, 0.05)
+
+
+@pytest.mark.parametrize("live", [["loop_mode=1"]], indirect=True)
+def test_parameters_given_at_load(live):
+    """As insmod's "name=value": set before the module's init runs."""
+    with open(os.path.join(live.root, "sys/module/kx_pps/parameters/loop_mode")) as f:
+        assert f.read() == "1\n"
+
+
+@pytest.mark.parametrize("arg", ["no_such_parameter=1", "loop_mode=one", "loop_mode"])
+def test_a_parameter_insmod_would_refuse_stops_the_start(tmp_path, arg):
+    p = kxproc.Process([os.environ.get("KX_KERNEL", "kxkernel"), arg],
+                       env=dict(os.environ, KX_ROOT=str(tmp_path)), name="kxkernel")
+    p.popen.wait(timeout=LIMIT)
+    assert p.returncode == 2 and "parameter " + arg in p.output()

@@ -302,6 +302,7 @@ def check_ntp(run):
     if not grew:
         run.bad("the root dispersion did not grow in holdover")
     check_pulse_source_and_limit(run)
+    check_gnss_jump(run, served[0])
     if sync and settled:
         print(f"qemu_arm64: ntp: synchronised to PPS {sync[1]} s after the pulse source appeared, "
               f"root dispersion below 10 ms after {settled[1]} s (system clock's offset "
@@ -310,6 +311,60 @@ def check_ntp(run):
         print(f"qemu_arm64: ntp: {('locked', 'early holdover', 'late holdover')[i]} reply: offset against this clock "
               f"{f.get('offset')} s (model {GPS_OFFSET} s), stratum {f.get('stratum')}, "
               f"root delay {f.get('rootdelay')} s, root dispersion {f.get('rootdisp')} s")
+
+
+def check_gnss_jump(run, locked):
+    """the receiver an hour ahead after lock, then on time again: the
+    guard's alarm, chronyd serving its held-over time as it served the
+    locked one, no step seen by the client, no clock step in the guest"""
+    run.expect("gnss_trusted", r"^trusted ")
+    suspect = run.expect("gnss_suspect", r"^suspect \d+ time (\d+)$")
+    # back on time: trusted again by agreement, or by the operator's accept
+    agreed = run.expect("gnss_agreed", r"^(trusted|suspect) \d+ (\d+)$")
+    accepted = run.get("gnss_accepted")
+    if agreed and agreed[1] == "suspect" and not re.match(r"^qualifying ", accepted or ""):
+        run.bad(f"gnss_accepted: {accepted!r}, want the receiver qualifying after the accept")
+    run.expect("suspect_client", r" suspect time$")
+    served = {}
+    for key in ("suspect_ntp", "agreed_ntp"):
+        f = served[key] = figures(run.get(key))
+        try:
+            moved = float(f["offset"]) - float(locked["offset"])
+            ok = abs(moved) < 0.01 and f["stratum"] == "1" and f["leap"] == "N"
+        except (KeyError, ValueError):
+            ok = False
+        if not ok:
+            run.bad(f"{key}: {run.get(key)!r}, want stratum 1, leap normal, within 10 ms "
+                    f"of the locked reply's offset {locked.get('offset')}")
+    clients = {}
+    for key in ("suspect_client", "agreed_client"):
+        f = clients[key] = figures(run.get(key))
+        try:
+            ok = f["li"] == "0" and f["sel"] == "*" and float(f["maxstep"]) < 0.05
+        except (KeyError, ValueError):
+            ok = False
+        if not ok:
+            run.bad(f"{key}: client state {run.get(key)!r}, want li=0 sel=* and no step "
+                    "(maxstep below 50 ms)")
+    steps = (run.get("gnss_steps") or "").split()
+    if len(steps) < 2 or steps[0] != steps[1] or "time" not in steps:
+        run.bad(f"gnss_steps: {steps}, want no clock step and the time check counted")
+    elif int(steps[steps.index("time") + 1]) < 1:
+        run.bad(f"gnss_steps: {steps}, want the time check counted")
+    if suspect and agreed:
+        def ms(f, key):
+            try:
+                return f"{(float(f[key]) - float(locked['offset'])) * 1e3:+.1f} ms"
+            except (KeyError, ValueError):
+                return "?"
+        print(f"qemu_arm64: ntp: receiver +3600 s after lock: suspect (time) after "
+              f"{suspect[1]} s; served 10 s later {ms(served['suspect_ntp'], 'offset')} from "
+              f"the locked reply, stratum {served['suspect_ntp'].get('stratum')}; back on time: "
+              + (f"trusted again after {agreed[2]} s" if agreed[1] == "trusted" else
+                 f"not trusted again within {agreed[2]} s, accepted by the operator") +
+              f", served {ms(served['agreed_ntp'], 'offset')}; "
+              f"the client's largest step between polls "
+              f"{clients['agreed_client'].get('maxstep')} s; no clock step")
 
 
 def check_pulse_source_and_limit(run):

@@ -4,8 +4,10 @@
 # locator on the host side (qemu user networking, UDP 123 and 7372
 # forwarded; no route beyond the guest's own network). chronyd is
 # configured as the package installs it and starts without the pulse
-# source; then the source appears, the holdover limit reaches a client on
-# the host side, the module is reloaded and GPS is lost.
+# source; then the source appears, the receiver jumps an hour ahead and
+# comes back (the module's integrity guard holds the time), the holdover
+# limit reaches a client on the host side, the module is reloaded and GPS
+# is lost.
 # The timing hardware pulses once a real second (period_us=1000000), since
 # chronyd counts real seconds. KXQHOST <probe> asks the host side to query
 # the guest; its one-line answer comes back on the control port.
@@ -46,6 +48,11 @@ gps offset "${kxgpsoffset:--17280000}"
 gps position -33.8568 151.2153 58.0
 gps fix 1
 load ntp
+# ten times the loop's default gain: locked within a minute, long before
+# the integrity guard learns the oscillator for the jump below (it learns
+# the free-running frequency from the pulses, and seconds in which the
+# loop still pulls the DAC hard bend what it learns)
+echo 2000 >$F/k1
 rx_open
 udev_pps add
 mkdir -p /var/volatile/rundata /var/lib/chrony /run
@@ -98,11 +105,7 @@ host ntp
 host locator
 log synced
 
-# The holdover limit reaches the clients. A client on this side polls every
-# second; the fix is cut with a limit of 5 s: once the module no longer
-# knows the time, the replies say not synchronised (leap 3) and the client
-# takes no more samples; with the fix back the same chronyd takes the pulse
-# again and the client the time.
+# A client on this side polls every second from here on.
 client_state() {
 	hostq client state
 	st=$reply
@@ -116,6 +119,57 @@ wait_client() {	# until the client's state matches $1, $2 s at most
 	done
 }
 hostq client start
+wait_client 'li=0 .*sel=\*' 60
+steps() { dmesg | grep -c 'Set Linux system clock'; }
+
+# The receiver lies after lock: its time, pulse and sentences an hour ahead
+# (a spoofer, a reset receiver). Once trusted (the qualifying period
+# shortened by KX_PPS_ARGS), the module's integrity guard finds the label
+# is not its own next second: the receiver is suspect, the loop holds over,
+# no clock step, no pulse to LinuxPPS, no sample from nmeafeed. chronyd
+# holds over on its own clock and goes on serving; the client here must see
+# no step. Then the receiver is on time again: trusted again once it has
+# agreed for the guard's period (or accepted by the operator), and the
+# service goes on, again no step.
+P=/sys/module/kx_pps/parameters
+echo 30 >$P/gnss_qualify
+say gnss_trusted "$(wait_attr gnss_state 900 trusted)"
+hostq client mark
+steps0=$(steps)
+gps jump 3600
+jumped=$(now)
+say gnss_suspect "$(wait_attr gnss_state 100 suspect) $(attr gnss_reason) $(since "$jumped")"
+sleep 10
+hostq ntp
+say suspect_ntp "$reply"
+client_state
+say suspect_client "$st $(attr gnss_state) $(attr gnss_reason)"
+gps jump -3600
+back=$(now)
+# trusted again once it has agreed for gnss_agree seconds; should it not
+# (the oscillator's prediction against the pulse out of the guard's budget),
+# the operator accepts its time, which is the one the unit holds
+say gnss_agreed "$(wait_attr gnss_state 400 trusted) $(since "$back")"
+if [ "$(attr gnss_state)" != trusted ]; then
+	echo 1 >$F/gnss_accept
+	say gnss_accepted "$(attr gnss_state) $(since "$back")"
+fi
+# chronyd takes the pulses again at its next PPS polls
+sleep 20
+hostq ntp
+say agreed_ntp "$reply"
+client_state
+say agreed_client "$st"
+say gnss_steps "$steps0 $(steps) $(tr '\n' ' ' <$F/gnss_counts)"
+log gnss_jump
+# the receiver qualifying again for the rest, as before the guard
+echo 100000 >$P/gnss_qualify
+echo 1 >$F/gnss_accept
+
+# The holdover limit reaches the clients. The fix is cut with a limit of
+# 5 s: once the module no longer knows the time, the replies say not
+# synchronised (leap 3) and the client takes no more samples; with the fix
+# back the same chronyd takes the pulse again and the client the time.
 wait_client 'li=0 .*sel=\*' 60
 say client_synced "$st"
 echo 5 >$F/holdover_setting

@@ -10,12 +10,17 @@ quick polls of the guest's server. Prints the offset of the guest's time
 against this machine's clock and the last reply's stratum, root delay,
 root dispersion and reference ID (chronyd's measurements log).
 locator: one discovery request (0xA1), the reply in hex.
-client start|state|stop: a lasting client, this machine's chronyd (-x: never
-touches the clock) polling the guest's server every second, in WORK/client;
-state: one plain NTP request's reply (li, stratum; li=none when none came
-within 2 s), the client's view of the server in chronyc's sources (sel: *
-selected, ? unusable ...) and the samples it has taken so far (taken, from
-its measurements log; replies that say not synchronised are not taken).
+client start|state|mark|stop: a lasting client, this machine's chronyd (-x:
+never touches the clock) polling the guest's server every second, in
+WORK/client; state: one plain NTP request's reply (li, stratum; li=none when
+none came within 2 s), the client's view of the server in chronyc's sources
+(sel: * selected, ? unusable ...), the samples it has taken so far (taken,
+from its measurements log; replies that say not synchronised are not taken)
+and, over the samples since the last mark, the largest change of the
+measured offset from one sample to the next beyond what their round-trip
+delays explain (maxstep, seconds; a step of the server's time shows there
+whole, a delay spike of one reply does not) and the last offset; mark:
+notes where the samples stand.
 """
 import argparse
 import os
@@ -84,6 +89,22 @@ def client(args, what):
         r = subprocess.run(["chronyd", "-x", "-f", conf, *user], capture_output=True, text=True,
                            timeout=30, check=False)
         return f"started rc={r.returncode}"
+    log = os.path.join(d, "measurements.log")
+    marker = os.path.join(d, "mark")
+
+    def samples():
+        # date time ip leap stratum t123 t567 tABCD lp rp score offset
+        # peer-delay ...: (offset, round-trip delay)
+        try:
+            with open(log) as f:
+                return [(float(l.split()[11]), float(l.split()[12]))
+                        for l in f if l[:1].isdigit()]
+        except OSError:
+            return []
+    if what == "mark":
+        with open(marker, "w") as f:
+            f.write(str(len(samples())))
+        return "marked"
     if what == "stop":
         try:
             with open(pidfile) as f:
@@ -104,12 +125,18 @@ def client(args, what):
     r = subprocess.run(["chronyc", "-h", f"{d}/chronyd.sock", "-n", "-c", "sources"],
                        capture_output=True, text=True, timeout=10, check=False)
     sel = next((l.split(",")[1] for l in r.stdout.splitlines() if l.startswith("^,")), "none")
+    taken = samples()
     try:
-        with open(os.path.join(d, "measurements.log")) as f:
-            taken = sum(1 for l in f if l[:1].isdigit())
-    except OSError:
-        taken = 0
-    return f"li={li} stratum={stratum} sel={sel} taken={taken} at={time.time():.1f}"
+        with open(marker) as f:
+            since = taken[int(f.read()):]
+    except (OSError, ValueError):
+        since = taken
+    # a sample's offset is off by at most half its round trip: a delay
+    # spike of the guest's network moves one sample, a step of the server's
+    # time moves all that follow by more than their delays explain
+    steps = [max(0.0, abs(b[0] - a[0]) - (a[1] + b[1]) / 2) for a, b in zip(since, since[1:])]
+    step = f" maxstep={max(steps):.6f} offset={since[-1][0]:.6f}" if steps else ""
+    return f"li={li} stratum={stratum} sel={sel} taken={len(taken)}{step} at={time.time():.1f}"
 
 
 def main():
@@ -118,7 +145,7 @@ def main():
     ap.add_argument("--ntp-port", type=int, required=True)
     ap.add_argument("--locator-port", type=int, required=True)
     ap.add_argument("what", choices=["ntp", "locator", "client"])
-    ap.add_argument("sub", nargs="?", choices=["start", "state", "stop"], default="state")
+    ap.add_argument("sub", nargs="?", choices=["start", "state", "mark", "stop"], default="state")
     args = ap.parse_args()
     if args.what == "client":
         print(client(args, args.sub))

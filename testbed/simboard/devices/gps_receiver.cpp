@@ -38,6 +38,9 @@
 //   pulses 0|1         no pulse edges (sentences go on)
 //   offset N | jump N  set / add to the offset in seconds
 //   position LAT LON ALT   degrees (south, west negative), metres
+//   position move N E  moves it N metres north and E metres east (south,
+//                      west negative), as a spoofer drags a position
+//   position           -> ok LAT LON ALT (7 decimals)
 //   uart SPEED         the UART side's speed, 0 = not declared
 //   reset              the receiver restarts: 9600 baud, default systems
 //   state              -> ok speed=S uart=U fix=F offset=N silent=B
@@ -665,8 +668,12 @@ struct GpsReceiver : SimIoModel {
 			uart = static_cast<unsigned>(v);
 		else if (w.size() == 1 && w[0] == "reset")
 			reset();
+		else if (w.size() == 4 && w[0] == "position" && w[1] == "move")
+			return move(w[2], w[3]);
 		else if (w.size() == 4 && w[0] == "position")
 			return position(w);
+		else if (w.size() == 1 && w[0] == "position")
+			return fmt("ok %.7f %.7f %.1f", lat, lon, alt);
 		else if (w.size() == 1 && w[0] == "state")
 			return state();
 		else if (w.size() == 1 && w[0] == "log")
@@ -674,7 +681,8 @@ struct GpsReceiver : SimIoModel {
 		else if (w.size() == 2 && w[0] == "log" && w[1] == "clear")
 			log.clear();
 		else
-			return "err usage: gps fix|silent|pulses 0|1 | offset|jump N | position LAT LON ALT | "
+			return "err usage: gps fix|silent|pulses 0|1 | offset|jump N | position [LAT LON ALT] | "
+			       "position move NORTH EAST | "
 			       "uart SPEED | reset | state | log [clear]";
 		return "ok";
 	}
@@ -699,6 +707,28 @@ struct GpsReceiver : SimIoModel {
 		lat = a;
 		lon = b;
 		alt = c;
+		return "ok";
+	}
+
+	// On the mean Earth sphere: a metre north is the same angle everywhere,
+	// a metre east grows with the latitude. Longitude wraps at 180 degrees;
+	// a move past a pole is refused.
+	std::string move(const std::string &north, const std::string &east)
+	{
+		constexpr double earth_radius_m = 6371008.8;
+		constexpr double deg_per_rad = 180.0 / M_PI;
+		char *e1, *e2;
+		double n = std::strtod(north.c_str(), &e1), e = std::strtod(east.c_str(), &e2);
+		if (*e1 || *e2 || north.empty() || east.empty() || !std::isfinite(n) ||
+		    !std::isfinite(e) || std::fabs(n) > 1e7 || std::fabs(e) > 1e7)
+			return "err bad move";
+		double a = lat + n / earth_radius_m * deg_per_rad;
+		if (!(a > -90 && a < 90))
+			return "err bad move";
+		double b = lon + e / (earth_radius_m * std::cos(lat / deg_per_rad)) * deg_per_rad;
+		b = std::remainder(b, 360.0);
+		lat = a;
+		lon = b == -180 ? 180 : b;
 		return "ok";
 	}
 

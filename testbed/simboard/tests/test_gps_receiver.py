@@ -14,7 +14,7 @@ import time
 
 import kxproc
 import pytest
-from simboard import SimBoard, unescape
+from simboard import BoardError, SimBoard, unescape
 
 CAP = 20.0  # safety cap of every wait, seconds
 HOME = ("4807.0380", "N"), ("01131.0000", "E")  # the receiver's start position
@@ -276,3 +276,26 @@ def test_pulses_silence_and_time_jump(board):
     assert b - a >= 6
     c = check_second(line.bursts(1)[0], 5, 1, 9600, *HOME)
     assert c == b + 1
+    # and back past where it was: a receiver a second behind
+    board.command("gps jump -6")
+    next_edge(board, line)
+    d = check_second(line.bursts(1)[0], -1, 1, 9600, *HOME)
+    assert c - 5 <= d < c
+
+
+def test_position_moved_by_metres(board):
+    """A spoofer's drag: metres north and east on the mean Earth sphere
+    (1 km north = 0.0089932 degrees; 2 km west at 48 degrees north =
+    0.0268803 degrees of longitude), seen in the sentences."""
+    line = Line(board)
+    board.command("gps position 48.0 11.0 500")
+    board.command("gps position move 1000 -2000")
+    lat, lon, alt = (float(v) for v in board.command("gps position").split())
+    assert abs(lat - 48.0089932) < 2e-7 and abs(lon - 10.9731197) < 2e-7 and alt == 500
+    next_edge(board, line)
+    check_second(line.bursts(1)[0], 0, 1, 9600, ("4800.5396", "N"), ("01058.3872", "E"))
+    for bad in ("1e8 0", "north 0", "5000000 0"):   # the last past the pole
+        with pytest.raises(BoardError):
+            board.command("gps position move " + bad)
+    assert board.command("gps position").split()[:2] == ["48.0089932", "10.9731197"]
+    line.close()

@@ -18,4 +18,17 @@ const char *kxh_param_name(int i);
 int kxh_param_mode(const char *name);
 long kxh_param_show(const char *name, char *buf, size_t size);
 
+/*
+ * insmod's "name=value" before the load, for any parameter, with a mode or
+ * not: 0, -ENOENT for none of that name, -EINVAL for a text the parameter's
+ * type refuses.
+ */
+int kxh_param_set(const char *name, const char *text);
+
+/*
+ * A write to the parameter's file (a mode with a write bit): len, -ENOENT,
+ * -EACCES for a read-only one, -EINVAL for a text its type refuses.
+ */
+long kxh_param_store(const char *name, const char *text, size_t len);
+
 #endif

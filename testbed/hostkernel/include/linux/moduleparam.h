@@ -2,9 +2,11 @@
 /*
  * Host stand-in for <linux/moduleparam.h>. There is no insmod on the host:
  * a test or benchmark sets the parameter's variable before it loads the
- * module (kxh_module_init()). Each parameter is registered at program start
- * so that, as the kernel shows it in /sys/module/<module>/parameters, it
- * can be listed and read (kxh_param_name(), kxh_param_show()).
+ * module (kxh_module_init()), or its text as insmod's "name=value" would
+ * (kxh_param_set()). Each parameter is registered at program start so that,
+ * as the kernel shows it in /sys/module/<module>/parameters, it can be
+ * listed, read and, with a writable mode, written (kxh_param_name(),
+ * kxh_param_show(), kxh_param_store()).
  */
 #ifndef _LINUX_MODULEPARAM_H
 #define _LINUX_MODULEPARAM_H
@@ -14,9 +16,11 @@
 
 struct kxh_param {
 	const char *name;
-	const void *value;
+	void *value;
 	/* the text the kernel's param_get_<type> gives, into buf */
 	int (*show)(char *buf, size_t size, const void *value);
+	/* the kernel's param_set_<type>: 0, or -EINVAL for a text it refuses */
+	int (*set)(const char *text, void *value);
 	unsigned int perm;
 	struct kxh_param *next;
 };
@@ -24,6 +28,8 @@ struct kxh_param {
 void kxh_param_register(struct kxh_param *param);
 int kxh_param_show_int(char *buf, size_t size, const void *value);
 int kxh_param_show_uint(char *buf, size_t size, const void *value);
+int kxh_param_set_int(const char *text, void *value);
+int kxh_param_set_uint(const char *text, void *value);
 
 /* the C type each parameter type stands for, checked as the kernel does */
 #define __kxh_param_type_int int
@@ -34,7 +40,8 @@ int kxh_param_show_uint(char *buf, size_t size, const void *value);
 						    __kxh_param_type_##type),	\
 		       "parameter " #name " is not of type " #type);		\
 	static struct kxh_param __kxh_param_##name = {				\
-		#name, &(value), kxh_param_show_##type, (perm), 0		\
+		#name, &(value), kxh_param_show_##type, kxh_param_set_##type,	\
+		(perm), 0							\
 	};									\
 	static void __attribute__((constructor)) __kxh_param_add_##name(void)	\
 	{									\
