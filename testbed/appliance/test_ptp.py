@@ -83,7 +83,7 @@ def see(app, what, want, limit=120):
 
 def test_clock_class_follows_the_appliance():
     build = os.environ["KX_BUILD"]
-    with Appliance(build) as app:
+    with Appliance(build, module_params=["gnss_qualify=20"]) as app:
         root = app.root
         # the link udev makes to the module's LinuxPPS source
         os.symlink("../sys/class/pps/pps0", os.path.join(root, "dev/pps-kx"))
@@ -148,6 +148,17 @@ def run(app, build, gm_conf, client_conf):
     app.board.command("gps pulses 1")
     app.wait_for("time known again", lambda: app.attr("timeknown") == "1")
     see(app, "client sees class 6 again", SYNCHRONISED)
+
+    # The receiver lies (an hour ahead, as a spoofer makes it): the module's
+    # guard calls it suspect and holds over: 7. The operator accepts it once
+    # it is back on time: 6.
+    app.wait_for("receiver trusted", lambda: app.attr("gnss_state") == "trusted", 240)
+    app.board.command("gps jump 3600")
+    app.wait_for("receiver suspect", lambda: app.attr("gnss_state") == "suspect")
+    see(app, "client sees class 7 while the receiver is suspect", HOLDOVER)
+    app.board.command("gps jump -3600")
+    app.kernel.write_attr("gnss_accept", "1")
+    see(app, "client sees class 6 once the receiver is accepted", SYNCHRONISED)
 
     # ptp4l restarted: it starts at its configuration's 248 and ntpgate,
     # reading back, sets 6 again (a new push in its log); the client goes on
