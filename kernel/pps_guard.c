@@ -48,9 +48,13 @@
  * the phase-and-frequency loop assumes as well); what the VCXO does at
  * mid-scale changes only slowly (temperature, ageing). So the guard keeps
  * u, the free-running frequency at mid-scale (cycles a second, << 16),
- * averaged over 256 s, and expects n = k N0 + k (u + 500 code) cycles over
- * k seconds; the innovation e = n - expected is the pulse's phase move
- * against the oscillator. With a clean receiver e is the counter's
+ * taken whole from the first pulse, then averaged over 2, 4, ... up to
+ * 256 s, and expects n = k N0 + k (u + 500 code) cycles over k seconds.
+ * (A start from 0 that only fades leaves about 5% of the VCXO's offset in
+ * u after 30 pulses, a cycle a second at 1 ppm: a short qualifying period
+ * would end in a false drag alarm while the loop still pulls the DAC.)
+ * The innovation e = n - expected is the pulse's phase move against the
+ * oscillator. With a clean receiver e is the counter's
  * quantisation (one cycle, 40 ns) and the receiver's jitter (20 ns).
  *
  * Locking: pps_guard_lock (interrupts saved) orders the pulse interrupt
@@ -372,7 +376,8 @@ static void guard_learn(s64 e)
 		guard.noise += (abs(e) - guard.noise) >> G_NOISE_SHIFT;
 
 	if (guard.u_n < G_U_SETTLED) {
-		shift = 1;
+		/* the first pulse gives u whole: mid-scale's guess leaves nothing */
+		shift = 0;
 		while (shift < G_U_SHIFT && (1U << shift) <= guard.u_n)
 			shift++;
 		guard.u_n++;
@@ -419,20 +424,44 @@ static bool guard_judge_trusted(s64 e, u32 k, s64 thr)
 }
 
 /*
- * A suspect receiver's pulse, k seconds after the last, only watched: it
- * agrees again with no step, no drag (the average, from seconds without a
- * step, kept running against the held frequency), within what the
- * oscillator may have drifted since the alarm, and after a step back by
- * more than half of it (a step that stays is never taken for drift).
+ * A suspect receiver's pulse, k seconds after the last, only watched.
+ *
+ * Suspect for its label, date or position alone, the pulse's phase was
+ * never in question: it is judged as a trusted receiver's is (no step
+ * from one second to the next, no drag, after missing pulses within the
+ * oscillator's budget) and the oscillator's frequency u is learnt from it
+ * on, so what the VCXO does while the DAC holds (temperature, ageing)
+ * stays explained and the receiver, back on time, agrees again after
+ * gnss_agree seconds however long it was off.
+ *
+ * Suspect for its pulse (phase, drag), the pulse is judged against the
+ * held-over scale instead, u frozen: it agrees again with no step, no drag
+ * (the average, from seconds without a step, kept running against the
+ * held frequency), within what the oscillator may have drifted since the
+ * alarm, and after a step back by more than half of it (a step that stays
+ * is never taken for drift).
  */
 static void guard_judge_suspect(s64 e, u32 k, s64 thr)
 {
+	bool step = k == 1 && abs(e) > thr;
+
+	if (guard.reason != PPS_GUARD_PHASE && guard.reason != PPS_GUARD_DRAG) {
+		if (k > 1) {
+			guard.phase_ok = abs(e) <= guard_budget(k);
+			return;
+		}
+		if (!step) {
+			guard_learn(e);
+			guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
+		}
+		guard.phase_ok = !step && abs(guard.drag) <= guard_drag_limit();
+		return;
+	}
 	guard.ph_off += e;
 	guard.hold_secs += k;
-	if (k == 1 && abs(e) <= thr)
+	if (k == 1 && !step)
 		guard.drag += (e - guard.drag) >> G_DRAG_SHIFT;
-	guard.phase_ok = (k > 1 || abs(e) <= thr) &&
-			 abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
+	guard.phase_ok = !step && abs(guard.ph_off) <= guard_budget(guard.hold_secs) &&
 			 abs(guard.drag) <= guard_drag_limit() &&
 			 (guard.reason != PPS_GUARD_PHASE || 2 * abs(guard.ph_off) < guard.step);
 }
