@@ -525,7 +525,7 @@ static int judge(const struct scenario *sc, const struct tally *t)
 	switch (sc->kind) {
 	case JUMP:
 	case LEAP:
-		ok = t->detected == t->runs && t->wrong == 0;
+		ok = t->detected == t->runs && t->wrong == 0 && t->ntp_wrong == 0;
 		/* back on time, the pulse never moved: trusted again on its own */
 		if (sc->back)
 			ok &= t->again_n == t->runs && t->again_max <= (long)gnss_agree + 5;
@@ -542,7 +542,7 @@ static int judge(const struct scenario *sc, const struct tally *t)
 		break;
 	case JAM:
 	case CLEAN:
-		ok = t->alarms == 0 && t->wrong == 0;
+		ok = t->alarms == 0 && t->wrong == 0 && t->ntp_wrong == 0;
 		break;
 	case POSITION:
 		if (sc->amount > 1000)

@@ -377,10 +377,14 @@ def check_pulse_source_and_limit(run):
         run.bad(f"chronyd did not start without the pulse source: {daemons!r}")
     run.expect("nopps_gps", r"#,\*,GPS,")
     # the source appeared (and again after the reload): a new chronyd
+    # (chronyd serving NTS runs as two processes, the server and its NTS-KE
+    # helper: the old ones must all be gone, new ones there)
     for key in ("pps_added", "reloaded"):
-        pids = (run.get(key) or "").split()
-        if len(pids) != 2 or pids[0] == pids[1]:
-            run.bad(f"{key}: chronyd was not restarted for the new pulse source: {pids}")
+        old, _, new = (run.get(key) or "").partition("|")
+        old, new = set(old.split()), set(new.split())
+        if not old or not new or old & new:
+            run.bad(f"{key}: chronyd was not restarted for the new pulse source: "
+                    f"{sorted(old)} then {sorted(new)}")
     run.expect("reload_rmmod", "^0 no-message$")
     # chronyd gave up its time through ntpgate's command when the holdover
     # limit ran out. The reload may add one more: the new module does not

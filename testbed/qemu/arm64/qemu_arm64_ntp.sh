@@ -84,7 +84,7 @@ old=$(pidof chronyd)
 echo ppstimer >$PDRV/bind
 udev_pps add
 added=$(now)
-say pps_added "$old $(pidof chronyd)"
+say pps_added "$old|$(pidof chronyd)"
 # synchronised to the pulse: the tracking's reference is PPS, leap normal;
 # then settled: after the first updates, which know nothing of the clock's
 # frequency yet, the root dispersion (the error bound the clients get)
@@ -205,7 +205,7 @@ rx_open
 udev_pps add
 reloaded=$(now)
 nmeafeed >>/tmp/nmeafeed.log 2>&1 &
-say reloaded "$old $(pidof chronyd)"
+say reloaded "$old|$(pidof chronyd)"
 say reload_sources "$(wait_source '^#,\*,PPS,' 150)"
 while [ "$(since "$reloaded")" -lt 240 ] && ! tracking 0.01; do sleep 2; done
 say resettled "$(since "$reloaded") $t"
