@@ -16,6 +16,24 @@ struct ktest_case {
 	struct ktest_case *next;
 };
 
+/*
+ * xorshift64: the property tests' repeatable stream of random numbers, one
+ * state word per test file, so a failing seed replays exactly.
+ */
+static inline unsigned long long ktest_rand(unsigned long long *state)
+{
+	*state ^= *state << 13;
+	*state ^= *state >> 7;
+	*state ^= *state << 17;
+	return *state;
+}
+
+/* a random number in [0, n) */
+static inline long long ktest_below(unsigned long long *state, long long n)
+{
+	return (long long)(ktest_rand(state) % (unsigned long long)n);
+}
+
 void ktest_register(struct ktest_case *tc);
 /* runs fn in a child process: 1 when it was aborted (a host-layer bug check) */
 int ktest_aborts(void (*fn)(void));

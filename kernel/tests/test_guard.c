@@ -40,17 +40,9 @@ static const int lie_reason[NLIES] = {
 
 static u64 rng = 0x2545F4914F6CDD1DULL;
 
-static u64 next(void)
-{
-	rng ^= rng << 13;
-	rng ^= rng >> 7;
-	rng ^= rng << 17;
-	return rng;
-}
-
 static s64 below(s64 n)
 {
-	return (s64)(next() % (u64)n);
+	return ktest_below(&rng, n);
 }
 
 static void send(const char *body)

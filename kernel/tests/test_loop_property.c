@@ -18,15 +18,12 @@ static u64 rng = 0x9E3779B97F4A7C15ULL;
 
 static u64 next(void)
 {
-	rng ^= rng << 13;
-	rng ^= rng >> 7;
-	rng ^= rng << 17;
-	return rng;
+	return ktest_rand(&rng);
 }
 
 static s64 below(s64 n)
 {
-	return (s64)(next() % (u64)n);
+	return ktest_below(&rng, n);
 }
 
 /* the model */
