@@ -111,8 +111,11 @@ def rig():
         os.chown(STATE, chrony_user.pw_uid, chrony_user.pw_gid)
         os.chmod(work, 0o755)
 
-        # the unit's ExecStartPre: the helper as chronyd's user
-        helper = kxproc.Process([HELPER], user="_chrony", env=HELPER_ENV)
+        # the unit's ExecStartPre: the helper as chronyd's user, run from a
+        # copy in the test's own tree with its drop-in (the build tree may
+        # lie below a directory only its owner may enter)
+        rig_helper = helper_for_chrony(work)
+        helper = kxproc.Process([rig_helper[0]], user="_chrony", env=rig_helper[1])
         assert helper.stop(timeout=60, sig=None) == 0, helper.describe()
         cert = os.path.join(STATE, "kx-nts.crt")
 
@@ -135,13 +138,26 @@ def rig():
         appliance = start_appliance(work)
         procs.append(appliance)
         rig = {"work": work, "ns": ns, "cert": cert, "appliance": appliance,
-               "sock": os.path.join(work, "appliance", "chronyd.sock"), "procs": procs}
+               "sock": os.path.join(work, "appliance", "chronyd.sock"), "procs": procs,
+               "helper": rig_helper}
         rig["client"], rig["client_sock"] = start_client(rig, "client", cert)
         yield rig
     finally:
         kxproc.stop_all(reversed(procs))
         subprocess.run(["umount", STATE])
         shutil.rmtree(work, ignore_errors=True)
+
+
+def helper_for_chrony(work):
+    """The helper and the drop-in it reads, copied into work (open to
+    chronyd's user): the path and the environment to run it with."""
+    helper = os.path.join(work, "kx-nts-cert")
+    drop_in = os.path.join(work, "kx-timeserver.conf")
+    shutil.copy(HELPER, helper)
+    shutil.copy(DROP_IN, drop_in)
+    os.chmod(helper, 0o755)
+    os.chmod(drop_in, 0o644)
+    return helper, dict(os.environ, KX_NTS_DROPIN=drop_in)
 
 
 def start_appliance(work):
@@ -307,7 +323,8 @@ def test_a_restart_keeps_the_cookies_good(rig):
         cert = f.read()
     rig["appliance"].stop()
     # the unit starts the helper again: the pair is there, nothing is made
-    helper = kxproc.Process([HELPER], user="_chrony", env=HELPER_ENV)
+    path, env = rig["helper"]
+    helper = kxproc.Process([path], user="_chrony", env=env)
     assert helper.stop(timeout=60, sig=None) == 0, helper.describe()
     with open(rig["cert"], "rb") as f:
         assert f.read() == cert, "the certificate was made again"
