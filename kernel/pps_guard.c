@@ -120,6 +120,8 @@ MODULE_PARM_DESC(gnss_drag, "largest pulse drift in ns/s against the oscillator 
 #define G_BUDGET_FREQ 4096
 #define G_BUDGET_RAMP 8
 #define G_BUDGET_MAX_SEC (1 << 20)
+/* pulse gaps counted by TPM4 alone: below its 32-bit wrap at 25 MHz */
+#define G_COUNT_SPAN_NS (100 * NSEC_PER_SEC)
 /* fixes outside the radius in a row before the alarm */
 #define G_POS_CONFIRM 3
 /* home learnt over 2^6 fixes (shifts 1 .. 6 while learning) */
@@ -335,19 +337,26 @@ static s64 guard_budget(u32 k)
 }
 
 /*
- * Whole seconds since the last pulse: the monotonic clock's, rounded (an
- * interrupt is never half a second late), and where that clock has not
- * moved by half a second (an extra edge), the count's while it fits whole
- * seconds. 0: not a second.
+ * Whole seconds since the last pulse. TPM4's count between the two captures
+ * says it, however late the interrupt ran (a stalled virtual machine delays
+ * it by more than half a second; the capture still holds the edge's count),
+ * as long as the counter cannot have wrapped in between: up to
+ * G_COUNT_SPAN_NS by the monotonic clock, well inside the 171.8 s of a
+ * 32-bit count; beyond that the monotonic clock's rounded seconds. The
+ * count's rounding leaves any phase move to the phase checks. Where the
+ * monotonic clock has not moved by half a second the pulse may be an extra
+ * edge: a second only while the count fits whole seconds. 0: not a second.
  */
 static u32 guard_seconds(u32 n, s64 gap_ns)
 {
 	u64 k;
 
-	if (gap_ns >= NSEC_PER_SEC / 2)
+	if (gap_ns >= G_COUNT_SPAN_NS)
 		return (u32)min_t(s64, guard_ns_to_sec(gap_ns), U32_MAX);
 	/* round(n / 25e6): (n + N0/2) x 2^36 / 25e6 */
 	k = (((u64)n + KX_N0 / 2) * 2749) >> 36;
+	if (gap_ns >= NSEC_PER_SEC / 2)
+		return k ? (u32)k : (u32)guard_ns_to_sec(gap_ns);
 	/* within 80 ppm of k whole seconds */
 	if (!k || abs((s64)n - (s64)k * KX_N0) > 2000 * (s64)k)
 		return 0;
