@@ -259,6 +259,7 @@ void pps_guard_set_home(s64 lat, s64 lon);
 #define DAC_CODE_MID 0x8000
 
 extern struct i2c_client *dac_client;
+extern u16 dac_code_held;
 extern struct work_struct dac_work;
 /* NULL without a probed device; read under rcu_read_lock() (pps_dac_queue) */
 extern struct workqueue_struct __rcu *dac_workq;

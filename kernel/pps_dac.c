@@ -19,6 +19,14 @@
 #include "kx_pps.h"
 
 struct i2c_client *dac_client;
+/*
+ * The code the DAC holds: the last one it acknowledged. The VCXO runs on
+ * this one, not on the loop's latest output: a write refused on the bus,
+ * one still waiting in the queue, or none made at all (the timer device
+ * not probed, so no DAC queue) leaves it where it was. Written by the DAC
+ * work and the write at load, read by the pulse interrupt.
+ */
+u16 dac_code_held = DAC_CODE_MID;
 DECLARE_WORK(dac_work, dac_work_func);
 struct workqueue_struct __rcu *dac_workq;
 s64 integ_fp_old;
@@ -66,6 +74,7 @@ int dac_write(u16 code)
 		pr_info("ppsdac: unable to send data to device: %d\n", ret);
 		return ret < 0 ? ret : -EIO;
 	}
+	WRITE_ONCE(dac_code_held, code);
 	return 0;
 }
 

@@ -251,13 +251,14 @@ irqreturn_t timer_irq(int irq, void *dev_id)
 
 	/*
 	 * The guard judges the pulse against the oscillator before anyone
-	 * sees it; it needs the code the VCXO ran on in the second just ended,
-	 * which the loop is about to replace.
+	 * sees it; it needs the code the VCXO ran on in the second just ended:
+	 * the one the DAC holds, which the loop's output only becomes once its
+	 * write has gone through.
 	 */
 	if (READ_ONCE(gnss_guard) || !READ_ONCE(filter_pause))
 		count = readl(reg_base_lptpm4 + TPM4_C2V);
 	if (READ_ONCE(gnss_guard))
-		pass = pps_guard_pulse(count, pps_dac_code(READ_ONCE(filtered_integ)));
+		pass = pps_guard_pulse(count, READ_ONCE(dac_code_held));
 
 	if (pass)
 		pps_gps_handoff();

@@ -17,6 +17,9 @@
  *   cold     2 s off from the start (a receiver without its almanac) and
  *            right 13 minutes later; it must end on the right time
  *   jam      no fix and no pulse for 30 to 600 s (not a lie: no alarm)
+ *   dac      the DAC out of reach from load for a number of s (every write
+ *            refused on the bus: the VCXO free-runs on the code it holds
+ *            while the loop's output moves; not a lie: no alarm)
  *   clean    no lie at all (false alarms)
  *
  * Each second the outputs are checked against the truth: the system clock
@@ -31,9 +34,10 @@
  * record to a wrong second; the NTP samples' apart) and the alarms.
  * With --check it fails unless every jump and the false leap second were
  * detected without a wrong second, a 1 us step within 2 s, the cold start
- * ended on the right time, and neither the clean seconds nor the jamming
- * raised an alarm. The NTP samples are not judged here: nmeafeed leaves
- * them out while the module is suspect once it reads gnss_state.
+ * ended on the right time, and neither the clean seconds, the jamming nor
+ * the DAC out of reach raised an alarm. The NTP samples are not judged
+ * here: nmeafeed leaves them out while the module is suspect once it
+ * reads gnss_state.
  *
  *   attack_campaign [--seeds N] [--clean S] [--only NAME] [--guard 0|1]
  *                   [--loop-mode M] [--jitter NS] [--rig R] [--check]
@@ -70,7 +74,7 @@
 #define HOME_LON_MIN (11 * 60 + 34.5300)
 #define POS_NOISE_M 1.5
 
-enum kind { CLEAN, JUMP, STEP, DRAG, POSITION, LEAP, COLD, JAM };
+enum kind { CLEAN, JUMP, STEP, DRAG, POSITION, LEAP, COLD, JAM, DAC };
 
 struct scenario {
 	const char *name;
@@ -103,6 +107,7 @@ static const struct scenario scenarios[] = {
 	{ "false leap second", LEAP, 0 },
 	{ "cold start 2 s off", COLD, -2 },
 	{ "jamming", JAM, 0 },
+	{ "DAC out of reach for 120 s", DAC, 120 },
 	{ "clean", CLEAN, 0 },
 };
 
@@ -272,12 +277,15 @@ static void run(const struct scenario *sc, u64 seed, long clean_sec, int guard_o
 	if (!nmea || nf_start())
 		abort();
 	dac_listen(&osc);
+	if (sc->kind == DAC)
+		kxh_i2c_fail(DAC_I2C_ADAPTER, (unsigned int)sc->amount, -EIO);
 	steps = kxh_time_settime_count();
 	last_state = guard_state();
 	mono0 = kxh_time_mono_ns();
 
 	for (s = 0; s < total; s++) {
-		int lying = s >= start && sc->kind != CLEAN && (!sc->back || s < start + sc->back);
+		int lying = s >= start && sc->kind != CLEAN && sc->kind != DAC &&
+			    (!sc->back || s < start + sc->back);
 		/* the pulse of this pass is the one of second truth */
 		s64 truth = T0 + s + 1, told = truth;
 		double phase = 0, north = 0;
@@ -541,6 +549,7 @@ static int judge(const struct scenario *sc, const struct tally *t)
 			ok = t->end_ok == t->runs && t->alarms == 0;
 		break;
 	case JAM:
+	case DAC:
 	case CLEAN:
 		ok = t->alarms == 0 && t->wrong == 0 && t->ntp_wrong == 0;
 		break;
