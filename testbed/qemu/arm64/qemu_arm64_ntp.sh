@@ -48,10 +48,11 @@ gps offset "${kxgpsoffset:--17280000}"
 gps position -33.8568 151.2153 58.0
 gps fix 1
 load ntp
-# ten times the loop's default gain: locked within a minute, long before
-# the integrity guard learns the oscillator for the jump below (it learns
-# the free-running frequency from the pulses, and seconds in which the
-# loop still pulls the DAC hard bend what it learns)
+# ten times the loop's default gain: locked within a minute. The timer
+# device is unbound for a minute below (chronyd starts without the pulse
+# source) and the loop's output then reaches no DAC (the DAC queue is the
+# probed device's): the integrity guard must learn the oscillator from the
+# code the DAC holds, or at the jump below it calls the true pulse wrong
 echo 2000 >$F/k1
 rx_open
 udev_pps add
